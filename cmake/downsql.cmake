@@ -1,0 +1,40 @@
+# Helpers shared by every folder's CMakeLists.txt.
+
+# Warnings for our own code only; dependencies are never built here.
+set(DOWNSQL_WARNINGS -Wall -Wextra -Werror)
+
+if(DOWNSQL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# downsql_library(NAME SOURCES... [DEPS libs...])
+# One static library per folder; the project root is the include root, so
+# code includes "db/storage/record.h" and the like.
+function(downsql_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${DOWNSQL_WARNINGS})
+  if(ARG_DEPS)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  endif()
+endfunction()
+
+# downsql_program(NAME SOURCES... [DEPS libs...]) — a program in bin/.
+function(downsql_program name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${DOWNSQL_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+endfunction()
+
+# downsql_test(NAME LABEL SOURCES... [DEPS libs...])
+# A GoogleTest executable registered with ctest under the folder's label.
+function(downsql_test name)
+  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${DOWNSQL_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  gtest_discover_tests(${name} PROPERTIES LABELS ${ARG_LABEL} DISCOVERY_TIMEOUT 60)
+endfunction()

@@ -1,0 +1,15 @@
+# libgcrypt: pkg-config on Linux; on the mingw-w64 cross build Debian ships
+# the library and header under the target's sysroot without a .pc file.
+if(WIN32)
+  find_path(GCRYPT_INCLUDE_DIR gcrypt.h REQUIRED)
+  find_library(GCRYPT_LIBRARY NAMES libgcrypt.a gcrypt REQUIRED)
+  find_library(GPGERROR_LIBRARY NAMES libgpg-error.a gpg-error REQUIRED)
+  add_library(downsql_gcrypt INTERFACE)
+  target_include_directories(downsql_gcrypt INTERFACE ${GCRYPT_INCLUDE_DIR})
+  target_link_libraries(downsql_gcrypt INTERFACE ${GCRYPT_LIBRARY} ${GPGERROR_LIBRARY} ws2_32)
+else()
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(GCRYPT REQUIRED IMPORTED_TARGET libgcrypt)
+  add_library(downsql_gcrypt INTERFACE)
+  target_link_libraries(downsql_gcrypt INTERFACE PkgConfig::GCRYPT)
+endif()

@@ -1,0 +1,104 @@
+// Files, directories and byte-range locks.
+//
+// Engine paths use "\" as separator; every function here accepts both "\"
+// and "/" and the POSIX implementation turns "\" into "/" at the system call.
+// All failures raise OsError with a Windows error number.
+//
+// Byte-range locks follow the Windows rules the table engine was built for:
+// a lock is exclusive, it conflicts with every overlapping lock held through
+// any other File object (in this process or another) and with an overlapping
+// lock already held through the same File object, a refused lock is an
+// immediate "no" (callers retry), offsets are 64-bit and may lie far beyond
+// the end of the file, and closing a File releases exactly the locks taken
+// through it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace downsql::platform {
+
+enum class Access { kReadOnly, kReadWrite };
+
+// kExclusive: no other open of the file may exist (others get error 32).
+// kShared: other shared opens, reading and writing, are allowed.
+enum class Share { kExclusive, kShared };
+
+class File {
+ public:
+  virtual ~File() = default;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Reads up to n bytes at offset; returns the count read (short at the end
+  // of the file, 0 beyond it).
+  virtual size_t ReadAt(uint64_t offset, void* data, size_t n) = 0;
+  // Writes n bytes at offset, extending the file as needed; returns n.
+  virtual size_t WriteAt(uint64_t offset, const void* data, size_t n) = 0;
+  virtual uint64_t Size() = 0;
+  // Sets the end of the file (shrinks or extends with zeros).
+  virtual void Truncate(uint64_t size) = 0;
+  // Flushes written data to the storage device.
+  virtual void Flush() = 0;
+
+  // Takes an exclusive lock on [offset, offset + length); false when any
+  // overlapping lock is held (see the file comment). length > 0 and
+  // offset + length <= 2^63 - 1.
+  virtual bool TryLock(uint64_t offset, uint64_t length) = 0;
+  // Releases a lock taken through this File with exactly these bounds; false
+  // when no such lock is held.
+  virtual bool Unlock(uint64_t offset, uint64_t length) = 0;
+
+  Access access() const { return access_; }
+  const std::string& path() const { return path_; }
+
+ protected:
+  File(std::string path, Access access) : path_(std::move(path)), access_(access) {}
+
+ private:
+  std::string path_;
+  Access access_;
+};
+
+// Creates a file, replacing an existing one (truncating it); with
+// fail_if_exists, an existing file is error 80 instead. The new file is open
+// for reading and writing with the given share mode.
+std::unique_ptr<File> CreateFile(const std::string& path, Share share, bool fail_if_exists = false);
+
+// Opens an existing file. With kReadWrite on a file that has the read-only
+// attribute, raises error 5 (access denied); see OpenFileOrReadOnly.
+std::unique_ptr<File> OpenFile(const std::string& path, Access access, Share share);
+
+// Opens read-write, and falls back to read-only when the read-write open is
+// refused with access denied (read-only attribute or file system); the
+// result's access() says which it got.
+std::unique_ptr<File> OpenFileOrReadOnly(const std::string& path, Share share);
+
+// True for an existing regular file; false for a directory or nothing.
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+void DeleteFile(const std::string& path);
+void RenameFile(const std::string& from, const std::string& to);
+// The read-only attribute. On POSIX it is "no write permission bit for
+// anyone", checked by this layer itself because root ignores permissions.
+bool IsReadOnly(const std::string& path);
+void SetReadOnly(const std::string& path, bool read_only);
+void CreateDirectory(const std::string& path);
+
+// Names (not paths) of the regular files in dir whose name ends in
+// extension (".dat"; compared without regard to case), in the order the
+// system lists them.
+std::vector<std::string> ListFiles(const std::string& dir, const std::string& extension);
+
+// The process's current directory, with a trailing separator.
+std::string CurrentDirectory();
+
+// The platform's path separator ("/" on POSIX, "\" on Windows), and a path
+// turned into the platform's form.
+char PathSeparator();
+std::string NativePath(const std::string& path);
+
+}  // namespace downsql::platform

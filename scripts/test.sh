@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the normal and the sanitizer
+# configurations, runs every test in both, and cross-builds for Windows.
+# Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs="$(nproc)"
+
+bash scripts/setup.sh
+
+echo "== normal build"
+bash scripts/build.sh normal
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "== sanitizer build (ASan + UBSan)"
+bash scripts/build.sh asan
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+echo "== Windows cross-build"
+bash scripts/build-windows.sh
+
+if [ -x scripts/fuzz.sh ]; then
+  echo "== fuzzing (bounded)"
+  bash scripts/fuzz.sh
+fi
+echo "test.sh: all passed"
