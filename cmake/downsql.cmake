@@ -19,7 +19,23 @@ function(downsql_library name)
   if(ARG_DEPS)
     target_link_libraries(${name} PUBLIC ${ARG_DEPS})
   endif()
+  set_property(GLOBAL APPEND PROPERTY DOWNSQL_LIBRARY_TARGETS ${name})
 endfunction()
+
+# downsql_windows_target(NAME) — adds a target that is not a downsql_library
+# (the DLL) to what scripts/build-windows.sh builds.
+function(downsql_windows_target name)
+  set_property(GLOBAL APPEND PROPERTY DOWNSQL_LIBRARY_TARGETS ${name})
+endfunction()
+
+# "libraries": every downsql_library and downsql_windows_target, and
+# nothing else (no tools, tests or benchmarks). The Windows cross-build
+# builds this target. Created once the whole tree has been read.
+function(_downsql_libraries_target)
+  get_property(targets GLOBAL PROPERTY DOWNSQL_LIBRARY_TARGETS)
+  add_custom_target(libraries DEPENDS ${targets})
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL _downsql_libraries_target)
 
 # downsql_program(NAME SOURCES... [DEPS libs...]) — a program in bin/.
 function(downsql_program name)
