@@ -198,7 +198,7 @@ class TExpressionParser {
 
   uint32_t flags_ = 0;
   int parameter_count_ = 0;
-  int aggregate_depth_ = 0;
+  bool no_in_ = false;
   TSubQueryParser* subquery_parser_ = nullptr;
 };
 
