@@ -80,3 +80,26 @@ bool IsDateTimeType(uint8_t type);  // Date, Time, Timestamp
 double NumberOf(const TValue& v);
 
 }  // namespace downsql::sql
+
+namespace downsql::sql {
+
+// The value converted to type/subtype (strings cut to size when size > 0,
+// decimals rounded to scale). NULL stays NULL. Text converts to every type
+// by its text form; numbers, Booleans and date-times convert among
+// themselves and to text. Raises storage::ETabulaEngineError 11950 with the
+// conversion message ("'x' is not a valid date" and the like) when the
+// value has no form in the target type.
+TValue ConvertValue(const TValue& v, uint8_t type, uint8_t subtype = 0, uint32_t size = 0,
+                    int scale = 0);
+
+// The text form of a value (dates, times and timestamps as in
+// date_time_text.h, Booleans TRUE/FALSE, numbers in decimal); "" for NULL.
+std::string ValueText(const TValue& v);
+
+// The SQL name of a type code ("DATE", "INTEGER" ...; "NULL" for 0).
+const char* TypeName(uint8_t type);
+
+// Rounds half away from zero to `scale` decimals.
+double RoundToScale(double value, int scale);
+
+}  // namespace downsql::sql
