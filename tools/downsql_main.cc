@@ -66,7 +66,7 @@ int Usage(const std::string& problem) {
 }
 
 std::string WithTrailingSeparator(std::string dir) {
-  if (dir.empty() || (dir.back() != '/' && dir.back() != '\\')) dir += platform::PathSeparator();
+  if (dir.back() != '/' && dir.back() != '\\') dir += platform::PathSeparator();
   return dir;
 }
 
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
   if (command != "summary" && command != "request" && command != "run") {
     return Usage(command.empty() ? "no command" : "unknown command " + command);
   }
-  if (positional < 2) return Usage("no database directory");
+  if (positional < 2 || dir.empty()) return Usage("no database directory");
   dir = WithTrailingSeparator(dir);
 
   try {

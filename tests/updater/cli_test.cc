@@ -72,7 +72,7 @@ TEST(CliUsageTest, HelpAndBadArguments) {
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--service HOST[:PORT]"), std::string::npos);
   for (const char* args :
-       {"", "summary", "bogus /tmp/", "summary a b", "--service", "--frob run /"}) {
+       {"", "summary", "summary ''", "bogus /tmp/", "summary a b", "--service", "--frob run /"}) {
     EXPECT_EQ(RunCli(args).status, 2) << args;
   }
 }
