@@ -188,7 +188,9 @@ TEST(NetHttpTest, Answers) {
     Outcome out = Fetch({c.script});
     EXPECT_EQ(out.body, c.body);
     EXPECT_EQ(out.error, c.error);
-    if (c.timing_free) EXPECT_EQ(out.work, c.work);
+    if (c.timing_free) {
+      EXPECT_EQ(out.work, c.work);
+    }
   }
 }
 
