@@ -6,6 +6,8 @@
 #include <stdexcept>
 
 #include "base/byte_order.h"
+#include "db/storage/base_file.h"
+#include "platform/os_error.h"
 
 namespace downsql::access::testing {
 namespace {
@@ -59,6 +61,13 @@ std::string LockFileBytes(int32_t counter, const std::vector<std::string>& names
   base::PutLE32(out.data(), static_cast<uint32_t>(counter));
   base::PutLE32(out.data() + 4, static_cast<uint32_t>(entries.size() + 4));
   return out + entries;
+}
+
+void DeleteMemoryFile(const std::string& name) {
+  try {
+    storage::DeleteBaseFile(name, true);
+  } catch (const platform::OsError&) {
+  }
 }
 
 void FakeTable::BeginTransaction() {

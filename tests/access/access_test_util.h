@@ -49,6 +49,16 @@ std::string ReadAll(TLockFileStore& store, const std::string& path);
 // Lock file bytes: counter, L and the entries for names.
 std::string LockFileBytes(int32_t counter, const std::vector<std::string>& names);
 
+// Deletes a file of the engine's memory if it exists and nobody has it open.
+void DeleteMemoryFile(const std::string& name);
+
+// Keeps the in-memory database's lock file from one test out of the next:
+// deletes it when made and when destroyed (declare it before the engine).
+struct FreshMemoryDatabase {
+  FreshMemoryDatabase() { DeleteMemoryFile("tabula.lck"); }
+  ~FreshMemoryDatabase() { DeleteMemoryFile("tabula.lck"); }
+};
+
 // An open table that logs the directory's calls ("begin A", "commit A",
 // "rollback A") into a shared log.
 class FakeTable : public TTransactionTable {

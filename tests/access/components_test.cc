@@ -32,6 +32,7 @@ std::string ErrorOf(F f) {
 
 class ComponentsTest : public ::testing::Test {
  protected:
+  testing::FreshMemoryDatabase fresh_;
   TTabulaLibrary library_;
   TTabulaEngine& engine_ = library_.engine();
   TTabulaSession& default_ = library_.default_session();

@@ -14,8 +14,6 @@ using testing::LockFileBytes;
 using testing::ReadAll;
 using testing::RecordingStore;
 
-constexpr char kPath[] = "tabula.lck";
-
 TLockSettings FastSettings(bool large = false) {
   TLockSettings s;
   s.large_file_support = large;
@@ -26,11 +24,22 @@ TLockSettings FastSettings(bool large = false) {
   return s;
 }
 
+// Each test works in directories of its own in the engine's memory, whose
+// lock files are deleted afterwards.
 class DirectoryLocksTest : public ::testing::Test {
  protected:
+  ~DirectoryLocksTest() override {
+    for (const std::string& d : dirs_) testing::DeleteMemoryFile(d + "tabula.lck");
+  }
+  // Moves on to a new, empty directory.
+  void NewDirectory() {
+    static int serial = 0;
+    dirs_.push_back("\\locks_test_" + std::to_string(++serial) + "\\");
+  }
+  std::string kPath() const { return dirs_.back() + "tabula.lck"; }
   std::unique_ptr<TDataDirectoryLocks> Open(TLockFileStore& store, bool large = false) {
-    auto locks = std::make_unique<TDataDirectoryLocks>(store, "", "tabula.lck", ".dat", "DB",
-                                                       FastSettings(large));
+    auto locks = std::make_unique<TDataDirectoryLocks>(store, dirs_.back(), "tabula.lck", ".dat",
+                                                       "DB", FastSettings(large));
     locks->Open();
     return locks;
   }
@@ -44,19 +53,20 @@ class DirectoryLocksTest : public ::testing::Test {
     return 0;
   }
 
-  TMemoryLockFileStore memory_;
+  std::vector<std::string> dirs_ = {"\\locks_test_0\\"};
+  TEngineLockFileStore memory_{true};
 };
 
 TEST_F(DirectoryLocksTest, EmptyDirectoryGetsEightByteFileAndEntriesAppend) {
   auto a = Open(memory_);
   EXPECT_FALSE(a->locking_disabled());
-  EXPECT_EQ(ReadAll(memory_, kPath), LockFileBytes(1, {}));
-  EXPECT_EQ(ReadAll(memory_, kPath), std::string("\x01\0\0\0\x04\0\0\0", 8));
+  EXPECT_EQ(ReadAll(memory_, kPath()), LockFileBytes(1, {}));
+  EXPECT_EQ(ReadAll(memory_, kPath()), std::string("\x01\0\0\0\x04\0\0\0", 8));
 
   EXPECT_EQ(a->TableEntry("LOTTO").number(), 1u);
-  EXPECT_EQ(ReadAll(memory_, kPath), LockFileBytes(2, {"LOTTO"}));
+  EXPECT_EQ(ReadAll(memory_, kPath()), LockFileBytes(2, {"LOTTO"}));
   EXPECT_EQ(&a->TableEntry("lotto"), &a->TableEntry("LOTTO"));  // no new entry, no write
-  EXPECT_EQ(ReadAll(memory_, kPath), LockFileBytes(2, {"LOTTO"}));
+  EXPECT_EQ(ReadAll(memory_, kPath()), LockFileBytes(2, {"LOTTO"}));
 
   // A second directory object reads the same numbers and adds its own.
   auto b = Open(memory_);
@@ -65,21 +75,22 @@ TEST_F(DirectoryLocksTest, EmptyDirectoryGetsEightByteFileAndEntriesAppend) {
   EXPECT_EQ(b->TableEntry("MINI").number(), 2u);
   EXPECT_EQ(a->TableEntry("MINI").number(), 2u);
   EXPECT_EQ(a->change_counter(), 3);
-  EXPECT_EQ(ReadAll(memory_, kPath), LockFileBytes(3, {"LOTTO", "MINI"}));
+  EXPECT_EQ(ReadAll(memory_, kPath()), LockFileBytes(3, {"LOTTO", "MINI"}));
 }
 
 TEST_F(DirectoryLocksTest, CounterWrapsToOne) {
-  ASSERT_EQ(memory_.CreateNew(kPath, LockFileBytes(2147483647, {"A"})),
+  ASSERT_EQ(memory_.CreateNew(kPath(), LockFileBytes(2147483647, {"A"})),
             TLockFileStore::CreateResult::kCreated);
   auto a = Open(memory_);
   a->TableEntry("B");
-  EXPECT_EQ(ReadAll(memory_, kPath), LockFileBytes(1, {"A", "B"}));
+  EXPECT_EQ(ReadAll(memory_, kPath()), LockFileBytes(1, {"A", "B"}));
 }
 
 TEST_F(DirectoryLocksTest, HandsExactOffsetsToTheLockCall) {
   for (bool large : {false, true}) {
     SCOPED_TRACE(large);
-    TMemoryLockFileStore memory;
+    NewDirectory();
+    TEngineLockFileStore& memory = memory_;
     RecordingStore store(memory);
     auto locks = Open(store, large);
     const uint64_t high = large ? 0x7FFFFFFF00000000ULL : 0;
@@ -199,7 +210,7 @@ TEST_F(DirectoryLocksTest, AllTablesLocksShowInEveryEntryAndOutliveSingleUnlocks
 TEST_F(DirectoryLocksTest, TheTable4097Fails) {
   std::vector<std::string> names;
   for (int i = 1; i <= 4096; ++i) names.push_back("T" + std::to_string(i));
-  memory_.CreateNew(kPath, LockFileBytes(7, names));
+  memory_.CreateNew(kPath(), LockFileBytes(7, names));
   auto locks = Open(memory_);
   EXPECT_EQ(locks->table_count(), 4096u);
   EXPECT_EQ(locks->TableEntry("t4096").number(), 4096u);
@@ -217,10 +228,11 @@ TEST_F(DirectoryLocksTest, TheTable4097Fails) {
 TEST_F(DirectoryLocksTest, UnusableLockFileDisablesLocking) {
   for (bool read_only : {false, true}) {
     SCOPED_TRACE(read_only);
-    TMemoryLockFileStore memory;
+    NewDirectory();
+    TEngineLockFileStore& memory = memory_;
     RecordingStore store(memory);
     if (read_only) {
-      memory.CreateNew(kPath, LockFileBytes(3, {"A"}));
+      memory.CreateNew(kPath(), LockFileBytes(3, {"A"}));
       store.open_read_only = true;
     } else {
       store.fail_create = true;
@@ -234,7 +246,7 @@ TEST_F(DirectoryLocksTest, UnusableLockFileDisablesLocking) {
     locks->LockAllTransactionBytes();
     EXPECT_TRUE(store.calls.empty());
     if (read_only) {
-      EXPECT_EQ(ReadAll(memory, kPath), LockFileBytes(3, {"A"}));
+      EXPECT_EQ(ReadAll(memory, kPath()), LockFileBytes(3, {"A"}));
     }
   }
 }
@@ -245,14 +257,14 @@ TEST_F(DirectoryLocksTest, DamagedListIsReadUpToTheDamage) {
       "\x09"
       "CUT";                                                // an entry cut short
   bytes.replace(4, 4, std::string("\xFF\xFF\xFF\x7F", 4));  // L far too large
-  memory_.CreateNew(kPath, bytes);
+  memory_.CreateNew(kPath(), bytes);
   auto locks = Open(memory_);
   ASSERT_EQ(locks->table_count(), 2u);
   EXPECT_EQ(locks->table(1).name(), "BB");
   EXPECT_EQ(locks->TableEntry("C").number(), 3u);
   // Rewritten over the old bytes; what lies beyond L is never read.
   const std::string rewritten = LockFileBytes(6, {"A", "BB", "C"});
-  EXPECT_EQ(ReadAll(memory_, kPath).substr(0, rewritten.size()), rewritten);
+  EXPECT_EQ(ReadAll(memory_, kPath()).substr(0, rewritten.size()), rewritten);
 }
 
 }  // namespace

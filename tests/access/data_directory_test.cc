@@ -42,6 +42,7 @@ class DirectoryTransactionTest : public ::testing::Test {
     return dir.locks()->FindEntry(name)->held();
   }
 
+  testing::FreshMemoryDatabase fresh_;
   TDataEngine engine_;
   Strings log_;
 };
@@ -178,6 +179,7 @@ TEST_F(DirectoryTransactionTest, DirectoryWithoutLockFileIsReadOnlyAndStartsNoTr
 }
 
 TEST(DataSession, OpenDirectorySharesOneObjectPerPath) {
+  testing::FreshMemoryDatabase fresh;
   TDataEngine engine;
   TDataSession& session = engine.CreateSession("S_1");
   testing::ScratchDir scratch;

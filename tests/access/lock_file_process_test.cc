@@ -63,7 +63,7 @@ TEST(LockFileProcesses, SecondProcessReadsTheSameTableNumbers) {
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     to_child.Receive();
-    TDiskLockFileStore store;
+    TEngineLockFileStore store(false);
     auto locks = OpenLocks(store, dir);
     TDataTableLocks* lotto = locks->FindEntry("lotto");
     int code = lotto && lotto->number() == 1 ? 0 : 1;
@@ -71,7 +71,7 @@ TEST(LockFileProcesses, SecondProcessReadsTheSameTableNumbers) {
     to_parent.Send('x');
     _exit(code);
   }
-  TDiskLockFileStore store;
+  TEngineLockFileStore store(false);
   auto locks = OpenLocks(store, dir);
   const std::string path = dir.path().string() + "/tabula.lck";
   EXPECT_EQ(ReadAll(store, path), LockFileBytes(1, {}));
@@ -93,7 +93,7 @@ TEST(LockFileProcesses, NewLockFileListsTheDataFilesInListingOrder) {
   for (const std::string& f : platform::ListFiles(dir.path().string(), ".dat"))
     expected.push_back(f.substr(0, f.size() - 4));
   ASSERT_EQ(expected.size(), 3u);
-  TDiskLockFileStore store;
+  TEngineLockFileStore store(false);
   auto locks = OpenLocks(store, dir);
   EXPECT_EQ(ReadAll(store, dir.path().string() + "/tabula.lck"), LockFileBytes(1, expected));
   EXPECT_EQ(locks->TableEntry(expected[2]).number(), 3u);
