@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "db/storage/engine_error.h"
+#include "db/storage/engine_file.h"
 #include "tests/access/access_test_util.h"
 
 namespace downsql::access {
@@ -205,6 +206,45 @@ TEST_F(DirectoryLocksTest, AllTablesLocksShowInEveryEntryAndOutliveSingleUnlocks
   locks->UnlockAllTransactionBytes();
   EXPECT_EQ(a.held(), 0);
   EXPECT_EQ(b.held(), 0);
+}
+
+TEST_F(DirectoryLocksTest, DirectoryLocksOfTheLockFile) {
+  auto a = Open(memory_);
+  auto b = Open(memory_);
+  a->DirectoryWriteLock();
+  try {
+    b->TableEntry("T");
+    FAIL();
+  } catch (const ETabulaEngineError& e) {
+    EXPECT_EQ(e.code(), 10223u);
+    EXPECT_EQ(e.text(), "Cannot write lock the lock file for the database 'DB'");
+  }
+  EXPECT_EQ(CodeOf([&] { b->DirectoryReadLock(); }), 10221u);
+  a->DirectoryWriteUnlock();
+  EXPECT_EQ(CodeOf([&] { a->DirectoryWriteUnlock(); }), 10224u);
+  b->DirectoryReadLock();
+  a->DirectoryReadLock();  // readers share the region
+  EXPECT_EQ(CodeOf([&] { a->TableEntry("T"); }), 10223u);
+  b->DirectoryReadUnlock();
+  a->DirectoryReadUnlock();
+  EXPECT_EQ(a->TableEntry("T").number(), 1u);
+}
+
+TEST_F(DirectoryLocksTest, LockFileInUseIsTriedElevenTimes) {
+  memory_.CreateNew(kPath(), LockFileBytes(1, {}));
+  storage::TEngineFile holder(kPath(), true);
+  holder.Open(false, /*exclusive=*/true);
+  struct CountingStore : RecordingStore {
+    using RecordingStore::RecordingStore;
+    std::unique_ptr<TLockFile> OpenShared(const std::string& path) override {
+      ++opens;
+      return RecordingStore::OpenShared(path);
+    }
+    int opens = 0;
+  } store(memory_);
+  auto locks = Open(store);
+  EXPECT_EQ(store.opens, 11);
+  EXPECT_TRUE(locks->locking_disabled());
 }
 
 TEST_F(DirectoryLocksTest, TheTable4097Fails) {
