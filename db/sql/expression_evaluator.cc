@@ -75,10 +75,13 @@ void SplitMoment(const TValue& v, int32_t* day, int32_t* ms) {
   } else if (v.type == kTypeTime) {
     *ms = static_cast<int32_t>(v.i);
   } else {
-    const double d = std::floor(v.f / kMsPerDay);
+    const double ms_total = IsValidTimestamp(v.f) ? v.f : 0;
+    const double d = std::floor(ms_total / kMsPerDay);
     *day = static_cast<int32_t>(d);
-    *ms = static_cast<int32_t>(v.f - d * kMsPerDay);
+    *ms = static_cast<int32_t>(ms_total - d * kMsPerDay);
   }
+  if (*day < 1 || *day > 3652059) *day = 0;  // no calendar date
+  if (*ms < 0 || *ms >= kMsPerDay) *ms = 0;
 }
 
 class Evaluator {
@@ -302,7 +305,12 @@ class Evaluator {
     const TValue& when = IsDateTimeType(a.type) ? a : b;
     const TValue& offset = IsDateTimeType(a.type) ? b : a;
     const double k = n.code == kOpSubtract ? -NumberOf(offset) : NumberOf(offset);
-    if (when.type == kTypeTimestamp) return TValue::Timestamp(when.f + k);
+    if (when.type == kTypeTimestamp) {
+      const double ms = when.f + k;
+      if (!IsValidTimestamp(ms))
+        ExecutionError("Timestamp value out of range in " + ExpressionText(n));
+      return TValue::Timestamp(ms);
+    }
     const double sum = static_cast<double>(when.i) + std::trunc(k);
     if (when.type == kTypeTime) {
       const double wrapped = std::fmod(std::fmod(sum, kMsPerDay) + kMsPerDay, kMsPerDay);
@@ -468,9 +476,10 @@ TValue Evaluator::Function(const TExpToken& n) {
   }
   auto text = [&](size_t i) -> const std::string& { return v[i].s; };
   auto integer = [&](size_t i) -> int64_t {
-    return IsIntegerType(v[i].type) || v[i].type == kTypeBoolean
-               ? v[i].i
-               : static_cast<int64_t>(std::trunc(NumberOf(v[i])));
+    if (IsIntegerType(v[i].type) || v[i].type == kTypeBoolean) return v[i].i;
+    const double d = std::trunc(NumberOf(v[i]));
+    if (!(d > -9.2e18 && d < 9.2e18)) return d > 0 ? INT64_MAX / 2 : INT64_MIN / 2;
+    return static_cast<int64_t>(d);
   };
   auto str = [&](std::string s) {
     if (s.size() > kMaxText) s.resize(kMaxText);
@@ -509,7 +518,8 @@ TValue Evaluator::Function(const TExpToken& n) {
     case kFnSubstring: {
       const std::string& s = text(0);
       int64_t begin = integer(1);
-      int64_t end = v.size() > 2 ? begin + integer(2) : static_cast<int64_t>(s.size()) + 1;
+      int64_t end = static_cast<int64_t>(s.size()) + 1;
+      if (v.size() > 2 && __builtin_add_overflow(begin, integer(2), &end)) end = INT64_MAX;
       if (v.size() > 2 && integer(2) < 0) return TValue::Null(kTypeString);
       begin = std::max<int64_t>(begin, 1);
       end = std::min<int64_t>(end, static_cast<int64_t>(s.size()) + 1);

@@ -160,6 +160,12 @@ TEST(Evaluator, ExecutionErrors) {
       {"cast('yes' as boolean)",
        "Tabula Engine Error # 11950 SQL execution error - 'yes' is not "
        "a valid boolean"},
+      {"ts + 1E55",
+       "Tabula Engine Error # 11950 SQL execution error - Timestamp value out of "
+       "range in ts + 1E55"},
+      {"d + 1E9",
+       "Tabula Engine Error # 11950 SQL execution error - Date value out of range in "
+       "d + 1E9"},
       {"cast('1x' as integer)",
        "Tabula Engine Error # 11950 SQL execution error - '1x' is not a "
        "valid integer"},
