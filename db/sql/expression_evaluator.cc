@@ -19,26 +19,13 @@ constexpr double kPi = 3.14159265358979323846;
   throw ETabulaEngineError(kSqlExecutionError, {message});
 }
 
-char Upper(char c, const TEvalContext& ctx) {
-  if (ctx.collation) return ctx.collation->ToUpper(c);
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
-}
-
-char Lower(char c, const TEvalContext& ctx) {
-  if (ctx.collation) return ctx.collation->ToLower(c);
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+const platform::Collation& CollationOf(const TEvalContext& ctx) {
+  return ctx.collation ? *ctx.collation : platform::CollationFor(0);
 }
 
 int CompareText(std::string_view a, std::string_view b, const TEvalContext& ctx,
                 bool no_case = false) {
-  if (ctx.collation) return ctx.collation->Compare(a, b, no_case);
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    auto x = static_cast<unsigned char>(no_case ? Upper(a[i], ctx) : a[i]);
-    auto y = static_cast<unsigned char>(no_case ? Upper(b[i], ctx) : b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+  return CollationOf(ctx).Compare(a, b, no_case);
 }
 
 TValue Typed(TValue v, const TExpToken& node) {
@@ -388,8 +375,7 @@ TValue Evaluator::Extract(const TExpToken& n, const TValue& v) {
 }
 
 TValue Evaluator::Now(const TExpToken& n) {
-  if (!ctx_.clock) ExecutionError("Internal error: no clock for " + ExpressionText(n));
-  const platform::LocalDateTime now = ctx_.clock();
+  const platform::LocalDateTime now = ctx_.clock ? ctx_.clock() : platform::LocalNow();
   const auto day = DayNumberOf(now.year, now.month, now.day);
   if (!day) ExecutionError("Internal error: invalid current date");
   const int32_t ms = ((now.hour * 60 + now.minute) * 60 + now.second) * 1000 + now.millisecond;
@@ -492,7 +478,8 @@ TValue Evaluator::Function(const TExpToken& n) {
     case kFnLower:
     case kFnUpper: {
       std::string s = text(0);
-      for (char& c : s) c = n.code == kFnLower ? Lower(c, ctx_) : Upper(c, ctx_);
+      const platform::Collation& coll = CollationOf(ctx_);
+      for (char& c : s) c = n.code == kFnLower ? coll.ToLower(c) : coll.ToUpper(c);
       TValue out = TValue::String(std::move(s));
       out.type = v[0].type;
       return out;

@@ -40,11 +40,10 @@ struct TEvalContext {
   TColumnResolver* resolver = nullptr;
   // Values of the parameters "?" in order of appearance.
   const std::vector<TValue>* parameters = nullptr;
-  // Text order and case mapping; without one, bytes compare as unsigned
-  // values and only ASCII letters change case.
+  // Text order and case mapping; locale 0 when not set.
   const platform::Collation* collation = nullptr;
   // The local date and time for CURRENT_DATE, CURRENT_TIME and
-  // CURRENT_TIMESTAMP.
+  // CURRENT_TIMESTAMP; platform::LocalNow when not set.
   std::function<platform::LocalDateTime()> clock;
   // The last AUTOINC value handed out for a table (LASTAUTOINC).
   std::function<std::optional<int64_t>(const std::string& table)> last_autoinc;
