@@ -16,7 +16,9 @@ struct CodeText {
 constexpr CodeText kCodeTexts[] = {
     {8705, "Beginning of table '%s' unexpectedly encountered"},
     {8706, "End of table '%s' unexpectedly encountered"},
-    {8708, "Record has been changed or deleted by another user, session, or table cursor in the table '%s'"},
+    {8708,
+     "Record has been changed or deleted by another user, session, or table cursor in the table "
+     "'%s'"},
     {8709, "No current record in the table '%s'"},
     {8710, "Record not found in the table '%s'"},
     {8711, "End of BLOB field in the table '%s' reached prematurely"},
@@ -29,7 +31,9 @@ constexpr CodeText kCodeTexts[] = {
     {9477, "Maximum record size exceeded in the table '%s'"},
     {9479, "The table '%s' is full and cannot contain any more data"},
     {9480, "The database '%s' is full and cannot contain any more tables"},
-    {9487, "Maximum or minimum limits on the index page size, the number of indexes, or the number of fields in an index exceeded in the table '%s'"},
+    {9487,
+     "Maximum or minimum limits on the index page size, the number of indexes, or the number of "
+     "fields in an index exceeded in the table '%s'"},
     {9492, "Maximum or minimum limits on number of fields exceeded in the table '%s'"},
     {9498, "Too many BLOB fields or invalid BLOB block size specified for the table '%s'"},
     {9729, "Duplicate key found in the index '%s' of the table '%s'"},
@@ -38,7 +42,9 @@ constexpr CodeText kCodeTexts[] = {
     {9732, "A value must be provided for the field '%s' in the table '%s'"},
     {9993, "A primary index is already defined for the table '%s' and cannot be added again"},
     {10000, "Invalid field definition specified for the field '%s' in the table '%s'"},
-    {10006, "Invalid default expression or min/max constraint specified for the field '%s' in the table '%s'"},
+    {10006,
+     "Invalid default expression or min/max constraint specified for the field '%s' in the table "
+     "'%s'"},
     {10010, "The secondary index name is missing or not specified for the table '%s'"},
     {10015, "Password provided for the table '%s' is invalid"},
     {10022, "Invalid secondary index name '%s' specified for the table '%s'"},

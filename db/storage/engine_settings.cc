@@ -16,8 +16,9 @@ void EngineSettings::Reset() {
   max_table_index_buffer_count_ = 8192;
   max_table_blob_buffer_size_ = 32768;
   max_table_blob_buffer_count_ = 8192;
-  static const char* const kDefaults[kExtensionCount] = {
-      ".dat", ".idx", ".blb", ".dbk", ".ibk", ".bbk", ".dup", ".iup", ".bup", ".dat", ".idx", ".blb"};
+  static const char* const kDefaults[kExtensionCount] = {".dat", ".idx", ".blb", ".dbk",
+                                                         ".ibk", ".bbk", ".dup", ".iup",
+                                                         ".bup", ".dat", ".idx", ".blb"};
   for (int i = 0; i < kExtensionCount; ++i) extensions_[i] = kDefaults[i];
   table_filter_index_threshold_ = 1;
   table_read_lock_wait_time = 3;

@@ -57,10 +57,18 @@ class EngineSettings {
 
   // File extensions; a value not starting with "." gets one put in front.
   enum Extension {
-    kData, kIndex, kBlob,
-    kDataBackup, kIndexBackup, kBlobBackup,
-    kDataUpgrade, kIndexUpgrade, kBlobUpgrade,
-    kDataTemp, kIndexTemp, kBlobTemp,
+    kData,
+    kIndex,
+    kBlob,
+    kDataBackup,
+    kIndexBackup,
+    kBlobBackup,
+    kDataUpgrade,
+    kIndexUpgrade,
+    kBlobUpgrade,
+    kDataTemp,
+    kIndexTemp,
+    kBlobTemp,
     kExtensionCount
   };
   const std::string& extension(Extension which) const { return extensions_[which]; }
