@@ -27,6 +27,8 @@ enum class Access { kReadOnly, kReadWrite };
 // kShared: other shared opens, reading and writing, are allowed.
 enum class Share { kExclusive, kShared };
 
+// An open file. Code above this layer holds Files through the interface, so
+// tests can hand it a wrapper instead (platform/fault_injection.h).
 class File {
  public:
   virtual ~File() = default;

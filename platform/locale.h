@@ -27,6 +27,12 @@ class Collation {
 // lives as long as the process.
 const Collation& CollationFor(uint32_t locale);
 
+// Makes collation the one for its locale(); it must live as long as the
+// process. Locale 0 cannot be replaced.
+void InstallCollation(const Collation& collation);
+// True for locale 0 and for every locale with an installed collation.
+bool IsLocaleInstalled(uint32_t locale);
+
 std::string UpperCase(std::string_view text, uint32_t locale = 0);
 std::string LowerCase(std::string_view text, uint32_t locale = 0);
 int CompareText(std::string_view a, std::string_view b, uint32_t locale = 0);
