@@ -1,0 +1,302 @@
+// The B+-tree against a sorted model, with a structural check after every
+// step, plus the split geometry, tolerant reading and damage detection.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "base/byte_order.h"
+#include "db/storage/column_type.h"
+#include "db/storage/index_tree.h"
+#include "tests/storage/index_memory_pages.h"
+
+namespace downsql::storage {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TIndexLayout LayoutFor(const TKeyComparator& cmp, uint32_t page_size, uint8_t compression,
+                       bool key_statistics = true) {
+  TIndexLayout l;
+  l.page_size = page_size;
+  l.key_length = cmp.key_length();
+  l.unique = cmp.unique();
+  l.compression = compression;
+  l.key_statistics = key_statistics;
+  return l;
+}
+
+Bytes RecordIdKey(int32_t id) {
+  Bytes key(5);
+  key[0] = 1;
+  base::PutBE32(&key[1], static_cast<uint32_t>(id) ^ 0x80000000u);
+  return key;
+}
+
+std::string Check(TIndexTree& tree, MemoryPages& pages) {
+  std::set<uint32_t> tree_pages;
+  std::string error = tree.Check(&tree_pages);
+  if (!error.empty()) return error;
+  return pages.CheckFreeChain(tree_pages);
+}
+
+TEST(IndexTree, FirstInsertAndRootSplitGeometry) {
+  TKeyComparator cmp({RecordIdKeyField()}, true, false, 0);
+  TIndexLayout layout = LayoutFor(cmp, 1024, 0);
+  MemoryPages pages(1024);
+  TIndexTree tree(pages, layout, cmp, 0);
+
+  ASSERT_TRUE(tree.Insert(RecordIdKey(1).data(), 1));
+  EXPECT_EQ(pages.Root(0), 1u);
+  EXPECT_EQ(pages.Page(1).type(), kPageRootLeaf);
+  EXPECT_FALSE(tree.Insert(RecordIdKey(1).data(), 9)) << "duplicate";
+
+  const uint32_t capacity = layout.leaf_capacity();  // 112
+  for (uint32_t id = 2; id <= capacity; ++id) ASSERT_TRUE(tree.Insert(RecordIdKey(id).data(), id));
+  EXPECT_EQ(pages.Root(0), 1u) << "a full page does not split yet";
+  ASSERT_TRUE(tree.Insert(RecordIdKey(capacity + 1).data(), capacity + 1));
+
+  EXPECT_EQ(pages.Root(0), 3u);
+  TPage& root = pages.Page(3);
+  TPage& left = pages.Page(1);
+  TPage& right = pages.Page(2);
+  EXPECT_EQ(root.type(), kPageRootBranch);
+  EXPECT_EQ(left.type(), kPageLeaf);
+  EXPECT_EQ(right.type(), kPageLeaf);
+  EXPECT_EQ(left.count(), (capacity + 2) / 2);  // ceil((capacity + 1) / 2)
+  EXPECT_EQ(left.count() + right.count(), capacity + 1);
+  EXPECT_EQ(left.next(), 2u);
+  EXPECT_EQ(right.prev(), 1u);
+  ASSERT_EQ(root.count(), 2);
+  EXPECT_EQ(root.pointer(layout, 0), 1u);
+  EXPECT_EQ(root.sub_count(layout, 0), left.count());
+  EXPECT_EQ(Bytes(root.entry(layout, 1), root.entry(layout, 1) + 5), RecordIdKey(left.count() + 1));
+  EXPECT_EQ(root.sub_count(layout, 1), right.count());
+  EXPECT_EQ(Check(tree, pages), "");
+}
+
+TEST(IndexTree, DeletesFreeEmptyPagesAndMergeSiblings) {
+  TKeyComparator cmp({RecordIdKeyField()}, true, false, 0);
+  TIndexLayout layout = LayoutFor(cmp, 1024, 0);
+  MemoryPages pages(1024);
+  TIndexTree tree(pages, layout, cmp, 0);
+  for (int id = 1; id <= 400; ++id) ASSERT_TRUE(tree.Insert(RecordIdKey(id).data(), id));
+  for (int id = 1; id <= 400; ++id) {
+    ASSERT_TRUE(tree.Delete(RecordIdKey(id).data()));
+    ASSERT_EQ(Check(tree, pages), "") << "after deleting " << id;
+  }
+  EXPECT_FALSE(tree.Delete(RecordIdKey(1).data()));
+  EXPECT_EQ(pages.Root(0), 0u) << "an emptied root leaf is freed";
+  EXPECT_NE(pages.free_head(), 0u);
+  const uint32_t before = pages.next_page();
+  for (int id = 1; id <= 200; ++id) ASSERT_TRUE(tree.Insert(RecordIdKey(id).data(), id));
+  EXPECT_EQ(pages.next_page(), before) << "freed pages are reused";
+  EXPECT_EQ(Check(tree, pages), "");
+}
+
+struct ModelConfig {
+  bool unique;
+  uint8_t compression;
+  uint32_t page_size;
+  bool descending;
+};
+
+// Keys: a zero-filled string drawn from few letters (so neighbours share
+// prefixes and end in zeros) and an INTEGER with few values.
+class ModelTest : public ::testing::TestWithParam<ModelConfig> {};
+
+TEST_P(ModelTest, MatchesSortedMultimap) {
+  const ModelConfig config = GetParam();
+  TIndexKeyField text;
+  text.column = 1;
+  text.type = kTypeString;
+  text.stored_size = 24;
+  text.null_offset = 25;
+  text.descending = config.descending;
+  TIndexKeyField number;
+  number.column = 2;
+  number.type = kTypeInteger;
+  number.stored_size = 4;
+  number.null_offset = 50;
+  TKeyComparator cmp({text, number}, config.unique, false, 0);
+  TIndexLayout layout = LayoutFor(cmp, config.page_size, config.compression);
+  MemoryPages pages(config.page_size);
+  TIndexTree tree(pages, layout, cmp, 0);
+
+  auto less = [&cmp](const Bytes& a, const Bytes& b) {
+    return cmp.Compare(a.data(), b.data()) < 0;
+  };
+  std::multimap<Bytes, uint32_t, decltype(less)> model(less);
+
+  std::mt19937 rng(config.page_size + config.compression * 7 + config.unique * 3 +
+                   config.descending);
+  const int steps = config.page_size == 1024 ? 2500 : 1500;
+  // Long keys on big pages so that trees grow several levels there too.
+  const int max_len = config.page_size == 1024 ? 6 : 23;
+  int32_t next_id = 1;
+  auto make_key = [&](int32_t id) {
+    Bytes record(64, 0);
+    const int len = std::uniform_int_distribution<int>(0, max_len)(rng);
+    if (len > 0) {
+      record[25] = 1;
+      for (int i = 0; i < len; ++i)
+        record[26 + i] = static_cast<uint8_t>('A' + std::uniform_int_distribution<int>(0, 2)(rng));
+    }
+    if (rng() % 8 != 0) {
+      record[50] = 1;
+      base::PutLE32(&record[51],
+                    static_cast<uint32_t>(std::uniform_int_distribution<int>(-3, 3)(rng)));
+    }
+    base::PutLE32(&record[5], static_cast<uint32_t>(id));
+    return cmp.BuildKey(record.data());
+  };
+
+  for (int step = 0; step < steps; ++step) {
+    const bool grow = step < steps * 2 / 3 ? rng() % 10 < 7 : rng() % 10 < 3;
+    if (grow || model.empty()) {
+      const int32_t id = next_id++;
+      Bytes key = make_key(id);
+      const bool present = model.count(key) != 0;
+      ASSERT_EQ(tree.Insert(key.data(), static_cast<uint32_t>(id)), !present) << "step " << step;
+      if (!present) model.emplace(key, id);
+    } else {
+      auto it = model.begin();
+      std::advance(it, std::uniform_int_distribution<size_t>(0, model.size() - 1)(rng));
+      ASSERT_TRUE(tree.Delete(it->first.data())) << "step " << step;
+      model.erase(it);
+    }
+    ASSERT_EQ(Check(tree, pages), "") << "step " << step;
+    ASSERT_EQ(tree.Total(), model.size()) << "step " << step;
+
+    if (step % 97 == 0 || step == steps - 1) {
+      // Whole order forward and backward, and a probe of each key.
+      TIndexPosition pos = tree.First();
+      uint32_t before = 0;
+      for (const auto& [key, slot] : model) {
+        ASSERT_TRUE(pos.valid()) << "step " << step;
+        std::string got;
+        uint32_t got_slot = 0;
+        tree.Read(pos, &got, &got_slot);
+        ASSERT_EQ(Bytes(got.begin(), got.end()), key) << "step " << step;
+        ASSERT_EQ(got_slot, slot);
+        ASSERT_EQ(tree.Find(key.data()), slot);
+        ASSERT_EQ(tree.CountBefore(key.data()), before++);
+        pos = tree.Next(pos);
+      }
+      ASSERT_FALSE(pos.valid());
+      pos = tree.Last();
+      for (auto it = model.rbegin(); it != model.rend(); ++it) {
+        ASSERT_TRUE(pos.valid());
+        std::string got;
+        uint32_t got_slot = 0;
+        tree.Read(pos, &got, &got_slot);
+        ASSERT_EQ(got_slot, it->second);
+        pos = tree.Prior(pos);
+      }
+      ASSERT_FALSE(pos.valid());
+      Bytes absent = make_key(next_id + 1000000);
+      if (model.count(absent) == 0) {
+        ASSERT_EQ(tree.Find(absent.data()), 0u);
+        auto lb = model.lower_bound(absent);
+        TIndexPosition at = tree.Seek(absent.data());
+        ASSERT_EQ(at.valid(), lb != model.end());
+        if (at.valid()) {
+          std::string got;
+          uint32_t got_slot;
+          tree.Read(at, &got, &got_slot);
+          ASSERT_EQ(got_slot, lb->second);
+        }
+      }
+    }
+  }
+}
+
+std::vector<ModelConfig> ModelConfigs() {
+  std::vector<ModelConfig> configs;
+  for (bool unique : {true, false})
+    for (uint8_t compression = 0; compression <= 3; ++compression)
+      for (uint32_t page_size : {1024u, 16384u})
+        configs.push_back({unique, compression, page_size, (compression + unique) % 2 == 1});
+  return configs;
+}
+
+std::string ConfigName(const ::testing::TestParamInfo<ModelConfig>& info) {
+  const ModelConfig& c = info.param;
+  return std::string(c.unique ? "Unique" : "NonUnique") + "Compression" +
+         std::to_string(c.compression) + "Page" + std::to_string(c.page_size) +
+         (c.descending ? "Desc" : "Asc");
+}
+
+INSTANTIATE_TEST_SUITE_P(Configurations, ModelTest, ::testing::ValuesIn(ModelConfigs()),
+                         ConfigName);
+
+// Builds a two-level tree of RecordID keys 10, 20, ... and returns it.
+struct SmallTree {
+  TKeyComparator cmp{{RecordIdKeyField()}, true, false, 0};
+  TIndexLayout layout = LayoutFor(cmp, 1024, 0);
+  MemoryPages pages{1024};
+  TIndexTree tree{pages, layout, cmp, 0};
+  SmallTree() {
+    for (int i = 1; i <= 300; ++i) tree.Insert(RecordIdKey(i * 10).data(), i);
+  }
+};
+
+TEST(IndexTree, StaleBranchKeysStillRead) {
+  SmallTree t;
+  TPage& root = t.pages.Page(t.pages.Root(0));
+  ASSERT_GE(root.count(), 3);
+  // Another writer left the first key above the lowest one and a later key
+  // below its child's lowest one (but above the previous child's keys).
+  std::memcpy(root.entry(t.layout, 0), RecordIdKey(35).data(), 5);
+  std::string last_of_first;
+  uint32_t slot;
+  TPage& first_child = t.pages.Page(root.pointer(t.layout, 0));
+  t.tree.Read({first_child.number(), first_child.count() - 1u}, &last_of_first, &slot);
+  std::memcpy(root.entry(t.layout, 1), RecordIdKey(slot * 10 + 1).data(), 5);
+
+  for (int i = 1; i <= 300; ++i) ASSERT_EQ(t.tree.Find(RecordIdKey(i * 10).data()), uint32_t(i));
+  // A key between the stale branch key and the child's real lowest key
+  // seeks to the child's first entry.
+  TIndexPosition at = t.tree.Seek(RecordIdKey(slot * 10 + 5).data());
+  std::string key;
+  t.tree.Read(at, &key, &slot);
+  EXPECT_EQ(slot, first_child.count() + 1u);
+
+  // Writing fixes the keys on the path it touches.
+  ASSERT_TRUE(t.tree.Insert(RecordIdKey(5).data(), 1000));
+  EXPECT_EQ(Bytes(root.entry(t.layout, 0), root.entry(t.layout, 0) + 5), RecordIdKey(5));
+}
+
+TEST(IndexTree, DamageIsReportedAs8965) {
+  {
+    SmallTree t;
+    TPage& root = t.pages.Page(t.pages.Root(0));
+    // An empty page on the way.
+    t.pages.Page(root.pointer(t.layout, root.count() - 1u)).set_count(0);
+    try {
+      t.tree.Find(RecordIdKey(3000).data());
+      FAIL() << "no error";
+    } catch (const ETabulaEngineError& e) {
+      EXPECT_EQ(e.code(), 8965u);
+    }
+  }
+  {
+    SmallTree t;
+    TPage& root = t.pages.Page(t.pages.Root(0));
+    root.set_pointer(t.layout, 0, root.number());  // a branch that points at itself
+    try {
+      t.tree.Find(RecordIdKey(10).data());
+      FAIL() << "no error";
+    } catch (const ETabulaEngineError& e) {
+      EXPECT_EQ(e.code(), 8965u) << "deeper than 64 levels";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace downsql::storage
