@@ -1,0 +1,302 @@
+// The buffer pool of one table file.
+#include "db/storage/buffered_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "db/storage/engine_error.h"
+
+namespace downsql::storage {
+namespace {
+
+struct KindRules {
+  int recent;
+  uint32_t growth;
+  uint32_t corrupt_code;
+};
+
+KindRules RulesOf(TBufferedFile::Kind kind) {
+  switch (kind) {
+    case TBufferedFile::kDataKind:
+      return {4, 64, 8962};
+    case TBufferedFile::kIndexKind:
+      return {2, 4, 8965};
+    default:
+      return {4, 32, 8963};
+  }
+}
+
+bool ByBlock(const TBuffer* b, uint32_t n) { return b->block < n; }
+
+}  // namespace
+
+TBufferedFile::TBufferedFile(Kind kind, std::string table_name, std::string file_name,
+                             bool in_memory)
+    : kind_(kind), table_name_(std::move(table_name)), file_(std::move(file_name), in_memory) {}
+
+TBufferedFile::~TBufferedFile() = default;
+
+void TBufferedFile::SetGeometry(uint64_t data_start, uint32_t block_size) {
+  if (block_size != block_size_) {
+    Discard();
+    owned_.clear();
+    spare_.clear();
+  }
+  data_start_ = data_start;
+  block_size_ = std::max<uint32_t>(block_size, 1);
+  RecomputeCapacity();
+}
+
+void TBufferedFile::SetBufferLimits(uint32_t max_memory, uint32_t max_count) {
+  max_memory_ = max_memory;
+  max_count_ = max_count;
+  RecomputeCapacity();
+}
+
+void TBufferedFile::RecomputeCapacity() {
+  uint32_t by_memory = max_memory_ / (block_size_ + kBufferOverhead);
+  base_capacity_ = std::max<uint32_t>(1, std::min(by_memory, max_count_));
+  capacity_ = std::max<uint32_t>(base_capacity_, uint32_t(sorted_.size()));
+}
+
+void TBufferedFile::RaiseCorrupt() const {
+  throw ETabulaEngineError(RulesOf(kind_).corrupt_code, {table_name_});
+}
+
+std::unique_ptr<TBuffer> TBufferedFile::NewBuffer() const {
+  return std::make_unique<TBuffer>(block_size_);
+}
+
+void TBufferedFile::EncodeBlock(const TBuffer& buffer, uint8_t* out) const {
+  std::memcpy(out, buffer.data.data(), block_size_);
+}
+
+void TBufferedFile::DecodeBlock(const uint8_t* in, TBuffer& buffer) const {
+  std::memcpy(buffer.data.data(), in, block_size_);
+}
+
+// --- chain and sorted list ---------------------------------------------------
+
+void TBufferedFile::Unlink(TBuffer* b) {
+  if (b->newer_) b->newer_->older_ = b->older_;
+  if (b->older_) b->older_->newer_ = b->newer_;
+  if (newest_ == b) newest_ = b->older_;
+  if (oldest_ == b) oldest_ = b->newer_;
+  b->newer_ = b->older_ = nullptr;
+}
+
+void TBufferedFile::MoveToFront(TBuffer* b) {
+  if (newest_ == b) return;
+  Unlink(b);
+  b->older_ = newest_;
+  if (newest_) newest_->newer_ = b;
+  newest_ = b;
+  if (!oldest_) oldest_ = b;
+}
+
+void TBufferedFile::Insert(TBuffer* b) {
+  auto it = std::lower_bound(sorted_.begin(), sorted_.end(), b->block, ByBlock);
+  sorted_.insert(it, b);
+  MoveToFront(b);
+}
+
+void TBufferedFile::Remove(TBuffer* b) {
+  auto it = std::lower_bound(sorted_.begin(), sorted_.end(), b->block, ByBlock);
+  if (it != sorted_.end() && *it == b) sorted_.erase(it);
+  Unlink(b);
+}
+
+TBuffer* TBufferedFile::Find(uint32_t n) {
+  int recent = RulesOf(kind_).recent;
+  for (TBuffer* b = newest_; b && recent > 0; b = b->older_, --recent)
+    if (b->block == n) return b;
+  auto it = std::lower_bound(sorted_.begin(), sorted_.end(), n, ByBlock);
+  return (it != sorted_.end() && (*it)->block == n) ? *it : nullptr;
+}
+
+// --- taking buffers ----------------------------------------------------------
+
+TBuffer* TBufferedFile::TakeBuffer() {
+  auto fresh = [this]() -> TBuffer* {
+    if (!spare_.empty()) {
+      TBuffer* b = spare_.back();
+      spare_.pop_back();
+      return b;
+    }
+    owned_.push_back(NewBuffer());
+    return owned_.back().get();
+  };
+  if (sorted_.size() < capacity_) return fresh();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    for (TBuffer* b = oldest_; b; b = b->newer_) {
+      if (!b->modified && b->pin_count == 0) {
+        Remove(b);
+        return b;
+      }
+    }
+    if (attempt == 0 && !transaction_active_) {
+      WriteModified();
+      if (sorted_.size() < capacity_) return fresh();
+    } else {
+      break;
+    }
+  }
+  capacity_ += RulesOf(kind_).growth;
+  return fresh();
+}
+
+TBuffer* TBufferedFile::GetBlock(uint32_t n) {
+  if (n == 0) RaiseCorrupt();
+  uint32_t count = block_count();
+  if (n == count + 1) {
+    CheckCapacity();
+    TBuffer* b = TakeBuffer();
+    b->block = n;
+    std::fill(b->data.begin(), b->data.end(), 0);
+    b->modified = true;
+    b->pin_count = 1;
+    Insert(b);
+    AddBlock();
+    return b;
+  }
+  if (n > count) RaiseCorrupt();
+  if (TBuffer* b = Find(n)) {
+    ++hits_;
+    MoveToFront(b);
+    ++b->pin_count;
+    return b;
+  }
+  if (before_disk_read) {
+    before_disk_read();
+    if (n > block_count()) RaiseCorrupt();
+  }
+  TBuffer* b = TakeBuffer();
+  b->block = n;
+  b->modified = false;
+  b->pin_count = 1;
+  try {
+    ReadRange(n, b);
+  } catch (...) {
+    Remove(b);
+    b->block = 0;
+    b->pin_count = 0;
+    spare_.push_back(b);
+    throw;
+  }
+  return b;
+}
+
+void TBufferedFile::ReadRange(uint32_t n, TBuffer* target) {
+  uint64_t size = file_.Size();
+  uint32_t on_disk = size > data_start_ ? uint32_t((size - data_start_) / block_size_) : 0;
+  uint32_t ahead = kind_ == kDataKind ? std::max<uint32_t>(1, capacity_ / 2) : 1;
+  uint32_t first = n, last = n;
+  if (n >= last_block_read_) {
+    last = uint32_t(std::min<uint64_t>(uint64_t(n) + ahead, std::max(on_disk, n)));
+  } else {
+    first = n > ahead ? n - ahead : 1;
+  }
+  last_block_read_ = n;
+  std::vector<uint8_t> bytes(size_t(last - first + 1) * block_size_);
+  size_t got = file_.ReadUpTo(BlockOffset(first), bytes.data(), bytes.size());
+  size_t need = size_t(n - first + 1) * block_size_;
+  if (got < need) throw ETabulaEngineError(9217, {file_.name()});
+  last = first + uint32_t(got / block_size_) - 1;
+
+  DecodeBlock(bytes.data() + size_t(n - first) * block_size_, *target);
+  Insert(target);
+  for (uint32_t m = first; m <= last; ++m) {
+    if (m == n) continue;
+    const uint8_t* raw = bytes.data() + size_t(m - first) * block_size_;
+    if (TBuffer* have = Find(m)) {
+      if (!have->modified && have->pin_count == 0) DecodeBlock(raw, *have);
+      continue;
+    }
+    // Read-ahead never writes, never grows the pool and never evicts the
+    // block asked for (it is pinned).
+    TBuffer* b = nullptr;
+    if (sorted_.size() < capacity_) {
+      if (!spare_.empty()) {
+        b = spare_.back();
+        spare_.pop_back();
+      } else {
+        owned_.push_back(NewBuffer());
+        b = owned_.back().get();
+      }
+    } else {
+      for (TBuffer* c = oldest_; c; c = c->newer_) {
+        if (!c->modified && c->pin_count == 0) {
+          Remove(c);
+          b = c;
+          break;
+        }
+      }
+    }
+    if (!b) break;
+    b->block = m;
+    b->modified = false;
+    b->pin_count = 0;
+    DecodeBlock(raw, *b);
+    Insert(b);
+  }
+  MoveToFront(target);
+}
+
+void TBufferedFile::Unpin(TBuffer* buffer) {
+  if (buffer && buffer->pin_count > 0) --buffer->pin_count;
+}
+
+bool TBufferedFile::HasModified() const {
+  return std::any_of(sorted_.begin(), sorted_.end(), [](const TBuffer* b) { return b->modified; });
+}
+
+bool TBufferedFile::WriteModified(bool flush_os) {
+  std::vector<TBuffer*> dirty;
+  for (TBuffer* b : sorted_)
+    if (b->modified && b->pin_count == 0) dirty.push_back(b);
+  if (dirty.empty()) return false;
+  std::vector<uint8_t> run;
+  size_t i = 0;
+  while (i < dirty.size()) {
+    size_t j = i + 1;
+    while (j < dirty.size() && dirty[j]->block == dirty[j - 1]->block + 1) ++j;
+    run.resize((j - i) * size_t(block_size_));
+    for (size_t k = i; k < j; ++k) EncodeBlock(*dirty[k], run.data() + (k - i) * block_size_);
+    file_.Write(BlockOffset(dirty[i]->block), run.data(), run.size());
+    ++writes_;
+    for (size_t k = i; k < j; ++k) dirty[k]->modified = false;
+    i = j;
+  }
+  OnBlocksWritten();
+  if (flush_os) file_.Flush();
+  ShrinkToCapacity();
+  return true;
+}
+
+void TBufferedFile::ShrinkToCapacity() {
+  if (capacity_ <= base_capacity_) return;
+  TBuffer* b = oldest_;
+  while (b && sorted_.size() > base_capacity_) {
+    TBuffer* next = b->newer_;
+    if (!b->modified && b->pin_count == 0) {
+      Remove(b);
+      b->block = 0;
+      auto it = std::find_if(owned_.begin(), owned_.end(),
+                             [b](const std::unique_ptr<TBuffer>& p) { return p.get() == b; });
+      if (it != owned_.end()) owned_.erase(it);
+    }
+    b = next;
+  }
+  capacity_ = std::max<uint32_t>(base_capacity_, uint32_t(sorted_.size()));
+}
+
+void TBufferedFile::Discard() {
+  sorted_.clear();
+  spare_.clear();
+  owned_.clear();
+  newest_ = oldest_ = nullptr;
+  capacity_ = base_capacity_;
+  last_block_read_ = 0;
+}
+
+}  // namespace downsql::storage

@@ -1,0 +1,168 @@
+// TBuffer and TBufferedFile: the per-file pool of fixed-size blocks (record
+// slots, index pages, BLOB blocks) through which a table's files are read
+// and written.
+//
+// Block n (1-based) lies at data_start + (n - 1) * block_size. The pool
+// keeps its buffers sorted by block number (binary search) and in a
+// most-recently-used chain; a lookup first checks the few most recent
+// buffers. Its capacity is min(memory limit div (block size + buffer
+// overhead), count limit), at least 1.
+//
+// Getting a block that is not in the pool reads it together with up to the
+// read-ahead count of neighbours in the direction of movement (never past
+// either end of the file) in one read; neighbours already in the pool are
+// refreshed only when neither modified nor pinned. A buffer for a new block
+// is, in order: a new one while below capacity; the least recently used one
+// that is neither modified nor pinned; after writing all modified buffers
+// (never while a transaction is active); a new one past capacity (the
+// capacity grows by the kind's step). Writing collects the modified unpinned
+// buffers in block order and writes runs of consecutive blocks with one
+// write each; afterwards a pool above its capacity shrinks back.
+//
+//   kind   recent checked  growth step  read-ahead          corrupt block
+//   data        4              64       half capacity, >=1      8962
+//   index       2               4       1                       8965
+//   BLOB        4              32       1                       8963
+//
+// Subclasses (TDataFile, TIndexFile, TBlobFile) own the block count (their
+// header's next number), may encode blocks on the way to and from disk
+// (encryption, compression) and may hook the change check before reads.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/storage/engine_file.h"
+
+namespace downsql::storage {
+
+class TBuffer {
+ public:
+  explicit TBuffer(uint32_t block_size) : data(block_size, 0) {}
+  virtual ~TBuffer() = default;
+
+  uint32_t block = 0;  // 1-based; 0 while unused
+  std::vector<uint8_t> data;
+  bool modified = false;
+  int pin_count = 0;
+
+ private:
+  friend class TBufferedFile;
+  TBuffer* newer_ = nullptr;  // most-recently-used chain
+  TBuffer* older_ = nullptr;
+};
+
+class TBufferedFile {
+ public:
+  enum Kind { kDataKind, kIndexKind, kBlobKind };
+
+  // The in-memory size of one buffer beside its data, used by the capacity
+  // formula.
+  static constexpr uint32_t kBufferOverhead = uint32_t(sizeof(TBuffer));
+
+  // table_name names the table in errors; file_name is the file itself.
+  TBufferedFile(Kind kind, std::string table_name, std::string file_name, bool in_memory);
+  virtual ~TBufferedFile();
+  TBufferedFile(const TBufferedFile&) = delete;
+  TBufferedFile& operator=(const TBufferedFile&) = delete;
+
+  TEngineFile& file() { return file_; }
+  const std::string& table_name() const { return table_name_; }
+  Kind kind() const { return kind_; }
+
+  // Geometry, known once the file's header is read or made.
+  void SetGeometry(uint64_t data_start, uint32_t block_size);
+  uint64_t data_start() const { return data_start_; }
+  uint32_t block_size() const { return block_size_; }
+  uint64_t BlockOffset(uint32_t block) const {
+    return data_start_ + uint64_t(block - 1) * block_size_;
+  }
+
+  // Memory and count limits of the pool (engine settings for the kind).
+  void SetBufferLimits(uint32_t max_memory, uint32_t max_count);
+  uint32_t capacity() const { return capacity_; }
+  size_t buffer_count() const { return sorted_.size(); }
+
+  // The number of blocks the file holds (including appended, unwritten ones).
+  virtual uint32_t block_count() const = 0;
+
+  // Returns block n pinned: n = 0 raises the kind's corrupt-block error, n =
+  // block_count() + 1 appends a cleared, modified block (after the capacity
+  // check, 9479), n beyond that is corrupt too. Read faults are 9217.
+  TBuffer* GetBlock(uint32_t n);
+  // Lets go of a pinned buffer.
+  void Unpin(TBuffer* buffer);
+  void MarkModified(TBuffer* buffer) { buffer->modified = true; }
+
+  // Writes every modified, unpinned buffer; flush_os asks for the
+  // operating-system flush after writing. Returns whether anything was
+  // written.
+  bool WriteModified(bool flush_os = false);
+  // Frees every buffer without writing (rollback, or another session changed
+  // the table); pointers to buffers are invalid afterwards.
+  void Discard();
+  bool HasModified() const;
+
+  // Under the transaction flag, taking a buffer never writes: a full pool
+  // grows instead.
+  bool transaction_active() const { return transaction_active_; }
+  void set_transaction_active(bool on) { transaction_active_ = on; }
+
+  // Called before a block is read from disk (the cursor's check for changes
+  // made by other sessions of a shared table).
+  std::function<void()> before_disk_read;
+
+  uint64_t hits() const { return hits_; }
+  uint64_t writes() const { return writes_; }
+
+ protected:
+  // Raises the block count by one (the header's next number).
+  virtual void AddBlock() = 0;
+  // Raises 9479 when another block would exceed the file's limits.
+  virtual void CheckCapacity() {}
+  // Called after modified buffers were written ("the table changed").
+  virtual void OnBlocksWritten() {}
+  // Disk form <-> buffer (plain copies unless overridden). Both get exactly
+  // block_size bytes.
+  virtual void EncodeBlock(const TBuffer& buffer, uint8_t* out) const;
+  virtual void DecodeBlock(const uint8_t* in, TBuffer& buffer) const;
+  virtual std::unique_ptr<TBuffer> NewBuffer() const;
+
+  [[noreturn]] void RaiseCorrupt() const;
+
+ private:
+  TBuffer* Find(uint32_t n);
+  TBuffer* TakeBuffer();
+  void Insert(TBuffer* buffer);  // into the sorted list
+  void Remove(TBuffer* buffer);  // from the sorted list and the chain
+  void MoveToFront(TBuffer* buffer);
+  void Unlink(TBuffer* buffer);
+  void ReadRange(uint32_t n, TBuffer* target);
+  void ShrinkToCapacity();
+  void RecomputeCapacity();
+
+  Kind kind_;
+  std::string table_name_;
+  TEngineFile file_;
+  uint64_t data_start_ = 0;
+  uint32_t block_size_ = 1;
+  uint32_t max_memory_ = 32768;
+  uint32_t max_count_ = 8192;
+  uint32_t capacity_ = 1;
+  uint32_t base_capacity_ = 1;
+  bool transaction_active_ = false;
+  uint32_t last_block_read_ = 0;
+  uint64_t hits_ = 0;
+  uint64_t writes_ = 0;
+
+  std::vector<std::unique_ptr<TBuffer>> owned_;
+  std::vector<TBuffer*> sorted_;  // in use, by block number
+  std::vector<TBuffer*> spare_;   // allocated, not in use
+  TBuffer* newest_ = nullptr;
+  TBuffer* oldest_ = nullptr;
+};
+
+}  // namespace downsql::storage

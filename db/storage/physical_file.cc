@@ -1,0 +1,19 @@
+// Files on disk.
+#include "db/storage/physical_file.h"
+
+#include "platform/os_error.h"
+
+namespace downsql::storage {
+
+void TPhysicalFile::DoCreate(platform::Share share) { file_ = platform::CreateFile(name(), share); }
+
+bool TPhysicalFile::DoOpen(platform::Access access, platform::Share share) {
+  if (access == platform::Access::kReadOnly) {
+    file_ = platform::OpenFile(name(), access, share);
+  } else {
+    file_ = platform::OpenFileOrReadOnly(name(), share);
+  }
+  return file_->access() == platform::Access::kReadOnly;
+}
+
+}  // namespace downsql::storage

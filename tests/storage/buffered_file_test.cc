@@ -1,0 +1,158 @@
+#include "db/storage/buffered_file.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "db/storage/engine_error.h"
+
+namespace downsql::storage {
+namespace {
+
+// A pool over a memory file of 8-byte blocks after a 16-byte header; block
+// m's bytes on disk are all m.
+class TestPool : public TBufferedFile {
+ public:
+  TestPool(Kind kind, const std::string& name, uint32_t blocks_on_disk)
+      : TBufferedFile(kind, "T", name, true), count_(blocks_on_disk) {
+    file().Create();
+    std::vector<uint8_t> bytes(16 + 8 * blocks_on_disk, 0);
+    for (uint32_t m = 1; m <= blocks_on_disk; ++m)
+      std::fill(bytes.begin() + 16 + 8 * (m - 1), bytes.begin() + 16 + 8 * m, uint8_t(m));
+    file().Write(0, bytes.data(), bytes.size());
+    SetGeometry(16, 8);
+  }
+  ~TestPool() override {
+    file().Close();
+    file().Delete();
+  }
+  uint32_t block_count() const override { return count_; }
+  uint8_t OnDisk(uint32_t m) {
+    uint8_t b = 0;
+    file().Read(BlockOffset(m), &b, 1);
+    return b;
+  }
+  int written_notices = 0;
+
+ protected:
+  void AddBlock() override { ++count_; }
+  void OnBlocksWritten() override { ++written_notices; }
+
+ private:
+  uint32_t count_;
+};
+
+uint32_t CodeOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const ETabulaEngineError& e) {
+    return e.code();
+  }
+  return 0;
+}
+
+TEST(BufferedFile, BlockZeroIsTheKindsCorruptError) {
+  struct Case {
+    TBufferedFile::Kind kind;
+    uint32_t code;
+  } cases[] = {{TBufferedFile::kDataKind, 8962},
+               {TBufferedFile::kIndexKind, 8965},
+               {TBufferedFile::kBlobKind, 8963}};
+  for (const Case& c : cases) {
+    TestPool pool(c.kind, "MemPool0.x", 2);
+    EXPECT_EQ(CodeOf([&] { pool.GetBlock(0); }), c.code);
+    EXPECT_EQ(CodeOf([&] { pool.GetBlock(4); }), c.code);  // beyond count + 1
+  }
+}
+
+TEST(BufferedFile, CountLimitOneEvictsOnEveryReadWritingModifiedFirst) {
+  TestPool pool(TBufferedFile::kDataKind, "MemPool1.x", 3);
+  pool.SetBufferLimits(1 << 20, 1);
+  TBuffer* b1 = pool.GetBlock(1);
+  EXPECT_EQ(b1->data[0], 1);
+  b1->data[0] = 0xAA;
+  pool.MarkModified(b1);
+  pool.Unpin(b1);
+  TBuffer* b2 = pool.GetBlock(2);
+  EXPECT_EQ(b2->data[0], 2);
+  EXPECT_EQ(pool.buffer_count(), 1u);
+  EXPECT_EQ(pool.OnDisk(1), 0xAA);
+  EXPECT_EQ(pool.writes(), 1u);
+  pool.Unpin(b2);
+  TBuffer* again = pool.GetBlock(1);
+  EXPECT_EQ(again->data[0], 0xAA);
+  pool.Unpin(again);
+}
+
+TEST(BufferedFile, UnderTransactionAFullPoolGrowsInsteadOfWriting) {
+  TestPool pool(TBufferedFile::kDataKind, "MemPool2.x", 3);
+  pool.SetBufferLimits(1 << 20, 1);
+  pool.set_transaction_active(true);
+  TBuffer* b1 = pool.GetBlock(1);
+  b1->data[0] = 0xAA;
+  pool.MarkModified(b1);
+  pool.Unpin(b1);
+  TBuffer* b2 = pool.GetBlock(2);
+  pool.Unpin(b2);
+  EXPECT_EQ(pool.writes(), 0u);
+  EXPECT_EQ(pool.OnDisk(1), 1);
+  EXPECT_EQ(pool.capacity(), 65u);
+  EXPECT_EQ(pool.buffer_count(), 3u);  // 1 (modified), 2 and its read-ahead 3
+  // Rollback throws the change away and the pool returns to its capacity.
+  pool.Discard();
+  EXPECT_EQ(pool.capacity(), 1u);
+  TBuffer* fresh = pool.GetBlock(1);
+  EXPECT_EQ(fresh->data[0], 1);
+  pool.Unpin(fresh);
+}
+
+TEST(BufferedFile, ModifiedRunsAreWrittenWithOneWriteEach) {
+  TestPool pool(TBufferedFile::kIndexKind, "MemPool3.x", 6);
+  for (uint32_t m : {1u, 2u, 3u, 5u, 7u, 8u}) {  // 7 and 8 are appended
+    TBuffer* b = pool.GetBlock(m);
+    b->data[0] = uint8_t(0x10 + m);
+    pool.MarkModified(b);
+    pool.Unpin(b);
+  }
+  EXPECT_EQ(pool.block_count(), 8u);
+  TBuffer* pinned = pool.GetBlock(2);  // pinned buffers wait
+  EXPECT_TRUE(pool.WriteModified());
+  EXPECT_EQ(pool.writes(), 4u);  // 1, 3, 5, 7-8
+  EXPECT_EQ(pool.OnDisk(2), 2);
+  EXPECT_EQ(pool.OnDisk(8), 0x18);
+  EXPECT_EQ(pool.written_notices, 1);
+  pool.Unpin(pinned);
+  EXPECT_TRUE(pool.WriteModified());
+  EXPECT_EQ(pool.OnDisk(2), 0x12);
+  EXPECT_FALSE(pool.WriteModified());
+}
+
+TEST(BufferedFile, ReadAheadFollowsTheDirectionAndRefreshesCleanNeighbours) {
+  TestPool pool(TBufferedFile::kDataKind, "MemPool4.x", 40);
+  pool.SetBufferLimits(1 << 20, 32);  // read-ahead 16
+  pool.Unpin(pool.GetBlock(10));      // forward: 10..26
+  EXPECT_EQ(pool.buffer_count(), 17u);
+  TBuffer* b12 = pool.GetBlock(12);
+  b12->data[0] = 0x77;
+  pool.MarkModified(b12);
+  pool.Unpin(b12);
+  const uint8_t other[8] = {0x99, 0x99, 0x99, 0x99, 0x99, 0x99, 0x99, 0x99};
+  pool.file().Write(pool.BlockOffset(12), other, 8);  // another writer
+  pool.file().Write(pool.BlockOffset(13), other, 8);
+  pool.Unpin(pool.GetBlock(30));  // forward, stops at the end: 30..40
+  EXPECT_EQ(pool.buffer_count(), 28u);
+  pool.Unpin(pool.GetBlock(28));  // backward: 12..28, only 27 and 28 new
+  EXPECT_EQ(pool.buffer_count(), 30u);
+  uint64_t hits = pool.hits();
+  TBuffer* b13 = pool.GetBlock(13);
+  EXPECT_EQ(b13->data[0], 0x99);  // refreshed
+  pool.Unpin(b13);
+  b12 = pool.GetBlock(12);
+  EXPECT_EQ(b12->data[0], 0x77);  // modified: left alone
+  pool.Unpin(b12);
+  EXPECT_EQ(pool.hits(), hits + 2);
+}
+
+}  // namespace
+}  // namespace downsql::storage

@@ -1,0 +1,108 @@
+#include "db/storage/engine_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "db/storage/engine_error.h"
+#include "db/storage/memory_file.h"
+
+namespace downsql::storage {
+namespace {
+
+uint32_t CodeOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const ETabulaEngineError& e) {
+    return e.code();
+  }
+  return 0;
+}
+
+TEST(EngineFile, OsErrorNumbersMapOntoEngineCodes) {
+  struct Case {
+    uint32_t os, engine;
+  } cases[] = {{2, 11010},  {3, 11010},   {4, 11012},  {5, 11013},  {32, 11013},
+               {65, 11013}, {183, 11013}, {6, 11014},  {8, 11016},  {14, 11016},
+               {15, 11023}, {17, 11025},  {39, 11047}, {112, 11047}};
+  for (const Case& c : cases) EXPECT_EQ(EngineCodeForOsError(c.os), c.engine) << c.os;
+  TEngineFile f("MemT1.dat", true);
+  try {
+    f.RaiseOsError(platform::OsError(112, "x", "disk full"));
+  } catch (const ETabulaEngineError& e) {
+    EXPECT_EQ(e.text(),
+              "An unknown operating system error 112 occurred with the table or backup file "
+              "'MemT1.dat'");
+  }
+}
+
+TEST(EngineFile, MemoryFileReadsWritesAcrossChunks) {
+  TEngineFile f("MemT2.dat", true);
+  EXPECT_FALSE(f.Exists());
+  EXPECT_EQ(CodeOf([&] { f.Open(); }), 11010u);
+  f.Create();
+  EXPECT_TRUE(f.Exists());
+  std::vector<uint8_t> data(100);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i);
+  uint64_t at = TMemoryFile::kChunkSize - 50;  // straddles the first chunk boundary
+  f.Write(at, data.data(), data.size());
+  EXPECT_EQ(f.Size(), at + 100);
+  std::vector<uint8_t> back(100);
+  f.Read(at, back.data(), back.size());
+  EXPECT_EQ(back, data);
+  uint8_t zero[4] = {1, 1, 1, 1};
+  f.Read(0, zero, 4);  // the gap before the write reads as zeros
+  EXPECT_EQ(zero[0] | zero[1] | zero[2] | zero[3], 0);
+  EXPECT_EQ(CodeOf([&] { f.Read(at + 90, back.data(), 20); }), 9217u);
+  f.Truncate(0);
+  EXPECT_EQ(f.Size(), 0u);
+  f.Close();
+  f.Delete();
+  EXPECT_FALSE(f.Exists());
+}
+
+TEST(EngineFile, SharedObjectGivesEachHandleItsFileAndRefusesDeleteWhileOpen) {
+  TEngineFile a("MemT3.dat", true), b("memt3.DAT", true);
+  a.Create(false);
+  b.Open();
+  a.Write(0, "abcd", 4);
+  char got[4];
+  b.Read(0, got, 4);
+  EXPECT_EQ(std::string(got, 4), "abcd");
+  TEngineFile c("MemT3.dat", true);
+  EXPECT_EQ(CodeOf([&] { c.Delete(); }), 11013u);
+  EXPECT_EQ(CodeOf([&] { c.Open(false, true); }), 11013u);  // exclusive while shared
+  a.Close();
+  b.Close();
+  a.Rename("MemT3b.dat");
+  EXPECT_FALSE(TEngineFile("MemT3.dat", true).Exists());
+  a.Open();
+  a.Read(0, got, 4);
+  EXPECT_EQ(std::string(got, 4), "abcd");
+  a.Close();
+  a.Delete();
+}
+
+TEST(EngineFile, ByteRangeLocksExcludeOverlapsAndReleaseOnClose) {
+  TEngineFile a("MemLock.lck", true), b("MemLock.lck", true);
+  a.Create(false);
+  b.Open();
+  const uint64_t far = uint64_t(1) << 40;
+  EXPECT_TRUE(a.Lock(far, 10));
+  EXPECT_FALSE(b.Lock(far + 9, 1));
+  EXPECT_FALSE(a.Lock(far, 1));  // the same file may not lock twice either
+  EXPECT_TRUE(b.Lock(far + 10, 1));
+  EXPECT_FALSE(b.Unlock(far, 10));  // not b's lock
+  EXPECT_TRUE(a.Unlock(far, 10));
+  EXPECT_FALSE(a.Unlock(far, 10));
+  EXPECT_TRUE(a.Lock(far, 5));
+  a.Close();
+  EXPECT_TRUE(b.Lock(far, 5));
+  b.Close();
+  b.Delete();
+}
+
+}  // namespace
+}  // namespace downsql::storage
