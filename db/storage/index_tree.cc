@@ -101,13 +101,13 @@ void TIndexTree::FixPath(const std::vector<Step>& path, size_t levels, const std
     const uint32_t index = path[i].index;
     if (layout_.key_statistics && delta != 0) {
       parent.set_sub_count(layout_, index, parent.sub_count(layout_, index) + delta);
-      parent.set_modified(true);
+      parent.modified = true;
     }
     if (key_may_change) {
       uint8_t* key = parent.entry(layout_, index);
       if (std::memcmp(key, first_key->data(), layout_.key_length) != 0) {
         std::memcpy(key, first_key->data(), layout_.key_length);
-        parent.set_modified(true);
+        parent.modified = true;
         key_may_change = index == 0;
       } else {
         key_may_change = false;
@@ -122,7 +122,7 @@ std::vector<TIndexTree::Piece> TIndexTree::StoreSplit(TPage& page,
   const bool leaf = page.is_leaf();
   if (Fits(leaf, entries)) {
     page.Encode(layout_, entries);
-    page.set_modified(true);
+    page.modified = true;
     return {{page.number(), entries.front().key, NodeTotal(page, entries)}};
   }
   size_t keep = (entries.size() + 1) / 2;
@@ -139,12 +139,12 @@ std::vector<TIndexTree::Piece> TIndexTree::StoreSplit(TPage& page,
   if (page.next() != 0) {
     TPage& after = source_.Page(page.next());
     after.set_prev(fresh.number());
-    after.set_modified(true);
+    after.modified = true;
   }
   page.set_next(fresh.number());
   page.Encode(layout_, left);
-  page.set_modified(true);
-  fresh.set_modified(true);
+  page.modified = true;
+  fresh.modified = true;
   std::vector<Piece> pieces{{page.number(), left.front().key, NodeTotal(page, left)}};
   std::vector<Piece> rest = StoreSplit(fresh, right);
   pieces.insert(pieces.end(), rest.begin(), rest.end());
@@ -159,7 +159,7 @@ void TIndexTree::PropagateSplit(std::vector<Step> path, std::vector<Piece> piece
       std::vector<TPageEntry> entries;
       for (Piece& p : pieces) entries.push_back({std::move(p.first_key), p.page, p.count});
       root.Encode(layout_, entries);
-      root.set_modified(true);
+      root.modified = true;
       source_.SetRoot(slot_, root.number());
       return;
     }
@@ -196,7 +196,7 @@ bool TIndexTree::Insert(const uint8_t* key, uint32_t record_slot) {
     TPage& page = source_.NewPage();
     page.set_type(kPageRootLeaf);
     page.Encode(layout_, {{key_text, record_slot, 0}});
-    page.set_modified(true);
+    page.modified = true;
     source_.SetRoot(slot_, page.number());
     return true;
   }
@@ -208,7 +208,7 @@ bool TIndexTree::Insert(const uint8_t* key, uint32_t record_slot) {
     if (pos < leaf.count() && compare_.Compare(leaf.entry(layout_, pos), key) == 0) return false;
     if (leaf.count() < layout_.leaf_capacity()) {
       leaf.InsertFixed(layout_, pos, key, record_slot, 0);
-      leaf.set_modified(true);
+      leaf.modified = true;
       FixPath(path, path.size(), pos == 0 ? &key_text : nullptr, 1);
       return true;
     }
@@ -258,12 +258,12 @@ void TIndexTree::PropagateShrink(std::vector<Step> path, TPage& start,
       if (page->prev() != 0) {
         TPage& before = source_.Page(page->prev());
         before.set_next(page->next());
-        before.set_modified(true);
+        before.modified = true;
       }
       if (page->next() != 0) {
         TPage& after = source_.Page(page->next());
         after.set_prev(page->prev());
-        after.set_modified(true);
+        after.modified = true;
       }
       source_.FreePage(*page);
       const Step step = path.back();
@@ -289,10 +289,10 @@ void TIndexTree::PropagateShrink(std::vector<Step> path, TPage& start,
           if (sibling.next() != 0) {
             TPage& after = source_.Page(sibling.next());
             after.set_prev(page->number());
-            after.set_modified(true);
+            after.modified = true;
           }
           page->Encode(layout_, combined);
-          page->set_modified(true);
+          page->modified = true;
           const std::string first = combined.front().key;
           const uint32_t total = NodeTotal(*page, combined);
           source_.FreePage(sibling);
@@ -313,7 +313,7 @@ void TIndexTree::PropagateShrink(std::vector<Step> path, TPage& start,
       return;
     }
     page->Encode(layout_, entries);
-    page->set_modified(true);
+    page->modified = true;
     if (path.empty()) return;
     TPage& parent = source_.Page(path.back().page);
     const uint32_t old = parent.sub_count(layout_, path.back().index);

@@ -54,17 +54,17 @@ uint32_t CompressedEntrySize(const TIndexLayout& layout, const uint8_t* previous
   return HeaderBytes(layout) + StoredBytes(layout, ComputeShared(layout, previous, key)) + 4;
 }
 
-void TPage::Clear() { std::fill(data_.begin(), data_.end(), 0); }
+void TPage::Clear() { std::fill(data.begin(), data.end(), 0); }
 
-void TPage::set_type(uint8_t t) { data_[0] = t; }
-uint16_t TPage::count() const { return base::GetLE16(&data_[1]); }
-void TPage::set_count(uint16_t n) { base::PutLE16(&data_[1], n); }
-uint32_t TPage::prev() const { return base::GetLE32(&data_[3]); }
-void TPage::set_prev(uint32_t p) { base::PutLE32(&data_[3], p); }
-uint32_t TPage::next() const { return base::GetLE32(&data_[7]); }
-void TPage::set_next(uint32_t p) { base::PutLE32(&data_[7], p); }
-uint16_t TPage::occupied() const { return base::GetLE16(&data_[11]); }
-void TPage::set_occupied(uint16_t n) { base::PutLE16(&data_[11], n); }
+void TPage::set_type(uint8_t t) { data[0] = t; }
+uint16_t TPage::count() const { return base::GetLE16(&data[1]); }
+void TPage::set_count(uint16_t n) { base::PutLE16(&data[1], n); }
+uint32_t TPage::prev() const { return base::GetLE32(&data[3]); }
+void TPage::set_prev(uint32_t p) { base::PutLE32(&data[3], p); }
+uint32_t TPage::next() const { return base::GetLE32(&data[7]); }
+void TPage::set_next(uint32_t p) { base::PutLE32(&data[7], p); }
+uint16_t TPage::occupied() const { return base::GetLE16(&data[11]); }
+void TPage::set_occupied(uint16_t n) { base::PutLE16(&data[11], n); }
 
 uint32_t TPage::pointer(const TIndexLayout& layout, uint32_t i) const {
   return base::GetLE32(entry(layout, i) + layout.key_length);
@@ -85,7 +85,7 @@ void TPage::InsertFixed(const TIndexLayout& layout, uint32_t i, const uint8_t* k
                         uint32_t pointer_value, uint32_t count_value) {
   const uint32_t size = entry_size(layout);
   const uint32_t n = count();
-  uint8_t* at = data_.data() + kPageHeaderSize + i * size;
+  uint8_t* at = data.data() + kPageHeaderSize + i * size;
   std::memmove(at + size, at, (n - i) * size);
   set_count(static_cast<uint16_t>(n + 1));
   std::memcpy(at, key, layout.key_length);
@@ -96,9 +96,9 @@ void TPage::InsertFixed(const TIndexLayout& layout, uint32_t i, const uint8_t* k
 void TPage::RemoveFixed(const TIndexLayout& layout, uint32_t i) {
   const uint32_t size = entry_size(layout);
   const uint32_t n = count();
-  uint8_t* at = data_.data() + kPageHeaderSize + i * size;
+  uint8_t* at = data.data() + kPageHeaderSize + i * size;
   std::memmove(at, at + size, (n - i - 1) * size);
-  std::memset(data_.data() + kPageHeaderSize + (n - 1) * size, 0, size);
+  std::memset(data.data() + kPageHeaderSize + (n - 1) * size, 0, size);
   set_count(static_cast<uint16_t>(n - 1));
 }
 
@@ -118,8 +118,8 @@ bool TPage::Decode(const TIndexLayout& layout, std::vector<TPageEntry>* entries)
     return true;
   }
   const uint32_t body = TrimmableLength(layout);
-  const uint8_t* p = data_.data() + kPageHeaderSize;
-  const uint8_t* end = data_.data() + data_.size();
+  const uint8_t* p = data.data() + kPageHeaderSize;
+  const uint8_t* end = data.data() + data.size();
   entries->resize(n);
   for (uint32_t i = 0; i < n; ++i) {
     Shared s;
@@ -163,7 +163,7 @@ uint32_t TPage::EncodedSize(const TIndexLayout& layout, bool leaf,
 }
 
 void TPage::Encode(const TIndexLayout& layout, const std::vector<TPageEntry>& entries) {
-  std::fill(data_.begin() + kPageHeaderSize, data_.end(), 0);
+  std::fill(data.begin() + kPageHeaderSize, data.end(), 0);
   set_count(static_cast<uint16_t>(entries.size()));
   set_occupied(0);
   if (fixed(layout)) {
@@ -176,7 +176,7 @@ void TPage::Encode(const TIndexLayout& layout, const std::vector<TPageEntry>& en
   }
   const uint32_t length = layout.key_length;
   const uint32_t body = TrimmableLength(layout);
-  uint8_t* p = data_.data() + kPageHeaderSize;
+  uint8_t* p = data.data() + kPageHeaderSize;
   const uint8_t* previous = nullptr;
   for (const TPageEntry& e : entries) {
     const uint8_t* key = reinterpret_cast<const uint8_t*>(e.key.data());
@@ -196,7 +196,7 @@ void TPage::Encode(const TIndexLayout& layout, const std::vector<TPageEntry>& en
     p += 4;
     previous = key;
   }
-  set_occupied(static_cast<uint16_t>(p - data_.data() - kPageHeaderSize));
+  set_occupied(static_cast<uint16_t>(p - data.data() - kPageHeaderSize));
 }
 
 }  // namespace downsql::storage

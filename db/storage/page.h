@@ -33,6 +33,8 @@
 #include <string>
 #include <vector>
 
+#include "db/storage/buffered_file.h"
+
 namespace downsql::storage {
 
 inline constexpr uint32_t kPageHeaderSize = 13;
@@ -76,20 +78,20 @@ struct TPageEntry {
 uint32_t CompressedEntrySize(const TIndexLayout& layout, const uint8_t* previous,
                              const uint8_t* key);
 
-class TPage {
+// A page buffer of the index file's pool (block = page number).
+class TPage : public TBuffer {
  public:
-  TPage(uint32_t number, uint32_t page_size) : number_(number), data_(page_size, 0) {}
+  explicit TPage(uint32_t page_size) : TBuffer(page_size) {}
+  TPage(uint32_t number, uint32_t page_size) : TBuffer(page_size) { block = number; }
 
-  uint32_t number() const { return number_; }
-  uint8_t* data() { return data_.data(); }
-  const uint8_t* data() const { return data_.data(); }
-  uint32_t size() const { return static_cast<uint32_t>(data_.size()); }
-  bool modified() const { return modified_; }
-  void set_modified(bool m) { modified_ = m; }
+  uint32_t number() const { return block; }
+  uint8_t* bytes() { return data.data(); }
+  const uint8_t* bytes() const { return data.data(); }
+  uint32_t size() const { return static_cast<uint32_t>(data.size()); }
   // Zeros the whole page.
   void Clear();
 
-  uint8_t type() const { return data_[0]; }
+  uint8_t type() const { return data[0]; }
   void set_type(uint8_t t);
   uint16_t count() const;
   void set_count(uint16_t n);
@@ -112,10 +114,10 @@ class TPage {
 
   // Fixed-size entries, in place. i < count().
   uint8_t* entry(const TIndexLayout& layout, uint32_t i) {
-    return data_.data() + kPageHeaderSize + i * entry_size(layout);
+    return data.data() + kPageHeaderSize + i * entry_size(layout);
   }
   const uint8_t* entry(const TIndexLayout& layout, uint32_t i) const {
-    return data_.data() + kPageHeaderSize + i * entry_size(layout);
+    return data.data() + kPageHeaderSize + i * entry_size(layout);
   }
   uint32_t pointer(const TIndexLayout& layout, uint32_t i) const;
   void set_pointer(const TIndexLayout& layout, uint32_t i, uint32_t p);
@@ -135,11 +137,6 @@ class TPage {
   // Bytes the entries take on a page of this kind.
   static uint32_t EncodedSize(const TIndexLayout& layout, bool leaf,
                               const std::vector<TPageEntry>& entries);
-
- private:
-  uint32_t number_;
-  std::vector<uint8_t> data_;
-  bool modified_ = false;
 };
 
 }  // namespace downsql::storage

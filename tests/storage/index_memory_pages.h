@@ -36,7 +36,7 @@ class MemoryPages : public TPageSource {
   void FreePage(TPage& page) override {
     page.Clear();
     page.set_next(free_head_);
-    page.set_modified(true);
+    page.modified = true;
     free_head_ = page.number();
   }
   uint32_t Root(uint32_t slot) const override { return roots_[slot]; }

@@ -26,7 +26,7 @@ std::string K(std::initializer_list<uint8_t> bytes) {
 }
 
 Bytes Entries(const TPage& page) {
-  return Bytes(page.data() + kPageHeaderSize, page.data() + kPageHeaderSize + page.occupied());
+  return Bytes(page.bytes() + kPageHeaderSize, page.bytes() + kPageHeaderSize + page.occupied());
 }
 
 TEST(IndexPage, CompressedLeafLayouts) {
@@ -95,7 +95,7 @@ TEST(IndexPage, HeaderAndFixedEntries) {
   const Bytes want = {kPageBranch, 2,    0, 3, 0, 0, 0, 4, 3, 2,  1, 0, 0,  //
                       1,           0x80, 0, 0, 1, 7, 0, 0, 0, 12, 0, 0, 0,  //
                       1,           0x80, 0, 0, 9, 8, 0, 0, 0, 3,  0, 0, 0};
-  EXPECT_EQ(Bytes(page.data(), page.data() + want.size()), want);
+  EXPECT_EQ(Bytes(page.bytes(), page.bytes() + want.size()), want);
   page.RemoveFixed(layout, 0);
   EXPECT_EQ(page.count(), 1);
   EXPECT_EQ(page.pointer(layout, 0), 8u);
@@ -107,13 +107,13 @@ TEST(IndexPage, MalformedCompressedEntriesDoNotDecode) {
   TPage page(1, 64);
   page.set_type(kPageLeaf);
   page.set_count(1);
-  page.data()[kPageHeaderSize] = 3;  // d > 0 on the first entry
+  page.bytes()[kPageHeaderSize] = 3;  // d > 0 on the first entry
   std::vector<TPageEntry> entries;
   EXPECT_FALSE(page.Decode(layout, &entries));
-  page.data()[kPageHeaderSize] = 0;
-  page.data()[kPageHeaderSize + 1] = 7;  // t > L
+  page.bytes()[kPageHeaderSize] = 0;
+  page.bytes()[kPageHeaderSize + 1] = 7;  // t > L
   EXPECT_FALSE(page.Decode(layout, &entries));
-  page.data()[kPageHeaderSize + 1] = 0;
+  page.bytes()[kPageHeaderSize + 1] = 0;
   page.set_count(60);  // runs past the end of the page
   EXPECT_FALSE(page.Decode(layout, &entries));
 }
