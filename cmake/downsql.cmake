@@ -8,6 +8,18 @@ if(DOWNSQL_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The fuzz configuration (clang only): every library carries the fuzzer's
+# coverage instrumentation and the sanitizers; the fuzz targets add the
+# libFuzzer driver (downsql_fuzz below).
+if(DOWNSQL_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "DOWNSQL_FUZZ needs clang (see scripts/fuzz.sh)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # downsql_library(NAME SOURCES... [DEPS libs...])
 # One static library per folder; the project root is the include root, so
 # code includes "db/storage/record.h" and the like.
@@ -19,7 +31,32 @@ function(downsql_library name)
   if(ARG_DEPS)
     target_link_libraries(${name} PUBLIC ${ARG_DEPS})
   endif()
+  set_property(GLOBAL APPEND PROPERTY DOWNSQL_LIBRARY_TARGETS ${name})
 endfunction()
+
+# downsql_windows_target(NAME) — adds a target that is not a downsql_library
+# (the DLL) to what scripts/build-windows.sh builds.
+function(downsql_windows_target name)
+  set_property(GLOBAL APPEND PROPERTY DOWNSQL_LIBRARY_TARGETS ${name})
+endfunction()
+
+# "libraries": every downsql_library and downsql_windows_target, and
+# nothing else (no tools, tests or benchmarks). The Windows cross-build
+# builds this target. Created once the whole tree has been read.
+# "fuzz_targets": every downsql_fuzz target, listed one name and path a
+# line in fuzz_targets.txt for scripts/fuzz.sh.
+function(_downsql_aggregate_targets)
+  get_property(targets GLOBAL PROPERTY DOWNSQL_LIBRARY_TARGETS)
+  add_custom_target(libraries DEPENDS ${targets})
+  get_property(fuzzers GLOBAL PROPERTY DOWNSQL_FUZZ_TARGETS)
+  set(listing "")
+  foreach(f IN LISTS fuzzers)
+    string(APPEND listing "${f} $<TARGET_FILE:${f}>\n")
+  endforeach()
+  add_custom_target(fuzz_targets DEPENDS ${fuzzers})
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/fuzz_targets.txt CONTENT "${listing}")
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL _downsql_aggregate_targets)
 
 # downsql_program(NAME SOURCES... [DEPS libs...]) — a program in bin/.
 function(downsql_program name)
@@ -27,6 +64,21 @@ function(downsql_program name)
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${DOWNSQL_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+endfunction()
+
+# downsql_fuzz(NAME SOURCES... [DEPS libs...])
+# A libFuzzer target (fuzz/<name>.cmake, built with -DDOWNSQL_FUZZ=ON only).
+# Its sources define LLVMFuzzerTestOneInput. scripts/fuzz.sh builds the
+# "fuzz_targets" target and runs every executable listed in
+# <build>/fuzz_targets.txt; seeds may lie in fuzz/corpus/<name>/ and a
+# dictionary in fuzz/<name>.dict.
+function(downsql_fuzz name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${DOWNSQL_WARNINGS} -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  set_property(GLOBAL APPEND PROPERTY DOWNSQL_FUZZ_TARGETS ${name})
 endfunction()
 
 # downsql_test(NAME LABEL SOURCES... [DEPS libs...])

@@ -1,0 +1,648 @@
+// The expression grammar of TExpressionParser, lowest precedence first:
+//
+//   or         := and { OR and }
+//   and        := not { AND not }
+//   not        := NOT not | comparison
+//   comparison := sum [ (= | <> | < | <= | > | >=) sum
+//                     | [NOT] BETWEEN sum AND sum
+//                     | [NOT] LIKE sum [ESCAPE sum]
+//                     | [NOT] IN ( SELECT ... ) | [NOT] IN ( or { , or } )
+//                     | IS [NOT] NULL ]
+//   sum        := product { (+ | - | ||) product }
+//   product    := factor { (* | / | MOD) factor }
+//   factor     := + factor | - factor | primary
+//   primary    := ( or ) | constant | function | [name .] name | [name .] *
+//               | ? | CASE ...
+//
+// Two-character operators are read as two one-character tokens.
+#include <charconv>
+#include <limits>
+
+#include "db/sql/expression_parser.h"
+
+namespace downsql::sql {
+namespace {
+
+using namespace storage;
+
+constexpr size_t kMaxName = 255;
+
+std::string TrimName(std::string s) {
+  const size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return "";
+  s = s.substr(b, s.find_last_not_of(' ') - b + 1);
+  if (s.size() > kMaxName) s.resize(kMaxName);
+  return s;
+}
+
+struct DataTypeName {
+  const char* name;
+  uint8_t type;
+  uint8_t subtype;
+  bool sized;  // takes (n)
+};
+
+constexpr DataTypeName kDataTypes[] = {
+    {"SMALLINT", kTypeSmallInt, 0, false},
+    {"WORD", kTypeWord, 0, false},
+    {"INTEGER", kTypeInteger, 0, false},
+    {"INT", kTypeInteger, 0, false},
+    {"IDENTITY", kTypeInteger, kSubtypeAutoInc, false},
+    {"AUTOINC", kTypeInteger, kSubtypeAutoInc, false},
+    {"LARGEINT", kTypeLargeInt, 0, false},
+    {"DECIMAL", kTypeDecimal, 0, false},
+    {"NUMERIC", kTypeDecimal, 0, false},
+    {"FLOAT", kTypeFloat, 0, false},
+    {"MONEY", kTypeFloat, kSubtypeMoney, false},
+    {"CHARACTER", kTypeString, kSubtypeFixedChar, true},
+    {"CHAR", kTypeString, kSubtypeFixedChar, true},
+    {"VARCHAR", kTypeString, 0, true},
+    {"WIDECHAR", kTypeString, kSubtypeWideChar, true},
+    {"GUID", kTypeString, kSubtypeGuid, false},
+    {"BYTES", kTypeBytes, 0, true},
+    {"BINARY", kTypeBytes, 0, true},
+    {"VARBYTES", kTypeVarBytes, 0, true},
+    {"VARBINARY", kTypeVarBytes, 0, true},
+    {"DATE", kTypeDate, 0, false},
+    {"TIME", kTypeTime, 0, false},
+    {"TIMESTAMP", kTypeTimestamp, 0, false},
+    {"BOOLEAN", kTypeBoolean, 0, false},
+    {"BOOL", kTypeBoolean, 0, false},
+    {"BIT", kTypeBoolean, 0, false},
+    {"BLOB", kTypeBlob, 0, false},
+    {"LONGVARBINARY", kTypeBlob, 0, false},
+    {"LONGVARCHAR", kTypeBlob, kSubtypeMemo, false},
+    {"MEMO", kTypeBlob, kSubtypeMemo, false},
+    {"GRAPHIC", kTypeBlob, kSubtypeGraphic, false},
+};
+
+struct ExtractName {
+  const char* name;
+  uint8_t part;
+};
+
+constexpr ExtractName kExtractParts[] = {
+    {"YEAR", kExtractYear},           {"MONTH", kExtractMonth},
+    {"WEEK", kExtractWeek},           {"DAY", kExtractDay},
+    {"DAYOFWEEK", kExtractDayOfWeek}, {"DAYOFYEAR", kExtractDayOfYear},
+    {"HOUR", kExtractHour},           {"MINUTE", kExtractMinute},
+    {"SECOND", kExtractSecond},       {"MSECOND", kExtractMSecond},
+};
+
+bool LookupModulo(const std::string& name) {
+  return (name[0] == 'M' || name[0] == 'm') && (name[1] == 'O' || name[1] == 'o') &&
+         (name[2] == 'D' || name[2] == 'd');
+}
+
+}  // namespace
+
+std::unique_ptr<TExpToken> TExpressionParser::NewNode(uint8_t kind, uint8_t code) const {
+  auto node = std::make_unique<TExpToken>(kind, code);
+  node->line = line_;
+  node->column = column();
+  return node;
+}
+
+std::unique_ptr<TExpToken> TExpressionParser::Finish(std::unique_ptr<TExpToken> node,
+                                                     size_t start) const {
+  const size_t end = before_blanks_ > start ? before_blanks_ : start;
+  node->text = text_.substr(start, end - start);
+  return node;
+}
+
+std::unique_ptr<TExpToken> TExpressionParser::ParseExpression(uint32_t flags) {
+  const uint32_t saved = flags_;
+  flags_ = flags;
+  auto node = ParseOr();
+  flags_ = saved;
+  return node;
+}
+
+#define DOWNSQL_BINARY_LEVEL(Name, Next, Test)                    \
+  std::unique_ptr<TExpToken> TExpressionParser::Name() {          \
+    const size_t start = token_start_;                            \
+    const uint32_t line = line_, col = column();                  \
+    auto left = Next();                                           \
+    for (;;) {                                                    \
+      uint8_t code = 0;                                           \
+      Test;                                                       \
+      if (code == 0) return left;                                 \
+      auto node = std::make_unique<TExpToken>(kNodeBinary, code); \
+      node->line = line;                                          \
+      node->column = col;                                         \
+      node->left = std::move(left);                               \
+      node->right = Next();                                       \
+      left = Finish(std::move(node), start);                      \
+    }                                                             \
+  }
+
+DOWNSQL_BINARY_LEVEL(ParseOr, ParseAnd, if (AcceptKeyword("OR")) code = kOpOr)
+DOWNSQL_BINARY_LEVEL(ParseAnd, ParseNot, if (AcceptKeyword("AND")) code = kOpAnd)
+DOWNSQL_BINARY_LEVEL(ParseSum, ParseProduct, {
+  if (AcceptKind('+')) {
+    code = kOpAdd;
+  } else if (AcceptKind('-')) {
+    code = kOpSubtract;
+  } else if (IsKind('|')) {
+    NextToken();
+    RequireChar('|');
+    code = kOpAdd;
+  }
+})
+DOWNSQL_BINARY_LEVEL(ParseProduct, ParseFactor, {
+  if (AcceptKind('*')) {
+    code = kOpMultiply;
+  } else if (AcceptKind('/')) {
+    code = kOpDivide;
+  } else if (AcceptKeyword("MOD")) {
+    code = kOpMod;
+  }
+})
+#undef DOWNSQL_BINARY_LEVEL
+
+std::unique_ptr<TExpToken> TExpressionParser::ParseNot() {
+  if (!IsKeyword("NOT")) return ParseComparison();
+  const size_t start = token_start_;
+  auto node = NewNode(kNodeUnary, kOpNot);
+  NextToken();
+  node->left = ParseNot();
+  return Finish(std::move(node), start);
+}
+
+std::unique_ptr<TExpToken> TExpressionParser::ParseComparison() {
+  const size_t start = token_start_;
+  const uint32_t line = line_, col = column();
+  auto left = ParseSum();
+  uint8_t code = 0;
+  bool negated = false;
+  if (AcceptKind('=')) {
+    code = kOpEqual;
+  } else if (AcceptKind('<')) {
+    code = AcceptKind('>') ? kOpNotEqual : AcceptKind('=') ? kOpLessEqual : kOpLess;
+  } else if (AcceptKind('>')) {
+    code = AcceptKind('=') ? kOpGreaterEqual : kOpGreater;
+  } else if (IsKeyword("IS")) {
+    NextToken();
+    if (AcceptKeyword("NOT")) {
+      RequireKeyword("NULL");
+      code = kOpNotEqual;
+    } else if (AcceptKeyword("NULL")) {
+      code = kOpEqual;
+    } else {
+      ExpectedError("NULL or NOT");
+    }
+    auto node = std::make_unique<TExpToken>(kNodeBinary, code);
+    node->line = line;
+    node->column = col;
+    node->left = std::move(left);
+    node->right = std::make_unique<TExpToken>(kNodeConstant, 0);
+    node->right->text = "NULL";
+    return Finish(std::move(node), start);
+  } else {
+    if (IsKeyword("NOT")) {
+      NextToken();
+      negated = true;
+      if (!IsKeyword("BETWEEN") && !IsKeyword("LIKE") && !IsKeyword("IN")) {
+        ExpectedError("expression");
+      }
+    }
+    if (!IsKeyword("BETWEEN") && !IsKeyword("LIKE") && (!IsKeyword("IN") || no_in_)) {
+      if (negated) ExpectedError("expression");
+      return left;
+    }
+  }
+  std::unique_ptr<TExpToken> node;
+  if (code != 0) {
+    node = std::make_unique<TExpToken>(kNodeBinary, code);
+    node->left = std::move(left);
+    node->right = ParseSum();
+  } else if (AcceptKeyword("BETWEEN")) {
+    node = std::make_unique<TExpToken>(kNodeBinary, negated ? kOpNotBetween : kOpBetween);
+    node->left = std::move(left);
+    node->args.push_back(ParseSum());
+    RequireKeyword("AND");
+    node->args.push_back(ParseSum());
+  } else if (AcceptKeyword("LIKE")) {
+    node = std::make_unique<TExpToken>(kNodeBinary, negated ? kOpNotLike : kOpLike);
+    node->left = std::move(left);
+    node->right = ParseSum();
+    if (AcceptKeyword("ESCAPE")) node->args.push_back(ParseSum());
+  } else {
+    RequireKeyword("IN");
+    RequireChar('(');
+    if (IsKeyword("SELECT")) {
+      if (subquery_parser_ == nullptr) InvalidExpressionError();
+      node = std::make_unique<TExpToken>(kNodeBinary, negated ? kOpNotInSubQuery : kOpInSubQuery);
+      node->left = std::move(left);
+      node->subquery = subquery_parser_->ParseSubQuery(*this);
+    } else {
+      node = std::make_unique<TExpToken>(kNodeBinary, negated ? kOpNotIn : kOpIn);
+      node->left = std::move(left);
+      do {
+        node->args.push_back(ParseOr());
+      } while (AcceptKind(','));
+    }
+    RequireChar(')');
+  }
+  node->line = line;
+  node->column = col;
+  return Finish(std::move(node), start);
+}
+
+std::unique_ptr<TExpToken> TExpressionParser::ParseFactor() {
+  if (!IsKind('+') && !IsKind('-')) return ParsePrimary();
+  const size_t start = token_start_;
+  auto node = NewNode(kNodeUnary, IsKind('+') ? kOpPlus : kOpNegate);
+  NextToken();
+  node->left = ParseFactor();
+  return Finish(std::move(node), start);
+}
+
+std::unique_ptr<TExpToken> TExpressionParser::ParseNumber() {
+  auto node = NewNode(kNodeConstant, 0);
+  const std::string text = TokenText();
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (kind_ == kTokInteger) {
+    int64_t n = 0;
+    const auto r = std::from_chars(first, last, n);
+    if (r.ec == std::errc() && r.ptr == last) {
+      node->value = n <= std::numeric_limits<int32_t>::max() ? TValue::Integer(n)
+                                                             : TValue::Integer(n, kTypeLargeInt);
+      node->type = node->value.type;
+      node->text = text;
+      NextToken();
+      return node;
+    }
+  }
+  double d = 0;
+  const auto r = std::from_chars(first, last, d);
+  if (r.ec != std::errc() || r.ptr != last) ExpectedError("numeric expression");
+  node->value = TValue::Float(d);
+  node->type = kTypeFloat;
+  node->text = text;
+  NextToken();
+  return node;
+}
+
+std::unique_ptr<TExpToken> TExpressionParser::ParsePrimary() {
+  const size_t start = token_start_;
+  if (AcceptKind('(')) {
+    const bool saved_no_in = no_in_;
+    no_in_ = false;
+    auto inner = ParseOr();
+    RequireChar(')');
+    no_in_ = saved_no_in;
+    return inner;
+  }
+  if (kind_ == kTokInteger || kind_ == kTokFloat) return ParseNumber();
+  if (kind_ == kTokString) {
+    auto node = NewNode(kNodeConstant, 0);
+    node->value = TValue::String(TokenValue());  // '' is a NULL string
+    node->type = kTypeString;
+    node->size = static_cast<uint32_t>(node->value.s.size());
+    node->text = TokenText();
+    NextToken();
+    return node;
+  }
+  if (kind_ == kTokCharConst) {
+    const std::string text = TokenText();
+    int n = -1;
+    if (text.size() > 1 && text.size() <= 4) n = std::stoi(text.substr(1));
+    if (n < 0 || n > 255) ExpectedError("character constant");
+    auto node = NewNode(kNodeConstant, 0);
+    node->value = TValue::String(std::string(1, static_cast<char>(n)));
+    node->type = kTypeString;
+    node->size = 1;
+    node->text = text;
+    NextToken();
+    return node;
+  }
+  if (kind_ == '?') {
+    if (!(flags_ & kAllowParameters)) ExpectedError("expression");
+    auto node = NewNode(kNodeConstant, 0);
+    node->param_index = parameter_count_++;
+    node->text = "?";
+    NextToken();
+    return node;
+  }
+  if (kind_ == '*') {
+    if (!(flags_ & kAllowStar)) ExpectedError("expression");
+    auto node = NewNode(kNodeColumn, 0);
+    node->star = true;
+    node->text = "*";
+    NextToken();
+    return node;
+  }
+  if (!IsIdentifier()) ExpectedError("expression");
+
+  if (kind_ == kTokIdent) {
+    if (IsKeyword("NULL")) {
+      auto node = NewNode(kNodeConstant, 0);
+      node->text = TokenText();
+      NextToken();
+      return node;
+    }
+    if (IsKeyword("TRUE") || IsKeyword("FALSE")) {
+      auto node = NewNode(kNodeConstant, 0);
+      node->value = TValue::Boolean(IsKeyword("TRUE"));
+      node->type = kTypeBoolean;
+      node->text = TokenText();
+      NextToken();
+      return node;
+    }
+    for (const char* word : {"CURRENT_DATE", "CURRENT_TIME", "CURRENT_TIMESTAMP", "CURRENT_GUID"}) {
+      if (IsKeyword(word)) {
+        uint8_t code = 0;
+        LookupFunction(word, &code);
+        auto node = NewNode(kNodeFunction, code);
+        node->text = TokenText();
+        NextToken();
+        return node;
+      }
+    }
+    if (IsKeyword("CASE")) {
+      Mark();
+      auto node = NewNode(kNodeFunction, kFnCase);
+      NextToken();
+      return Finish(ParseCase(std::move(node)), start);
+    }
+  }
+
+  Mark();
+  auto node = NewNode(kNodeColumn, 0);
+  const bool plain = kind_ == kTokIdent;
+  std::string name = TokenValue();
+  NextToken();
+  uint8_t code = 0;
+  if (plain && IsKind('(') && LookupFunction(name, &code)) {
+    node->kind = kNodeFunction;
+    node->code = code;
+    return Finish(ParseFunction(std::move(node)), start);
+  }
+  if (plain && IsKind('(') && TrimName(name).size() == 3 && LookupModulo(name)) {
+    // MOD(a, b) is the operator a MOD b.
+    NextToken();
+    node->kind = kNodeBinary;
+    node->code = kOpMod;
+    node->left = ParseOr();
+    RequireSeparator("");
+    node->right = ParseOr();
+    RequireChar(')');
+    return Finish(std::move(node), start);
+  }
+  if (IsKind('.')) {
+    if (!(flags_ & kAllowQualified)) InvalidExpressionError();
+    NextToken();
+    node->correlation = TrimName(name);
+    if (IsKind('*') && (flags_ & kAllowStar)) {
+      node->star = true;
+      NextToken();
+      return Finish(std::move(node), start);
+    }
+    if (!IsIdentifier()) ExpectedError("column name");
+    name = TokenValue();
+    NextToken();
+  }
+  node->column_name = TrimName(name);
+  return Finish(std::move(node), start);
+}
+
+void TExpressionParser::RequireSeparator(std::string_view keyword) {
+  if (AcceptKind(',')) return;
+  if (!keyword.empty() && AcceptKeyword(keyword)) return;
+  ExpectedError(keyword.empty() ? std::string(",") : std::string(keyword) + " or ,");
+}
+
+std::unique_ptr<TExpToken> TExpressionParser::ParseFunction(std::unique_ptr<TExpToken> node) {
+  if (node->IsAggregate() && !(flags_ & kAllowAggregates)) MarkedInvalidExpressionError();
+  RequireChar('(');
+  const bool saved_no_in = no_in_;
+  no_in_ = false;
+  auto arg = [this, &node] { node->args.push_back(ParseOr()); };
+  // The argument before an IN separator must not take IN as its operator.
+  auto arg_before_in = [this, &node] {
+    no_in_ = true;
+    node->args.push_back(ParseOr());
+    no_in_ = false;
+  };
+  switch (node->code) {
+    case kFnSum:
+    case kFnRunSum:
+    case kFnAvg:
+    case kFnStdDev:
+    case kFnMin:
+    case kFnMax:
+    case kFnCount:
+      if (node->code == kFnCount && IsKind('*')) {
+        node->option = 1;
+        NextToken();
+      } else {
+        arg();
+      }
+      break;
+    case kFnLeft:
+    case kFnRight:
+      arg();
+      RequireSeparator("FOR");
+      arg();
+      break;
+    case kFnRepeat:
+    case kFnConcat:
+      arg();
+      RequireSeparator("WITH");
+      arg();
+      break;
+    case kFnPosition:
+    case kFnOccurs:
+    case kFnTextSearch:
+    case kFnTextOccurs:
+      arg_before_in();
+      RequireSeparator("IN");
+      arg();
+      break;
+    case kFnPower:
+      arg();
+      RequireSeparator("TO");
+      arg();
+      break;
+    case kFnAtan2:
+    case kFnNullIf:
+      arg();
+      RequireSeparator("");
+      arg();
+      break;
+    case kFnIfNull:
+      arg();
+      RequireSeparator("THEN");
+      arg();
+      break;
+    case kFnRound:
+    case kFnTruncate:
+      arg();
+      if (!IsKind(')')) {
+        RequireSeparator("TO");
+        arg();
+      }
+      break;
+    case kFnSubstring:
+      arg();
+      RequireSeparator("FROM");
+      arg();
+      if (!IsKind(')')) {
+        RequireSeparator("FOR");
+        arg();
+      }
+      break;
+    case kFnReplace:
+      arg();
+      RequireSeparator("WITH");
+      arg_before_in();
+      RequireSeparator("IN");
+      arg();
+      break;
+    case kFnCast: {
+      arg();
+      RequireSeparator("AS");
+      const TSqlDataType t = ParseDataType();
+      node->type = t.type;
+      node->subtype = t.subtype;
+      node->size = t.size;
+      node->scale = t.scale;
+      break;
+    }
+    case kFnTrim: {
+      if (AcceptKeyword("LEADING")) {
+        node->option = 1;
+      } else if (AcceptKeyword("TRAILING")) {
+        node->option = 2;
+      } else {
+        AcceptKeyword("BOTH");
+      }
+      if (AcceptKeyword("FROM")) {
+        node->args.push_back(nullptr);
+        arg();
+        break;
+      }
+      arg();
+      if (AcceptKeyword("FROM")) {
+        arg();
+      } else {
+        node->args.insert(node->args.begin(), nullptr);
+      }
+      break;
+    }
+    case kFnExtract: {
+      bool found = false;
+      for (const auto& p : kExtractParts) {
+        if (IsKeyword(p.name)) {
+          node->option = p.part;
+          found = true;
+        }
+      }
+      if (!found) {
+        ExpectedError(
+            "YEAR, MONTH, WEEK, DAY, DAYOFWEEK, DAYOFYEAR, HOUR, MINUTE, SECOND, or MSECOND");
+      }
+      NextToken();
+      RequireSeparator("FROM");
+      arg();
+      break;
+    }
+    case kFnPi:
+      break;
+    case kFnRand:
+      if (!IsKind(')')) {
+        AcceptKeyword("RANGE");
+        arg();
+      }
+      break;
+    case kFnIf:
+      arg();
+      RequireSeparator("THEN");
+      arg();
+      RequireSeparator("ELSE");
+      arg();
+      break;
+    case kFnCoalesce:
+      do {
+        arg();
+      } while (AcceptKind(','));
+      break;
+    default:
+      arg();
+      break;
+  }
+  RequireChar(')');
+  no_in_ = saved_no_in;
+  if (node->code == kFnTrim && node->args[0] == nullptr) {
+    auto blank = std::make_unique<TExpToken>(kNodeConstant, 0);
+    blank->value = TValue::String(" ");
+    blank->type = kTypeString;
+    blank->size = 1;
+    node->args[0] = std::move(blank);
+  }
+  return node;
+}
+
+std::unique_ptr<TExpToken> TExpressionParser::ParseCase(std::unique_ptr<TExpToken> node) {
+  if (!IsKeyword("WHEN")) {
+    node->option |= 1;
+    node->args.push_back(ParseOr());
+  }
+  RequireKeyword("WHEN");
+  do {
+    node->args.push_back(ParseOr());
+    RequireKeyword("THEN");
+    node->args.push_back(ParseOr());
+  } while (AcceptKeyword("WHEN"));
+  if (AcceptKeyword("ELSE")) {
+    node->option |= 2;
+    node->args.push_back(ParseOr());
+  }
+  RequireKeyword("END");
+  return node;
+}
+
+TSqlDataType TExpressionParser::ParseDataType() {
+  TSqlDataType t;
+  const DataTypeName* found = nullptr;
+  for (const auto& d : kDataTypes) {
+    if (IsKeyword(d.name)) found = &d;
+  }
+  if (found == nullptr) ExpectedError("SQL data type");
+  t.type = found->type;
+  t.subtype = found->subtype;
+  if (t.subtype == kSubtypeGuid) t.size = 38;
+  NextToken();
+  if (!found->sized && t.type != kTypeDecimal) return t;
+  const uint32_t limit = t.subtype == kSubtypeWideChar ? 256 : 512;
+  t.size = t.subtype == kSubtypeFixedChar ? 1 : limit;
+  if (!AcceptKind('(')) return t;
+  ExpectKind(kTokInteger, "Integer");
+  const std::string digits = TokenText();
+  const uint32_t line = line_, col = column();
+  const long long n = digits.size() > 6 ? 1000000 : std::stoll(digits);
+  NextToken();
+  if (t.type == kTypeDecimal) {
+    // DECIMAL(precision[, scale]): the stored size is fixed, the scale counts.
+    t.size = 0;
+    if (AcceptKind(',')) {
+      ExpectKind(kTokInteger, "Integer");
+      const std::string s = TokenText();
+      t.scale = s.size() > 2 ? 99 : std::stoi(s);
+      NextToken();
+    }
+  } else {
+    if (n <= 0 || n > limit) {
+      Error("Length argument must be greater than 0 and less than or equal to " +
+                std::to_string(limit),
+            line, col);
+    }
+    t.size = static_cast<uint32_t>(n);
+  }
+  RequireChar(')');
+  return t;
+}
+
+}  // namespace downsql::sql

@@ -1,0 +1,300 @@
+// The lexer half of TExpressionParser: tokens, positions and the error
+// messages shared by every SQL parser.
+#include <algorithm>
+
+#include "db/sql/expression_parser.h"
+#include "db/storage/engine_error.h"
+
+namespace downsql::sql {
+namespace {
+
+constexpr size_t kMaxMessage = 255;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool IsIdentStart(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_' || (u >= 128 && u <= 254);
+}
+
+bool IsIdentChar(char c) {
+  return IsIdentStart(c) || IsDigit(c) || c == '!' || c == '$' || c == '@';
+}
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+// Removes, from the end towards the start, the second character of every
+// adjacent pair of the given quote characters.
+std::string Collapse(std::string s, bool both_quotes) {
+  for (size_t i = s.size(); i >= 2; --i) {
+    const char c = s[i - 1];
+    const bool quote = c == '\'' || (both_quotes && c == '"');
+    if (quote && s[i - 2] == c) {
+      s.erase(i - 1, 1);
+      --i;  // the pair is used up
+    }
+  }
+  return s;
+}
+
+}  // namespace
+
+void TExpressionParser::Load(std::string_view text, uint32_t line, uint32_t column) {
+  text_.assign(text.data(), text.size());
+  text_.push_back('\0');
+  pos_ = token_start_ = token_end_ = before_blanks_ = 0;
+  kind_ = kTokEnd;
+  mark_start_ = mark_line_start_ = statement_start_ = keywords_start_ = 0;
+  line_ = mark_line_ = line;
+  column_base_ = mark_column_base_ = column;
+  line_start_ = 0;
+  parameter_count_ = 0;
+}
+
+void TExpressionParser::LineBreakAt(size_t* pos) {
+  // CR, LF or CR LF is one break.
+  if (At(*pos) == '\r' && At(*pos + 1) == '\n') ++*pos;
+  ++*pos;
+  ++line_;
+  column_base_ = 1;
+  line_start_ = *pos;
+}
+
+void TExpressionParser::SkipBlanksAndComments() {
+  for (;;) {
+    while (At(pos_) >= 1 && At(pos_) <= 32) {
+      if (At(pos_) == '\r' || At(pos_) == '\n') {
+        LineBreakAt(&pos_);
+      } else {
+        ++pos_;
+      }
+    }
+    if (At(pos_) == '-' && At(pos_ + 1) == '-') {
+      while (At(pos_) != '\0' && At(pos_) != '\r' && At(pos_) != '\n') ++pos_;
+      continue;
+    }
+    if (At(pos_) == '/' && At(pos_ + 1) == '*') {
+      pos_ += 2;
+      while (!(At(pos_) == '*' && At(pos_ + 1) == '/')) {
+        if (At(pos_) == '\0') UnterminatedError(pos_, kTokEnd, '/');
+        if (At(pos_) == '\r' || At(pos_) == '\n') {
+          LineBreakAt(&pos_);
+        } else {
+          ++pos_;
+        }
+      }
+      pos_ += 2;
+      continue;
+    }
+    return;
+  }
+}
+
+void TExpressionParser::UnterminatedError(size_t pos, uint8_t kind, char missing) {
+  // The token now starts where the closing character was due (a line break
+  // or the end), so the message takes the Missing form at that place.
+  kind_ = kind;
+  token_start_ = pos;
+  token_end_ = pos_ = pos;
+  ExpectedError(std::string(1, missing));
+}
+
+uint8_t TExpressionParser::NextToken() {
+  before_blanks_ = pos_;
+  SkipBlanksAndComments();
+  token_start_ = pos_;
+  const char c = At(pos_);
+  if (IsIdentStart(c)) {
+    while (IsIdentChar(At(pos_))) ++pos_;
+    kind_ = kTokIdent;
+  } else if (c == '#') {
+    ++pos_;
+    while (IsDigit(At(pos_))) ++pos_;
+    kind_ = kTokCharConst;
+  } else if (c == '\'' || c == '"') {
+    const uint8_t kind = c == '\'' ? kTokString : kTokQuoted;
+    ++pos_;
+    for (;;) {
+      const char d = At(pos_);
+      if (d == '\0' || d == '\r' || d == '\n') UnterminatedError(pos_, kind, c);
+      ++pos_;
+      if (d == c) {
+        if (At(pos_) != c) break;
+        ++pos_;
+      }
+    }
+    kind_ = kind;
+  } else if (c == '[') {
+    ++pos_;
+    for (;;) {
+      const char d = At(pos_);
+      if (d == '\0' || d == '\r' || d == '\n') UnterminatedError(pos_, kTokBracketed, ']');
+      ++pos_;
+      if (d == ']') break;
+    }
+    kind_ = kTokBracketed;
+  } else if (IsDigit(c) || (c == '.' && IsDigit(At(pos_ + 1)))) {
+    kind_ = kTokInteger;
+    while (IsDigit(At(pos_))) ++pos_;
+    for (;;) {
+      const char d = At(pos_);
+      const char prev = pos_ > token_start_ ? At(pos_ - 1) : '\0';
+      if (IsDigit(d) || d == '.' || d == 'E' || d == 'e' ||
+          ((d == '+' || d == '-') && (prev == 'E' || prev == 'e'))) {
+        ++pos_;
+        kind_ = kTokFloat;
+      } else {
+        break;
+      }
+    }
+  } else if (c == '\0') {
+    kind_ = kTokEnd;
+  } else {
+    ++pos_;
+    kind_ = static_cast<uint8_t>(c);
+  }
+  token_end_ = pos_;
+  return kind_;
+}
+
+void TExpressionParser::ExpectKind(uint8_t k, std::string_view what) const {
+  if (kind_ != k) ExpectedError(what);
+}
+
+bool TExpressionParser::AcceptKind(uint8_t k) {
+  if (kind_ != k) return false;
+  NextToken();
+  return true;
+}
+
+void TExpressionParser::RequireChar(char c) {
+  RequireKind(static_cast<uint8_t>(c), std::string_view(&c, 1));
+}
+
+void TExpressionParser::RequireKind(uint8_t k, std::string_view what) {
+  ExpectKind(k, what);
+  NextToken();
+}
+
+bool TExpressionParser::IsKeyword(std::string_view word) const {
+  if (kind_ != kTokIdent || token_end_ - token_start_ != word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i) {
+    if (AsciiUpper(At(token_start_ + i)) != AsciiUpper(word[i])) return false;
+  }
+  return true;
+}
+
+bool TExpressionParser::AcceptKeyword(std::string_view word) {
+  if (!IsKeyword(word)) return false;
+  NextToken();
+  return true;
+}
+
+void TExpressionParser::RequireKeyword(std::string_view word) {
+  if (!IsKeyword(word)) ExpectedError(word);
+  NextToken();
+}
+
+std::string TExpressionParser::TokenText() const {
+  return text_.substr(token_start_, token_end_ - token_start_);
+}
+
+std::string TExpressionParser::TokenValue() const {
+  switch (kind_) {
+    case kTokBracketed:
+    case kTokQuoted:
+      return Collapse(text_.substr(token_start_ + 1, token_end_ - token_start_ - 2), true);
+    case kTokString:
+      return Collapse(text_.substr(token_start_ + 1, token_end_ - token_start_ - 2), false);
+    default:
+      return TokenText();
+  }
+}
+
+void TExpressionParser::Mark() {
+  mark_start_ = token_start_;
+  mark_line_ = line_;
+  mark_line_start_ = line_start_;
+  mark_column_base_ = column_base_;
+}
+
+std::string TExpressionParser::MarkedText() const {
+  return text_.substr(mark_start_, token_end_ > mark_start_ ? token_end_ - mark_start_ : 0);
+}
+
+uint32_t TExpressionParser::MarkColumn() const {
+  return static_cast<uint32_t>(mark_start_ - mark_line_start_) + mark_column_base_;
+}
+
+uint32_t TExpressionParser::column() const {
+  return static_cast<uint32_t>(token_start_ - line_start_) + column_base_;
+}
+
+std::string TExpressionParser::StatementText() const {
+  const size_t end = std::max(before_blanks_, statement_start_);
+  return text_.substr(statement_start_, end - statement_start_);
+}
+
+std::string TExpressionParser::KeywordText() const {
+  const size_t end = std::max(before_blanks_, keywords_start_);
+  // Line breaks are removed; a break that alone separates two words leaves
+  // one blank, so "CREATE<CR><LF>TABLE" still reads "CREATE TABLE".
+  std::string s;
+  for (size_t i = keywords_start_; i < end; ++i) {
+    const char c = At(i);
+    if (c != '\r' && c != '\n') {
+      s.push_back(c);
+      continue;
+    }
+    while (i + 1 < end && (At(i + 1) == '\r' || At(i + 1) == '\n')) ++i;
+    if (!s.empty() && s.back() != ' ' && i + 1 < end &&
+        static_cast<unsigned char>(At(i + 1)) > 32) {
+      s.push_back(' ');
+    }
+  }
+  return s;
+}
+
+void TExpressionParser::SetContextFromKeywords() {
+  std::string words = KeywordText();
+  for (char& c : words) c = AsciiUpper(c);
+  context_ = words + " SQL statement";
+}
+
+std::string TExpressionParser::Message(std::string message) const {
+  if (message.size() > kMaxMessage) message.resize(kMaxMessage);
+  return message;
+}
+
+void TExpressionParser::Error(std::string_view message, uint32_t line, uint32_t column) const {
+  std::vector<std::string> names;
+  if (error_code_ != kSqlParsingError) names.push_back(database_name_);
+  names.push_back(Message(std::string(message)));
+  names.push_back(std::to_string(line));
+  names.push_back(std::to_string(column));
+  throw storage::ETabulaEngineError(error_code_, std::move(names));
+}
+
+void TExpressionParser::ExpectedError(std::string_view what) const {
+  const char first = At(token_start_);
+  if (first == '\0' || first == '\r' || first == '\n') {
+    Error("Missing " + std::string(what) + " in " + context_, line_, column());
+  }
+  Error("Expected " + std::string(what) + " but instead found " + TokenText() + " in " + context_,
+        line_, column());
+}
+
+void TExpressionParser::MarkedExpectedError(std::string_view what) const {
+  Error("Expected " + std::string(what) + " but instead found " + MarkedText() + " in " + context_,
+        mark_line_, MarkColumn());
+}
+
+void TExpressionParser::InvalidExpressionError() const {
+  Error("Invalid expression " + TokenText() + " found in " + context_, line_, column());
+}
+
+void TExpressionParser::MarkedInvalidExpressionError() const {
+  Error("Invalid expression " + MarkedText() + " found in " + context_, mark_line_, MarkColumn());
+}
+
+}  // namespace downsql::sql

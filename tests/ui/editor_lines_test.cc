@@ -1,0 +1,47 @@
+#include "ui/editor_lines.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace downsql::ui {
+namespace {
+
+TEST(EditorLinesTest, SetTextSplitsAtEveryKindOfLineBreak) {
+  struct Case {
+    std::string text;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"", {}},
+      {"a", {"a"}},
+      {"a\r\nb", {"a", "b"}},
+      {"a\r\nb\r\n", {"a", "b"}},  // a trailing break makes no extra line
+      {"a\nb\rc", {"a", "b", "c"}},
+      {"a\r\n\r\n", {"a", ""}},
+      {"\r\n", {""}},
+      {"a\n\rb", {"a", "", "b"}},  // LF CR is two breaks
+      {" x \t\r\n", {" x \t"}},
+  };
+  for (const Case& c : cases) {
+    EditorLines editor;
+    editor.Add("old");
+    editor.SetText(c.text);
+    EXPECT_EQ(editor.lines(), c.lines) << '"' << c.text << '"';
+  }
+}
+
+TEST(EditorLinesTest, TextEndsEveryLineWithCrLf) {
+  EditorLines editor;
+  EXPECT_EQ(editor.Text(), "");
+  editor.SetText("a\nb");
+  editor.Add("");
+  editor.Add("c");
+  EXPECT_EQ(editor.Text(), "a\r\nb\r\n\r\nc\r\n");
+  editor.Clear();
+  EXPECT_EQ(editor.Text(), "");
+}
+
+}  // namespace
+}  // namespace downsql::ui

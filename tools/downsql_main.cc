@@ -1,0 +1,143 @@
+// downsql: the updater's import dialog for people without the host program.
+//
+//   downsql summary DBDIR   the summary the dialog shows when it opens
+//   downsql request DBDIR   the request address "Pobierz" would send
+//   downsql run DBDIR       the dialog itself, driven from the terminal
+//
+// It goes the same road as the library's DoUpdate (marking present games,
+// refreshing the last draws, the dialog's handlers) with a headless or a
+// terminal view. Texts are Windows-1250 inside and UTF-8 on the terminal.
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+#include "base/code_page.h"
+#include "platform/file.h"
+#include "ui/headless_view.h"
+#include "ui/terminal_view.h"
+#include "updater/fmsqlall.h"
+#include "updater/request_builder.h"
+#include "updater/results_service.h"
+#include "updater/run_update.h"
+
+namespace {
+
+using namespace downsql;
+
+void PrintHelp(std::ostream& out) {
+  out << "usage: downsql [--service HOST[:PORT]] COMMAND DBDIR\n"
+         "\n"
+         "Imports missing lottery draws into the host's database directory DBDIR,\n"
+         "the way the host's \"Import\" dialog does.\n"
+         "\n"
+         "commands:\n"
+         "  summary   print the summary the dialog shows when it opens: per game,\n"
+         "            whether its table DBDIR/<table>.dat exists and the date of its\n"
+         "            last stored draw\n"
+         "  request   print the request address (not encoded) that \"Pobierz\" would\n"
+         "            send right after the dialog opened\n"
+         "  run       run the dialog in the terminal: the editor's text and the status\n"
+         "            line are printed, commands are typed one per line:\n"
+         "              pobierz (p)  fetch the missing draws (button Pobierz)\n"
+         "              wykonaj (w)  run the editor's text against the database\n"
+         "              zamknij (z)  close the dialog (so does end of input)\n"
+         "              panel        double click on the button strip: enables Wykonaj\n"
+         "              pasek        double click on the status bar: shows the last request\n"
+         "              edytuj (e)   replace the editor's text by the lines that follow,\n"
+         "                           up to a line holding only \".\"\n"
+         "              pomoc (?)    list the commands\n"
+         "\n"
+         "options:\n"
+         "  --service HOST[:PORT]  the results service to ask (default: "
+      << updater::kResultsServiceHost
+      << ")\n"
+         "  --help                 this text\n"
+         "\n"
+         "DBDIR gets a trailing path separator when it has none (the library itself\n"
+         "joins the directory and the table names as they are). Texts are Windows-1250\n"
+         "inside and printed as UTF-8; lines end in LF on the terminal.\n";
+}
+
+int Usage(const std::string& problem) {
+  std::cerr << "downsql: " << problem << "\n(downsql --help explains the commands)\n";
+  return 2;
+}
+
+std::string WithTrailingSeparator(std::string dir) {
+  if (dir.back() != '/' && dir.back() != '\\') dir += platform::PathSeparator();
+  return dir;
+}
+
+void PrintLines(const ui::HeadlessView& view) {
+  for (const std::string& line : view.lines()) std::cout << base::Cp1250ToUtf8(line) << '\n';
+}
+
+// Errors the headless dialog showed go to standard error; true when there
+// were none.
+bool ReportErrors(const ui::HeadlessView& view) {
+  for (const std::string& error : view.errors()) {
+    std::cerr << "downsql: " << base::Cp1250ToUtf8(error) << '\n';
+  }
+  return view.errors().empty();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string service(updater::kResultsServiceHost);
+  std::string command, dir;
+  int positional = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      PrintHelp(std::cout);
+      return 0;
+    } else if (arg == "--service") {
+      if (i + 1 >= argc) return Usage("--service needs HOST[:PORT]");
+      service = argv[++i];
+    } else if (arg.starts_with("--service=")) {
+      service = arg.substr(std::strlen("--service="));
+    } else if (arg.starts_with("-") && arg.size() > 1) {
+      return Usage("unknown option " + std::string(arg));
+    } else if (positional == 0) {
+      command = arg;
+      ++positional;
+    } else if (positional == 1) {
+      dir = arg;
+      ++positional;
+    } else {
+      return Usage("too many arguments");
+    }
+  }
+  if (service.empty() || service.find_first_of("/ ") != std::string::npos) {
+    return Usage("--service wants HOST or HOST:PORT");
+  }
+  if (command != "summary" && command != "request" && command != "run") {
+    return Usage(command.empty() ? "no command" : "unknown command " + command);
+  }
+  if (positional < 2 || dir.empty()) return Usage("no database directory");
+  dir = WithTrailingSeparator(dir);
+
+  try {
+    updater::UpdateState state;
+    if (command == "run") {
+      ui::TerminalView view(std::cin, std::cout);
+      updater::RunImportDialog(state, dir, view, service);
+      return 0;
+    }
+    ui::HeadlessView view;
+    updater::RunImportDialog(state, dir, view, service);
+    if (!ReportErrors(view)) return 1;
+    if (command == "summary") {
+      PrintLines(view);
+    } else {
+      std::cout << base::Cp1250ToUtf8(updater::BuildRequestAddress(state, service)) << '\n';
+    }
+    return 0;
+  } catch (const std::exception& e) {
+    std::cerr << "downsql: " << base::Cp1250ToUtf8(updater::ErrorBoxMessage(e.what())) << '\n';
+    return 1;
+  }
+}

@@ -1,0 +1,28 @@
+// The road of one DoUpdate call.
+#include "updater/run_update.h"
+
+#include "updater/fmsqlall.h"
+
+namespace downsql::updater {
+namespace {
+
+class CurrentDialog {
+ public:
+  explicit CurrentDialog(Tfmsqlall* dialog) { fmsqlall = dialog; }
+  ~CurrentDialog() { fmsqlall = nullptr; }
+  CurrentDialog(const CurrentDialog&) = delete;
+  CurrentDialog& operator=(const CurrentDialog&) = delete;
+};
+
+}  // namespace
+
+void RunImportDialog(UpdateState& state, std::string directory, ui::DialogView& view,
+                     std::string_view service_host) {
+  state.DatabaseDirectory = std::move(directory);
+  Tfmsqlall dialog(view, state, std::string(service_host));
+  CurrentDialog current(&dialog);
+  MarkPresentGames(state);
+  dialog.ShowModal();
+}
+
+}  // namespace downsql::updater
