@@ -102,6 +102,27 @@ TEST(NetTcpClientTest, ConnectsToLocalhostByName) {
                                       "Connected.", "Disconnected."}));
 }
 
+TEST(NetTcpClientTest, ReadTimeouts) {
+  ScriptServer server({{testing::Pause(300), testing::Send("late\n")}});
+  TNetTCPClient client;
+  client.Host = "127.0.0.1";
+  client.Port = server.port();
+  client.Connect();
+  // An explicit limit gives an empty line and the timed-out flag...
+  EXPECT_EQ(client.ReadLn("\n", 20), "");
+  EXPECT_TRUE(client.ReadLnTimedOut());
+  // ... the connection's ReadTimeout raises.
+  client.ReadTimeout = 20;
+  try {
+    client.ReadLn();
+    FAIL();
+  } catch (const ENetReadTimeout& e) {
+    EXPECT_STREQ(e.what(), "Read Timeout");
+  }
+  client.ReadTimeout = 0;
+  EXPECT_EQ(client.ReadLn(), "late");
+}
+
 TEST(NetTcpClientTest, SocketErrors) {
   struct Case {
     std::string host;
