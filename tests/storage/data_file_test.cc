@@ -132,6 +132,8 @@ TEST_F(DataFileTest, OpenChecksHeaderInOrder) {
   } cases[] = {
       {8, {5}, 12035},          {8, {9}, 12036},          {8, {7}, 12036},
       {9, {0xDE, 0xAD}, 12036}, {47, {0x01, 0x04}, 8961},  // 1025 columns
+      {29, {0, 0, 0, 0}, 8961},                            // next slot 0
+      {25, {1, 0, 0, 0}, 8961},                            // chain head past the last slot
       {8, {5, 0xDE}, 12035},                               // version before signature
   };
   for (const Case& c : cases) {
