@@ -247,6 +247,11 @@ void TDataFile::Open(bool read_only, bool exclusive, const TPasswordSource& pass
       if (!f.computed &&
           (f.offset < kRecordHeaderSize || uint32_t(f.offset) + 1 + f.stored_size > record_size))
         Fail(8961);
+      // Readers of a known type read its natural width; a stored size that
+      // disagrees would send them past the value.
+      if (!f.computed && IsKnownType(f.type) &&
+          f.stored_size != StoredSizeOf(f.type, f.subtype, f.size))
+        Fail(8961);
       fields.push_back(std::move(f));
     }
     header_ = h;
