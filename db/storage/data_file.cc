@@ -337,8 +337,7 @@ bool TDataFile::ReReadHeader() {
 
 void TDataFile::Empty() {
   Discard();
-  // The update count is not reset: a count that starts again from 0 could
-  // meet the value another session holds, which would then miss the change.
+  base::PutLE32(&header_[kHdrUpdateCount], 0);
   base::PutLE32(&header_[kHdrChainHead], 0);
   base::PutLE32(&header_[kHdrNextSlot], 1);
   base::PutLE32(&header_[kHdrLastRecordId], 0);

@@ -138,10 +138,11 @@ class TDataFile : public TBufferedFile {
   bool WriteHeader(bool force = false);
   // Reads the header again; returns whether the update count changed.
   bool ReReadHeader();
-  // Resets the chain head, next slot, last RecordID, last AUTOINC and record
-  // count, drops every buffer and truncates the file to header and
-  // definitions; the header is marked modified (written by WriteHeader). The
-  // update count keeps advancing so that other sessions see the change.
+  // Resets the update count (to 0), chain head, next slot, last RecordID,
+  // last AUTOINC and record count, drops every buffer and truncates the file
+  // to header and definitions; the header is marked modified (written by
+  // WriteHeader). Tables are emptied only when opened exclusively, so no
+  // other session holds the old count.
   void Empty();
 
   // Header fields.
