@@ -104,19 +104,31 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   void SetRoot(uint32_t slot, uint32_t page) override;
   [[noreturn]] void Corrupt() const override { RaiseCorrupt(); }
 
+  // Pages fetched through Page()/NewPage() while this object lives stay
+  // pinned until it goes.
+  class TPageScope {
+   public:
+    explicit TPageScope(TIndexFile& file) : file_(file), pins_before_(file.pinned_.size()) {}
+    ~TPageScope() { file_.ReleasePins(pins_before_); }
+    TPageScope(const TPageScope&) = delete;
+    TPageScope& operator=(const TPageScope&) = delete;
+
+   private:
+    TIndexFile& file_;
+    size_t pins_before_;
+  };
+
   // A tree of one slot whose pages stay pinned while this object lives.
   class TTreeAccess {
    public:
     TTreeAccess(TIndexFile& file, uint32_t slot, const TKeyComparator& compare);
-    ~TTreeAccess();
     TTreeAccess(const TTreeAccess&) = delete;
     TTreeAccess& operator=(const TTreeAccess&) = delete;
     TIndexTree* operator->() { return &tree_; }
     TIndexTree& operator*() { return tree_; }
 
    private:
-    TIndexFile& file_;
-    size_t pins_before_;
+    TPageScope scope_;
     TIndexTree tree_;
   };
   TTreeAccess Tree(uint32_t slot, const TKeyComparator& compare) {
