@@ -121,6 +121,8 @@ bool TIndexFile::ReReadHeader() {
   const bool changed = header.update_count != header_.update_count;
   header_ = header;
   header_.modified = false;
+  // Another session may have added or dropped an index.
+  if (changed) ReadDefinitions();
   return changed;
 }
 

@@ -60,8 +60,8 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   // Writes the header when forced or modified (update count + 1); returns
   // whether it wrote.
   bool WriteHeader(bool force = false);
-  // Reads the header again; true when its update count differs from the one
-  // held (another session wrote).
+  // Reads the header again, and the definitions when it changed; true when
+  // its update count differs from the one held (another session wrote).
   bool ReReadHeader();
   // Writes modified pages, then the header and the definitions when they
   // changed. Returns whether anything was written.
