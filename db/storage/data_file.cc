@@ -119,7 +119,7 @@ void TDataFile::Create(const TTableSpec& spec, bool exclusive) {
   if (!LocaleSupported(spec.locale)) Fail(15878);
   if (spec.fields.empty() || spec.fields.size() > size_t(kMaxColumnCount)) Fail(9492);
   if (spec.index_page_size < 1024 || spec.index_page_size > 16384 ||
-      spec.secondary_indexes > kMaxSecondaryIndexes || spec.secondary_indexes < 0)
+      spec.secondary_indexes > int(kMaxSecondaryIndexes) || spec.secondary_indexes < 0)
     Fail(9487);
   if (spec.blob_block_size < 64 || spec.blob_block_size > 65536) Fail(9498);
 

@@ -58,6 +58,7 @@
 #include "db/storage/buffered_file.h"
 #include "db/storage/column_def.h"
 #include "db/storage/engine_settings.h"
+#include "db/storage/index_definition.h"
 
 namespace downsql::storage {
 
@@ -69,7 +70,6 @@ inline constexpr char kDefaultSignature[] = "TABULA_SIG";
 // of long strings, 4096 is the page size the host's tables carry).
 inline constexpr uint32_t kDefaultBlobBlockSize = 512;
 inline constexpr uint32_t kDefaultIndexPageSize = 4096;
-inline constexpr int kMaxSecondaryIndexes = 30;
 inline constexpr int kMaxBlobColumns = 128;
 // The update count of a new file: its header is written once at creation.
 inline constexpr int32_t kNewFileUpdateCount = 1;
