@@ -52,7 +52,7 @@ inline constexpr uint32_t kIndexSlotCount = 32;
 inline constexpr uint32_t kIndexDefinitionAreaSize = kIndexSlotCount * kIndexDefinitionSize;
 inline constexpr uint32_t kIndexDataStart = kIndexHeaderSize + kIndexDefinitionAreaSize;  // 25088
 inline constexpr uint32_t kTextIndexSlot = 31;
-inline constexpr uint32_t kMaxSecondaryIndexCount = 30;
+inline constexpr uint32_t kMaxSecondaryIndexes = 30;
 inline constexpr uint32_t kMaxIndexColumns = 128;
 inline constexpr uint8_t kIndexFileVersion = 6;
 

@@ -67,7 +67,7 @@ void TIndexFile::Open(uint32_t page_size, bool read_only, bool exclusive) {
     if (header.signature != settings_.signature_digest() &&
         header.signature != base::Md5(kDefaultSignature))
       throw ETabulaEngineError(12036, {table_name()});
-    if (header.secondary_count > kMaxSecondaryIndexCount)
+    if (header.secondary_count > kMaxSecondaryIndexes)
       throw ETabulaEngineError(8961, {table_name()});
     header_ = header;
     header_.modified = false;
@@ -203,7 +203,7 @@ uint16_t TIndexFile::CheckKeyColumns(const TIndexDefinition& def, const std::str
 }
 
 uint32_t TIndexFile::AddIndex(TIndexDefinition def, const std::vector<TFieldDef>& columns) {
-  if (header_.secondary_count >= kMaxSecondaryIndexCount || def.columns.empty() ||
+  if (header_.secondary_count >= kMaxSecondaryIndexes || def.columns.empty() ||
       def.columns.size() > kMaxIndexColumns)
     throw ETabulaEngineError(9487, {table_name()});
   if (def.name.empty()) throw ETabulaEngineError(10010, {table_name()});
