@@ -327,6 +327,18 @@ TEST(IndexTree, DamageIsReportedAs8965) {
   {
     SmallTree t;
     TPage& root = t.pages.Page(t.pages.Root(0));
+    // More entries than a page holds: reading them would leave the page.
+    t.pages.Page(root.pointer(t.layout, 0)).set_count(t.layout.leaf_capacity() + 1);
+    try {
+      t.tree.Find(RecordIdKey(10).data());
+      FAIL() << "no error";
+    } catch (const ETabulaEngineError& e) {
+      EXPECT_EQ(e.code(), 8965u);
+    }
+  }
+  {
+    SmallTree t;
+    TPage& root = t.pages.Page(t.pages.Root(0));
     root.set_pointer(t.layout, 0, root.number());  // a branch that points at itself
     try {
       t.tree.Find(RecordIdKey(10).data());
