@@ -287,6 +287,7 @@ std::unique_ptr<TExpToken> TExpressionParser::ParseNumber() {
 
 std::unique_ptr<TExpToken> TExpressionParser::ParsePrimary() {
   const size_t start = token_start_;
+  MarkGuard keep_mark(*this);
   if (AcceptKind('(')) {
     const bool saved_no_in = no_in_;
     no_in_ = false;

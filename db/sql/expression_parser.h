@@ -155,6 +155,30 @@ class TExpressionParser {
   void set_subquery_parser(TSubQueryParser* p) { subquery_parser_ = p; }
 
  private:
+  // Keeps the caller's mark across a nested construct that sets its own.
+  class MarkGuard {
+   public:
+    explicit MarkGuard(TExpressionParser& p)
+        : p_(p),
+          start_(p.mark_start_),
+          line_(p.mark_line_),
+          line_start_(p.mark_line_start_),
+          column_base_(p.mark_column_base_) {}
+    ~MarkGuard() {
+      p_.mark_start_ = start_;
+      p_.mark_line_ = line_;
+      p_.mark_line_start_ = line_start_;
+      p_.mark_column_base_ = column_base_;
+    }
+
+   private:
+    TExpressionParser& p_;
+    size_t start_;
+    uint32_t line_;
+    size_t line_start_;
+    uint32_t column_base_;
+  };
+
   char At(size_t pos) const { return text_[pos]; }
   void SkipBlanksAndComments();
   void LineBreakAt(size_t* pos);

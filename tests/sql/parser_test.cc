@@ -204,6 +204,17 @@ TEST(Parser, ErrorsPointIntoTheScript) {
   }
 }
 
+TEST(Parser, ExpressionsKeepTheCallersMark) {
+  TExpressionParser p;
+  p.Load("where upper(x) = count(*)", 1, 1);
+  p.NextToken();
+  p.Mark();
+  p.NextToken();
+  p.ParseExpression(kAll);
+  EXPECT_EQ(p.MarkColumn(), 1u);
+  EXPECT_EQ(p.MarkedText(), "where upper(x) = count(*)");
+}
+
 TEST(Parser, NodesKeepTheirTextAndPlace) {
   TExpressionParser p;
   p.Load("x = 1 and\n  upper( name ) = 'A'", 3, 8);
