@@ -292,6 +292,14 @@ void TExpressionVerifier::VerifyBinary(TExpToken& node) {
   }
   TExpToken& r = *node.right;
   ConvertOpposite(l, r);
+  // An unbound parameter takes the type of the other operand (an offset
+  // opposite a date or time is a number).
+  for (auto [p, other] : {std::pair<TExpToken*, TExpToken*>{&l, &r}, {&r, &l}}) {
+    if (p->param_index >= 0 && IsUntyped(*p) && !IsUntyped(*other)) {
+      const bool offset = IsDateTimeType(other->type) && (node.code == kOpAdd || p == &r);
+      SetType(*p, offset ? uint8_t{kTypeFloat} : other->type, 0, other->size);
+    }
+  }
   const uint8_t a = l.type, b = r.type;
   if (node.code == kOpAdd && (IsTextType(a) || IsTextType(b))) {
     if (!IsUntyped(l)) RequireText(l);
