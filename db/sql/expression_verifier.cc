@@ -1,3 +1,4 @@
+// Column resolution and the type rules of expressions.
 #include "db/sql/expression_verifier.h"
 
 #include <algorithm>
