@@ -44,6 +44,11 @@ enum TTokenKind : uint8_t {
 
 inline constexpr uint32_t kSqlParsingError = 11949;
 
+// Deepest expression tree (and nesting of parentheses, NOT and signs) the
+// parser accepts; deeper text is an invalid expression rather than a stack
+// overflow in the parser, the verifier or the evaluator.
+inline constexpr int kMaxExpressionDepth = 256;
+
 // Permission flags of ParseExpression.
 enum TParseFlags : uint32_t {
   kAllowAggregates = 1,
@@ -179,6 +184,17 @@ class TExpressionParser {
     uint32_t column_base_;
   };
 
+  class NestingGuard {
+   public:
+    explicit NestingGuard(TExpressionParser& p) : p_(p) {
+      if (++p_.nesting_ > kMaxExpressionDepth) p_.InvalidExpressionError();
+    }
+    ~NestingGuard() { --p_.nesting_; }
+
+   private:
+    TExpressionParser& p_;
+  };
+
   char At(size_t pos) const { return text_[pos]; }
   void SkipBlanksAndComments();
   void LineBreakAt(size_t* pos);
@@ -223,6 +239,7 @@ class TExpressionParser {
   uint32_t flags_ = 0;
   int parameter_count_ = 0;
   bool no_in_ = false;
+  int nesting_ = 0;
   TSubQueryParser* subquery_parser_ = nullptr;
 };
 
