@@ -160,6 +160,7 @@ TValue ConvertValue(const TValue& v, uint8_t type, uint8_t subtype, uint32_t siz
         return TValue::Date(*d);
       }
       if (v.type == kTypeTimestamp) {
+        if (!IsValidTimestamp(v.f)) ConversionError(InvalidDateMessage(ValueText(v)));
         return TValue::Date(static_cast<int32_t>(std::floor(v.f / kMsPerDay)));
       }
       break;
@@ -171,6 +172,7 @@ TValue ConvertValue(const TValue& v, uint8_t type, uint8_t subtype, uint32_t siz
         return TValue::Time(*t);
       }
       if (v.type == kTypeTimestamp) {
+        if (!IsValidTimestamp(v.f)) ConversionError(InvalidTimeMessage(ValueText(v)));
         const double day = std::floor(v.f / kMsPerDay);
         return TValue::Time(static_cast<int32_t>(v.f - day * kMsPerDay));
       }

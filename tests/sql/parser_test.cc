@@ -176,6 +176,34 @@ TEST(Parser, PermissionFlagsRestrictTheGrammar) {
             "1, column 1");
 }
 
+TEST(Parser, ErrorsPointIntoTheScript) {
+  // The statement begins at line 2, column 15 of the script: errors on its
+  // first line count on from there, later lines count from 1.
+  struct PlaceCase {
+    const char* sql;
+    const char* message;
+  };
+  const PlaceCase cases[] = {
+      {"a = )", "Expected expression but instead found ) at line 2, column 19"},
+      {"a = 1 and\r\n  b in (1,\n\t2 c", "Expected ) but instead found c at line 4, column 4"},
+      {"a\n\n  -- note\n  between 'x\ny'", "Missing ' at line 5, column 13"},
+  };
+  for (const auto& c : cases) {
+    TExpressionParser p;
+    p.Load(c.sql, 2, 15);
+    p.set_context("UPDATE SQL statement");
+    try {
+      p.NextToken();
+      p.ParseExpression(kAll);
+      ADD_FAILURE() << c.sql;
+    } catch (const ETabulaEngineError& e) {
+      std::string expected = c.message;
+      expected.insert(expected.find(" at line"), " in UPDATE SQL statement");
+      EXPECT_EQ(e.text(), "SQL parsing error - " + expected) << c.sql;
+    }
+  }
+}
+
 TEST(Parser, NodesKeepTheirTextAndPlace) {
   TExpressionParser p;
   p.Load("x = 1 and\n  upper( name ) = 'A'", 3, 8);

@@ -8,6 +8,7 @@
 
 #include "db/storage/engine_error.h"
 #include "db/storage/memory_file.h"
+#include "tests/platform/temp_dir.h"
 
 namespace downsql::storage {
 namespace {
@@ -102,6 +103,35 @@ TEST(EngineFile, ByteRangeLocksExcludeOverlapsAndReleaseOnClose) {
   EXPECT_TRUE(b.Lock(far, 5));
   b.Close();
   b.Delete();
+}
+
+TEST(EngineFile, DiskFileWithReadOnlyAttributeOpensReadOnly) {
+  platform::TempDir dir;
+  std::string path = dir.File("GRY.dat");
+  {
+    TEngineFile f(path, false);
+    EXPECT_EQ(CodeOf([&] { f.Open(); }), 11010u);
+    f.Create();
+    f.Write(0, "abcdef", 6);
+    char got[6];
+    f.Read(0, got, 6);
+    EXPECT_EQ(std::string(got, 6), "abcdef");
+    EXPECT_EQ(CodeOf([&] { f.Read(4, got, 6); }), 9217u);
+  }
+  platform::SetReadOnly(path, true);
+  TEngineFile f(path, false);
+  f.Open();
+  EXPECT_TRUE(f.read_only());
+  EXPECT_EQ(CodeOf([&] { f.Write(0, "x", 1); }), 11013u);
+  // A second engine file of the same path shares the object and its locks.
+  TEngineFile g(dir.path() + "/GRY.dat", false);
+  g.Open();
+  EXPECT_TRUE(f.Lock(1000, 1));
+  EXPECT_FALSE(g.Lock(1000, 1));
+  f.Close();
+  EXPECT_TRUE(g.Lock(1000, 1));
+  g.Close();
+  platform::SetReadOnly(path, false);
 }
 
 }  // namespace
