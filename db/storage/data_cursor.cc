@@ -392,7 +392,10 @@ void TDataCursor::Insert(TRecordBuffer& record) {
       table_->ReleaseRecordLockUnlessKept(slot);
       throw;
     }
-    table_->ReleaseRecordLockUnlessKept(slot);
+    // A new record's lock is not kept to the end of a transaction: no one
+    // else sees the record before the commit, and the transaction byte keeps
+    // other writers off the table. Keeping it would hold one lock per row.
+    table_->UnlockRecord(slot);
   });
 }
 

@@ -18,7 +18,7 @@
 namespace downsql::access {
 namespace {
 
-constexpr int kRowsPerProcess = 1000;
+constexpr int kRowsPerProcess = 10000;
 
 storage::TFieldDef Column(const char* name, uint8_t type, uint8_t subtype = 0) {
   storage::TFieldDef def;
