@@ -154,8 +154,9 @@ std::string TNetTCPConnection::ReadBuffer(size_t count) {
 }
 
 void TNetTCPConnection::ReadStream(TNetMemoryStream& stream, int64_t count, bool until_close) {
+  // The stream grows as bytes arrive rather than being sized to count up
+  // front: count comes from the peer and may be absurdly large.
   if (until_close) count = -1;
-  if (count >= 0) stream.SetSize(stream.Position() + count);
   BeginWork(wmRead, count > 0 ? count : 0);
   try {
     int64_t remaining = count >= 0 ? count : INT64_MAX;

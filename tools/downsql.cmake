@@ -1,9 +1,6 @@
 # downsql: the import dialog on the command line (summary, request, run).
 # The target has its own name; the shared library owns the name "downsql".
-# Built where the shared library is; the Windows build gets the DLL instead.
-if(NOT WIN32)
-  downsql_program(downsql_cli
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/downsql_main.cc
-    DEPS updater ui base platform)
-  set_target_properties(downsql_cli PROPERTIES OUTPUT_NAME downsql)
-endif()
+downsql_program(downsql_cli
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/downsql_main.cc
+  DEPS updater ui base platform)
+set_target_properties(downsql_cli PROPERTIES OUTPUT_NAME downsql)

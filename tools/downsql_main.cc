@@ -2,6 +2,7 @@
 //
 //   downsql summary DBDIR   the summary the dialog shows when it opens
 //   downsql request DBDIR   the request address "Pobierz" would send
+//   downsql fetch DBDIR     "Pobierz": the service's answer on standard output
 //   downsql run DBDIR       the dialog itself, driven from the terminal
 //
 // It goes the same road as the library's DoUpdate (marking present games,
@@ -38,6 +39,9 @@ void PrintHelp(std::ostream& out) {
          "            last stored draw\n"
          "  request   print the request address (not encoded) that \"Pobierz\" would\n"
          "            send right after the dialog opened\n"
+         "  fetch     press \"Pobierz\": send the request to the results service and\n"
+         "            print its answer; the status texts go to standard error as they\n"
+         "            change, an error's message ends the program with status 1\n"
          "  run       run the dialog in the terminal: the editor's text and the status\n"
          "            line are printed, commands are typed one per line:\n"
          "              pobierz (p)  fetch the missing draws (button Pobierz)\n"
@@ -83,6 +87,16 @@ bool ReportErrors(const ui::HeadlessView& view) {
   return view.errors().empty();
 }
 
+// A headless view that also reports every status text on standard error
+// the moment it is set.
+class StatusReportingView : public ui::HeadlessView {
+ public:
+  void SetStatusText(std::string_view text) override {
+    ui::HeadlessView::SetStatusText(text);
+    std::cerr << base::Cp1250ToUtf8(text) << std::endl;
+  }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -114,7 +128,7 @@ int main(int argc, char** argv) {
   if (service.empty() || service.find_first_of("/ ") != std::string::npos) {
     return Usage("--service wants HOST or HOST:PORT");
   }
-  if (command != "summary" && command != "request" && command != "run") {
+  if (command != "summary" && command != "request" && command != "run" && command != "fetch") {
     return Usage(command.empty() ? "no command" : "unknown command " + command);
   }
   if (positional < 2 || dir.empty()) return Usage("no database directory");
@@ -125,6 +139,15 @@ int main(int argc, char** argv) {
     if (command == "run") {
       ui::TerminalView view(std::cin, std::cout);
       updater::RunImportDialog(state, dir, view, service);
+      return 0;
+    }
+    if (command == "fetch") {
+      StatusReportingView view;
+      view.QueueEvent(ui::DialogEvent::kGetClick);
+      view.QueueEvent(ui::DialogEvent::kCloseClick);
+      updater::RunImportDialog(state, dir, view, service);
+      if (!ReportErrors(view)) return 1;
+      PrintLines(view);
       return 0;
     }
     ui::HeadlessView view;

@@ -1,18 +1,28 @@
 // The fetch of "Pobierz": one HTTP GET of the request address, the answer
 // into the editor.
-#include <stdexcept>
+#include <memory>
 #include <string>
 
+#include "http/net_http.h"
+#include "http/net_memory_stream.h"
+#include "http/net_uri.h"
 #include "updater/dialog_texts.h"
 #include "updater/fmsqlall.h"
 
 namespace downsql::updater {
 
 void Tfmsqlall::FetchAnswer(const std::string& address) {
-  (void)address;
-  // The HTTP client is not wired in yet; say so rather than pretend that the
-  // service had nothing new.
-  throw std::runtime_error("Fetching from the results service is not available in this build");
+  const std::string encoded = http::TNetURI::EncodeUri(address);
+  // A new client per fetch, so no connection outlives it; both it and the
+  // answer buffer go on every path, the error path included.
+  auto answer = std::make_unique<http::TNetMemoryStream>();
+  auto client = std::make_unique<http::TNetHTTP>();
+  client->OnWork = [this](http::TNetComponent&, http::TWorkMode mode, int64_t count) {
+    HttpWork(static_cast<int>(mode), count);
+  };
+  client->Get(encoded, *answer);
+  client.reset();
+  PlaceAnswer(answer->Data());
 }
 
 void Tfmsqlall::HttpWork(int mode, int64_t count) {

@@ -55,8 +55,8 @@ class TDataEngine {
  private:
   storage::EngineSettings settings_;
   bool active_ = false;
-  TDiskLockFileStore disk_lock_files_;
-  TMemoryLockFileStore memory_lock_files_;
+  TEngineLockFileStore disk_lock_files_{false};
+  TEngineLockFileStore memory_lock_files_{true};
   std::vector<std::unique_ptr<TDataSession>> sessions_;
 };
 

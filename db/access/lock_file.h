@@ -3,16 +3,14 @@
 // A directory's lock file is read, written and byte-range locked only
 // through TLockFile; every lock offset the engine computes passes through
 // TryLock/Unlock there, which is where tests observe them. TLockFileStore
-// says where lock files live: on disk (platform files, whose locks are the
-// operating system's and work across processes) or in the engine's memory
-// for the in-memory database (locks emulated inside the process).
+// says where lock files live: on disk (whose locks are the operating
+// system's and work across processes) or in memory for the in-memory
+// database (locks emulated inside the process).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -53,27 +51,14 @@ class TLockFileStore {
                                                   const std::string& extension) = 0;
 };
 
-// Lock files on disk, through the platform layer.
-class TDiskLockFileStore : public TLockFileStore {
+// Lock files as engine files: on disk, or in the engine's memory for the
+// in-memory database. Every open of one file in this process shares one
+// file object (and its handle on disk); locks taken through different
+// opens exclude each other inside the process as they do between
+// processes, and memory files emulate the same rules.
+class TEngineLockFileStore : public TLockFileStore {
  public:
-  bool Exists(const std::string& path) override;
-  CreateResult CreateNew(const std::string& path, const std::string& content) override;
-  std::unique_ptr<TLockFile> OpenShared(const std::string& path) override;
-  std::vector<std::string> ListTableFiles(const std::string& dir,
-                                          const std::string& extension) override;
-};
-
-// Lock files held in memory. Each file keeps a list of the ranges locked
-// through its handles; a request overlapping a held range is refused, just
-// as the operating system refuses it for a file on disk, so callers retry
-// the same way. Safe to use from several threads.
-class TMemoryLockFileStore : public TLockFileStore {
- public:
-  struct File;  // content and held ranges of one file
-
-  TMemoryLockFileStore();
-  ~TMemoryLockFileStore() override;
-
+  explicit TEngineLockFileStore(bool in_memory) : in_memory_(in_memory) {}
   bool Exists(const std::string& path) override;
   CreateResult CreateNew(const std::string& path, const std::string& content) override;
   std::unique_ptr<TLockFile> OpenShared(const std::string& path) override;
@@ -81,8 +66,7 @@ class TMemoryLockFileStore : public TLockFileStore {
                                           const std::string& extension) override;
 
  private:
-  std::mutex mutex_;
-  std::map<std::string, std::shared_ptr<File>> files_;  // by upper-cased path
+  bool in_memory_;
 };
 
 }  // namespace downsql::access

@@ -1,20 +1,14 @@
+// Reading and writing the SQL text forms of dates, times, timestamps and
+// Booleans.
 #include "db/sql/date_time_text.h"
 
 #include <cmath>
 #include <cstdio>
 
+#include "base/date_time.h"
+
 namespace downsql::sql {
 namespace {
-
-constexpr int kDaysBeforeMonth[] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
-constexpr int64_t kDaysPer400Years = 146097;
-
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-int DaysInMonth(int y, int m) {
-  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
-}
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
@@ -49,41 +43,19 @@ std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"
 }  // namespace
 
 std::optional<int32_t> DayNumberOf(int year, int month, int day) {
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
-      day > DaysInMonth(year, month)) {
-    return std::nullopt;
-  }
-  const int y = year - 1;
-  int32_t n = y * 365 + y / 4 - y / 100 + y / 400 + kDaysBeforeMonth[month - 1] + day;
-  if (month > 2 && IsLeap(year)) ++n;
-  return n;
+  if (!base::IsValidDate(year, month, day)) return std::nullopt;
+  return base::DayNumber(year, month, day);
 }
 
 void SplitDayNumber(int32_t day_number, int* year, int* month, int* day) {
-  int64_t n = static_cast<int64_t>(day_number) - 1;  // days since 1 January 0001
-  int64_t y = 1;
-  if (n < 0) {  // before year 1: step back whole 400-year cycles
-    const int64_t cycles = -n / kDaysPer400Years + 1;
-    n += cycles * kDaysPer400Years;
-    y -= cycles * 400;
-  }
-  y += n / kDaysPer400Years * 400;
-  n %= kDaysPer400Years;
-  int64_t c = n / 36524;
-  if (c > 3) c = 3;
-  n -= c * 36524;
-  y += c * 100 + n / 1461 * 4;
-  n %= 1461;
-  int64_t k = n / 365;
-  if (k > 3) k = 3;
-  n -= k * 365;
-  y += k;
-  const int yy = static_cast<int>(y);
-  int m = 1;
-  while (m < 12 && n >= DaysInMonth(yy, m)) n -= DaysInMonth(yy, m++);
-  *year = yy;
-  *month = m;
-  *day = static_cast<int>(n) + 1;
+  const base::Date d = base::DateFromDayNumber(day_number);
+  *year = d.year;
+  *month = d.month;
+  *day = d.day;
+}
+
+bool IsValidTimestamp(double ms) {
+  return std::isfinite(ms) && ms >= 0 && ms < 3652060.0 * kMsPerDay;
 }
 
 std::optional<int32_t> ParseDateText(std::string_view text) {
@@ -182,6 +154,7 @@ std::string TimeText(int32_t ms, bool twelve_hour) {
 }
 
 std::string TimestampText(double ms, bool twelve_hour) {
+  if (!IsValidTimestamp(ms)) ms = std::isfinite(ms) && ms > 0 ? 3652060.0 * kMsPerDay - 1 : 0;
   const double rounded = std::floor(ms + 0.5);
   const auto day = static_cast<int64_t>(std::floor(rounded / kMsPerDay));
   const auto time = static_cast<int32_t>(rounded - static_cast<double>(day) * kMsPerDay);

@@ -30,6 +30,9 @@ std::optional<int32_t> DayNumberOf(int year, int month, int day);
 // Year, month and day of a day number.
 void SplitDayNumber(int32_t day_number, int* year, int* month, int* day);
 
+// True for a finite timestamp from day 0 to 31 December 9999.
+bool IsValidTimestamp(double ms);
+
 std::optional<int32_t> ParseDateText(std::string_view text);
 std::optional<int32_t> ParseTimeText(std::string_view text);
 std::optional<double> ParseTimestampText(std::string_view text);

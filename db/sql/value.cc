@@ -1,3 +1,4 @@
+// Type classes of values and the conversions between value types.
 #include "db/sql/value.h"
 
 namespace downsql::sql {
@@ -160,6 +161,7 @@ TValue ConvertValue(const TValue& v, uint8_t type, uint8_t subtype, uint32_t siz
         return TValue::Date(*d);
       }
       if (v.type == kTypeTimestamp) {
+        if (!IsValidTimestamp(v.f)) ConversionError(InvalidDateMessage(ValueText(v)));
         return TValue::Date(static_cast<int32_t>(std::floor(v.f / kMsPerDay)));
       }
       break;
@@ -171,6 +173,7 @@ TValue ConvertValue(const TValue& v, uint8_t type, uint8_t subtype, uint32_t siz
         return TValue::Time(*t);
       }
       if (v.type == kTypeTimestamp) {
+        if (!IsValidTimestamp(v.f)) ConversionError(InvalidTimeMessage(ValueText(v)));
         const double day = std::floor(v.f / kMsPerDay);
         return TValue::Time(static_cast<int32_t>(v.f - day * kMsPerDay));
       }

@@ -120,15 +120,20 @@ int64_t DecimalToFixed4(const uint8_t* value) {
   };
   // Digits down to 1/10000, and the first one dropped (for rounding).
   const int keep = scale > 4 ? precision - (scale - 4) : precision;
-  const unsigned __int128 limit = static_cast<unsigned __int128>(1) << 64;
-  unsigned __int128 acc = 0;
-  for (int i = 0; i < keep; ++i) acc = std::min(acc * 10 + digit(i), limit);
-  for (int i = scale; i < 4; ++i) acc = std::min(acc * 10, limit);
-  if (keep >= 0 && keep < precision && digit(keep) >= 5) ++acc;
-  const unsigned __int128 max_pos = std::numeric_limits<int64_t>::max();
+  // Saturates just above 2^63, which is all the clamping below needs to know.
+  constexpr uint64_t kCap = (uint64_t{1} << 63) + 1;
+  auto times10_plus = [&](uint64_t acc, uint64_t d) {
+    return acc > (kCap - d) / 10 ? kCap : acc * 10 + d;
+  };
+  uint64_t acc = 0;
+  for (int i = 0; i < keep; ++i) acc = times10_plus(acc, digit(i));
+  for (int i = scale; i < 4; ++i) acc = times10_plus(acc, 0);
+  if (keep >= 0 && keep < precision && digit(keep) >= 5 && acc < kCap) ++acc;
+  const uint64_t max_pos = std::numeric_limits<int64_t>::max();
   if (acc > max_pos + (negative ? 1 : 0))
     return negative ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
-  if (negative) return static_cast<int64_t>(-static_cast<__int128>(acc));
+  if (negative)
+    return acc == max_pos + 1 ? std::numeric_limits<int64_t>::min() : -static_cast<int64_t>(acc);
   return static_cast<int64_t>(acc);
 }
 

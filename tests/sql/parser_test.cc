@@ -176,6 +176,59 @@ TEST(Parser, PermissionFlagsRestrictTheGrammar) {
             "1, column 1");
 }
 
+TEST(Parser, ErrorsPointIntoTheScript) {
+  // The statement begins at line 2, column 15 of the script: errors on its
+  // first line count on from there, later lines count from 1.
+  struct PlaceCase {
+    const char* sql;
+    const char* message;
+  };
+  const PlaceCase cases[] = {
+      {"a = )", "Expected expression but instead found ) at line 2, column 19"},
+      {"a = 1 and\r\n  b in (1,\n\t2 c", "Expected ) but instead found c at line 4, column 4"},
+      {"a\n\n  -- note\n  between 'x\ny'", "Missing ' at line 5, column 13"},
+  };
+  for (const auto& c : cases) {
+    TExpressionParser p;
+    p.Load(c.sql, 2, 15);
+    p.set_context("UPDATE SQL statement");
+    try {
+      p.NextToken();
+      p.ParseExpression(kAll);
+      ADD_FAILURE() << c.sql;
+    } catch (const ETabulaEngineError& e) {
+      std::string expected = c.message;
+      expected.insert(expected.find(" at line"), " in UPDATE SQL statement");
+      EXPECT_EQ(e.text(), "SQL parsing error - " + expected) << c.sql;
+    }
+  }
+}
+
+TEST(Parser, DeepExpressionsAreRejected) {
+  const std::string parens = std::string(300, '(') + "1" + std::string(300, ')');
+  EXPECT_EQ(Parse(parens).substr(0, 39), "SQL parsing error - Invalid expression ");
+  std::string signs;
+  for (int i = 0; i < 300; ++i) signs += "- ";  // "--" would start a comment
+  EXPECT_EQ(Parse(signs + "1").substr(0, 39), "SQL parsing error - Invalid expression ");
+  std::string chain = "1";
+  for (int i = 0; i < 300; ++i) chain += "+1";
+  EXPECT_EQ(Parse(chain).substr(0, 39), "SQL parsing error - Invalid expression ");
+  std::string fine = std::string(50, '(') + "1" + std::string(50, ')');
+  for (int i = 0; i < 100; ++i) fine += "+1";
+  EXPECT_EQ(Parse(fine).substr(0, 5), "(17 (");
+}
+
+TEST(Parser, ExpressionsKeepTheCallersMark) {
+  TExpressionParser p;
+  p.Load("where upper(x) = count(*)", 1, 1);
+  p.NextToken();
+  p.Mark();
+  p.NextToken();
+  p.ParseExpression(kAll);
+  EXPECT_EQ(p.MarkColumn(), 1u);
+  EXPECT_EQ(p.MarkedText(), "where upper(x) = count(*)");
+}
+
 TEST(Parser, NodesKeepTheirTextAndPlace) {
   TExpressionParser p;
   p.Load("x = 1 and\n  upper( name ) = 'A'", 3, 8);

@@ -20,7 +20,8 @@ struct TestColumn {
 class TestResolver : public TColumnResolver {
  public:
   // Columns: id INTEGER, name VARCHAR(20), d DATE, t TIME, ts TIMESTAMP,
-  // b BOOLEAN, f FLOAT, n INTEGER (NULL), s VARCHAR(10) (NULL), big LARGEINT.
+  // b BOOLEAN, f FLOAT, n INTEGER (NULL), s VARCHAR(10) (NULL), big LARGEINT,
+  // nb BOOLEAN (NULL).
   TestResolver() {
     using namespace storage;
     Add("id", kTypeInteger, 0, 0, TValue::Integer(7));
@@ -34,6 +35,7 @@ class TestResolver : public TColumnResolver {
     Add("n", kTypeInteger, 0, 0, TValue::Null(kTypeInteger));
     Add("s", kTypeString, 0, 10, TValue::Null(kTypeString));
     Add("big", kTypeLargeInt, 0, 0, TValue::Integer(5000000000LL, kTypeLargeInt));
+    Add("nb", kTypeBoolean, 0, 0, TValue::Null(kTypeBoolean));
   }
 
   bool ResolveColumn(std::string_view correlation, std::string_view name,

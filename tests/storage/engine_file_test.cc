@@ -8,6 +8,7 @@
 
 #include "db/storage/engine_error.h"
 #include "db/storage/memory_file.h"
+#include "tests/platform/temp_dir.h"
 
 namespace downsql::storage {
 namespace {
@@ -85,6 +86,30 @@ TEST(EngineFile, SharedObjectGivesEachHandleItsFileAndRefusesDeleteWhileOpen) {
   a.Delete();
 }
 
+TEST(BaseFile, HandlesKeepTheirOwnPositionsAndAnEmptyWriteTruncates) {
+  auto file = AcquireBaseFile("MemBase.dat", true);
+  EXPECT_EQ(AcquireBaseFile("membase.DAT", true), file);
+  TBaseFile::Handle h1 = file->Create(platform::Share::kShared);
+  TBaseFile::Handle h2 = file->Open(platform::Access::kReadOnly, platform::Share::kShared);
+  EXPECT_NE(h1, h2);
+  file->Write(h1, "abcdef", 6);
+  file->Seek(h2, 2, TBaseFile::kFromStart);
+  char got[8] = {};
+  EXPECT_EQ(file->Read(h2, got, 2), 2u);
+  EXPECT_EQ(std::string(got, 2), "cd");
+  EXPECT_EQ(file->Position(h2), 4u);
+  EXPECT_EQ(file->Position(h1), 6u);
+  EXPECT_EQ(file->Read(h2, got, 8), 2u);  // at most size - position
+  file->Seek(h1, -3, TBaseFile::kFromEnd);
+  file->Write(h1, nullptr, 0);
+  EXPECT_EQ(file->Size(), 3u);
+  EXPECT_THROW(file->Write(h2, "x", 1), platform::OsError);
+  file->Close(h1);
+  file->Close(h2);
+  DeleteBaseFile("MemBase.dat", true);
+  EXPECT_FALSE(BaseFileExists("MemBase.dat", true));
+}
+
 TEST(EngineFile, ByteRangeLocksExcludeOverlapsAndReleaseOnClose) {
   TEngineFile a("MemLock.lck", true), b("MemLock.lck", true);
   a.Create(false);
@@ -102,6 +127,35 @@ TEST(EngineFile, ByteRangeLocksExcludeOverlapsAndReleaseOnClose) {
   EXPECT_TRUE(b.Lock(far, 5));
   b.Close();
   b.Delete();
+}
+
+TEST(EngineFile, DiskFileWithReadOnlyAttributeOpensReadOnly) {
+  platform::TempDir dir;
+  std::string path = dir.File("GRY.dat");
+  {
+    TEngineFile f(path, false);
+    EXPECT_EQ(CodeOf([&] { f.Open(); }), 11010u);
+    f.Create();
+    f.Write(0, "abcdef", 6);
+    char got[6];
+    f.Read(0, got, 6);
+    EXPECT_EQ(std::string(got, 6), "abcdef");
+    EXPECT_EQ(CodeOf([&] { f.Read(4, got, 6); }), 9217u);
+  }
+  platform::SetReadOnly(path, true);
+  TEngineFile f(path, false);
+  f.Open();
+  EXPECT_TRUE(f.read_only());
+  EXPECT_EQ(CodeOf([&] { f.Write(0, "x", 1); }), 11013u);
+  // A second engine file of the same path shares the object and its locks.
+  TEngineFile g(dir.path() + "/GRY.dat", false);
+  g.Open();
+  EXPECT_TRUE(f.Lock(1000, 1));
+  EXPECT_FALSE(g.Lock(1000, 1));
+  f.Close();
+  EXPECT_TRUE(g.Lock(1000, 1));
+  g.Close();
+  platform::SetReadOnly(path, false);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "db/storage/column_type.h"
 #include "db/storage/decimal.h"
 #include "db/storage/index_key.h"
+#include "platform/locale.h"
 
 namespace downsql::storage {
 namespace {
@@ -161,6 +162,50 @@ TEST(KeyEncoding, DescendingColumnReversesOnlyItsOwnPart) {
   EXPECT_LT(cmp.Compare(key(1, 1, 1).data(), key(1, 1, 2).data()), 0) << "RecordID suffix";
   Bytes k = key(1, 2, 3);
   EXPECT_EQ(Bytes(k.end() - 4, k.end()), (Bytes{0x80, 0, 0, 3}));
+}
+
+TEST(KeyEncoding, CaseInsensitiveStringsAreUpperCasedInWindows1250) {
+  // "za\xBF\xF3\xB3\xE6" is "zażółć".
+  const std::string text = "za\xBF\xF3\xB3\xE6";
+  Bytes value(text.begin(), text.end());
+  value.resize(8, 0);
+  EXPECT_EQ(Form(Field(kTypeString, 0, 8), value, true),
+            (Bytes{'Z', 'A', 0xAF, 0xD3, 0xA3, 0xC6, 0, 0}));
+  EXPECT_EQ(Form(Field(kTypeString, 0, 8), value, false), value);
+}
+
+// A collation that sorts A-ogonek (0xA5) right after 'A', as a Polish
+// locale does; plain byte order puts it after every ASCII letter.
+class OgonekCollation : public platform::Collation {
+ public:
+  uint32_t locale() const override { return 0x7415; }
+  char ToUpper(char c) const override { return c; }
+  char ToLower(char c) const override { return c; }
+  int Compare(std::string_view a, std::string_view b, bool) const override {
+    auto rank = [](char c) {
+      const unsigned char u = static_cast<unsigned char>(c);
+      return u == 0xA5 ? 'A' * 2 + 1 : u * 2;
+    };
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+      if (rank(a[i]) != rank(b[i])) return rank(a[i]) - rank(b[i]);
+    return int(a.size()) - int(b.size());
+  }
+};
+
+TEST(KeyEncoding, LocaleCollationOrdersStringColumns) {
+  static const OgonekCollation collation;
+  platform::InstallCollation(collation);
+  for (bool descending : {false, true}) {
+    TKeyComparator bytewise({Field(kTypeString, 0, 4, descending)}, true, false, 0);
+    TKeyComparator polish({Field(kTypeString, 0, 4, descending)}, true, false, 0x7415);
+    const Bytes az = Key(polish, {'A', 'Z', 0, 0});
+    const Bytes a_ogonek = Key(polish, {0xA5, 0, 0, 0});
+    const Bytes b = Key(polish, {'B', 0, 0, 0});
+    const int sign = descending ? -1 : 1;
+    EXPECT_LT(sign * polish.Compare(az.data(), a_ogonek.data()), 0);
+    EXPECT_LT(sign * polish.Compare(a_ogonek.data(), b.data()), 0);
+    EXPECT_GT(sign * bytewise.Compare(a_ogonek.data(), b.data()), 0);
+  }
 }
 
 TEST(KeyEncoding, PseudoColumnsHaveNoNullFlagInTheRecord) {

@@ -19,7 +19,10 @@ using E = ui::DialogEvent;
 
 const std::string kPressGet = "Wci\x9Cnij przycisk POBIERZ";
 const std::string kNothingFound = "Aktualnych losowa\xF1 nie znaleziono ";
-const std::string kFetchError = "Fetching from the results service is not available in this build.";
+// Nothing listens on loopback port 1, so "Pobierz" fails at once without
+// leaving the machine.
+const std::string kService = "127.0.0.1:1";
+const std::string kFetchError = "Socket Error # 10061\r\nConnection refused.";
 const std::string kImportError = "Importing into the database is not available in this build.";
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -30,7 +33,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 class DialogTest : public ::testing::Test {
  protected:
-  DialogTest() : dialog(view, state, "results.example") {
+  DialogTest() : dialog(view, state, kService) {
     state.Present.fill(false);
     state.Present[0] = true;
   }
@@ -67,9 +70,9 @@ TEST_F(DialogTest, PobierzAppendsTheRequestAndReportsAFailedFetch) {
   dialog.HandleEvent(E::kShow);
   dialog.HandleEvent(E::kStatusBarDblClick);  // before any "Pobierz": an empty line
   dialog.HandleEvent(E::kGetClick);
-  const std::string request =
-      "http://results.example/dtools/down_all_232.php?data="
-      R"({"dl":["LOTTO","1899-12-30",6,1]})";
+  const std::string request = "http://" + kService +
+                              "/dtools/down_all_232.php?data="
+                              R"({"dl":["LOTTO","1899-12-30",6,1]})";
   std::vector<std::string> expected = Opened();
   expected.push_back("");
   expected.push_back(
@@ -82,7 +85,8 @@ TEST_F(DialogTest, PobierzAppendsTheRequestAndReportsAFailedFetch) {
   // the lock was cleared before the fetch.
   EXPECT_EQ(view.StatusText(),
             "\xA3\xB9"
-            "cz\xEA z serwisem http://results.example");
+            "cz\xEA z serwisem http://" +
+                kService);
   EXPECT_FALSE(view.ExecuteEnabled());
   EXPECT_FALSE(state.ExecuteLocked);
   EXPECT_EQ(view.errors(), std::vector<std::string>{kFetchError});

@@ -1,0 +1,545 @@
+// The table cursor: navigation in natural and index order, and insert,
+// update and delete with index upkeep, locks and change detection.
+#include "db/storage/data_cursor.h"
+
+#include <cstring>
+
+#include "db/storage/data_table.h"
+#include "db/storage/engine_error.h"
+#include "db/storage/record_checks.h"
+
+namespace downsql::storage {
+namespace {
+
+constexpr uint32_t kMaxCounter = 2147483647;
+
+// Counters handed out by the engine wrap from 2147483647 to 1.
+uint32_t NextCounter(uint32_t last) { return last >= kMaxCounter ? 1 : last + 1; }
+
+// Releases the table write lock when a change step ends, also on errors.
+class WriteLockHold {
+ public:
+  explicit WriteLockHold(TDataTable& table) : table_(table) { table_.WriteLock(); }
+  ~WriteLockHold() {
+    try {
+      table_.WriteUnlock();
+    } catch (...) {
+      // A failed release while an error is already on its way must not
+      // replace that error.
+    }
+  }
+  WriteLockHold(const WriteLockHold&) = delete;
+  WriteLockHold& operator=(const WriteLockHold&) = delete;
+
+ private:
+  TDataTable& table_;
+};
+
+// Holds the table's read lock while a navigation step checks for changes and
+// reads, so that it never sees another process's change half-written.
+class ReadLockHold {
+ public:
+  explicit ReadLockHold(TDataTable& table) : table_(table), locked_(table.ReadLock()) {}
+  ~ReadLockHold() {
+    if (!locked_) return;
+    try {
+      table_.ReadUnlock();
+    } catch (...) {
+      // The read itself is done; a failed release must not hide its result.
+    }
+  }
+  ReadLockHold(const ReadLockHold&) = delete;
+  ReadLockHold& operator=(const ReadLockHold&) = delete;
+
+ private:
+  TDataTable& table_;
+  bool locked_;
+};
+
+}  // namespace
+
+TDataCursor::TDataCursor(std::shared_ptr<TDataTable> table, const TSessionSettings& session,
+                         TRowEvents* events)
+    : table_(std::move(table)),
+      session_(session),
+      events_(events),
+      current_(table_->record_size()) {
+  const std::vector<TFieldDef>& defs = table_->fields();
+  for (size_t i = 0; i < defs.size(); ++i) {
+    if (defs[i].type == kTypeInteger && defs[i].subtype == kSubtypeAutoInc && !defs[i].computed) {
+      autoinc_columns_.push_back(static_cast<int>(i));
+    }
+  }
+  has_constraints_ = HasConstraints(defs);
+  has_defaults_ = HasDefaults(defs);
+  seen_serial_ = table_->change_serial();
+  table_->AddCursor();
+}
+
+TDataCursor::~TDataCursor() {
+  if (edit_locked_ && state_ == kOnRecord) {
+    try {
+      table_->UnlockRecord(slot_);
+    } catch (...) {
+    }
+  }
+  try {
+    table_->RemoveCursor();
+  } catch (...) {
+    // The table keeps its changes in memory and writes them when it closes.
+  }
+}
+
+const std::string& TDataCursor::table_name() const { return table_->name(); }
+const std::vector<TFieldDef>& TDataCursor::fields() const { return table_->fields(); }
+uint32_t TDataCursor::record_size() const { return table_->record_size(); }
+
+void TDataCursor::RequireWritable() const {
+  if (table_->read_only()) throw ETabulaEngineError(11013, {table_->name()});
+}
+
+void TDataCursor::RequireCurrent() const {
+  if (state_ != kOnRecord) throw ETabulaEngineError(8709, {table_->name()});
+}
+
+const TRecordBuffer& TDataCursor::current() const {
+  RequireCurrent();
+  return current_;
+}
+
+// ---- navigation ------------------------------------------------------------
+
+void TDataCursor::SetCurrentIndex(uint8_t slot) {
+  if (slot != kNaturalOrder && table_->index_in_slot(slot) == nullptr) {
+    throw ETabulaEngineError(8710, {table_->name()});
+  }
+  index_slot_ = slot;
+  First();
+}
+
+void TDataCursor::Sync() {
+  table_->CheckForChanges();
+  if (table_->change_serial() != seen_serial_) Reposition();
+}
+
+// After the table changed under the cursor: find the current record again
+// by its key in the current index; in natural order the slot stays.
+void TDataCursor::Reposition() {
+  seen_serial_ = table_->change_serial();
+  if (index_slot_ == kNaturalOrder || state_ == kBeforeFirst || state_ == kAfterLast) return;
+  const TTableIndex* index = table_->index_in_slot(index_slot_);
+  auto tree = table_->Tree(*index);
+  index_pos_ = tree->Seek(reinterpret_cast<const uint8_t*>(index_key_.data()));
+  if (state_ == kOnRecord) {
+    std::string key;
+    uint32_t slot = 0;
+    if (index_pos_.valid()) tree->Read(index_pos_, &key, &slot);
+    if (!index_pos_.valid() || key != index_key_) state_ = kBetween;
+  }
+}
+
+void TDataCursor::First() {
+  ReadLockHold read_lock(*table_);
+  Sync();
+  state_ = kBeforeFirst;
+  slot_ = 0;
+  index_pos_ = {};
+}
+
+void TDataCursor::Last() {
+  ReadLockHold read_lock(*table_);
+  Sync();
+  state_ = kAfterLast;
+  slot_ = 0;
+  index_pos_ = {};
+}
+
+void TDataCursor::TakeCurrent(uint32_t slot) {
+  slot_ = slot;
+  state_ = kOnRecord;
+}
+
+bool TDataCursor::StepNatural(bool forward) {
+  uint32_t count = table_->slot_count();
+  uint32_t slot;
+  if (state_ == kBeforeFirst) {
+    if (!forward) return false;
+    slot = 1;
+  } else if (state_ == kAfterLast) {
+    if (forward) return false;
+    slot = count;
+  } else {
+    slot = forward ? slot_ + 1 : slot_ - 1;
+  }
+  while (slot >= 1 && slot <= count) {
+    if (table_->ReadRecord(slot, current_)) {
+      TakeCurrent(slot);
+      return true;
+    }
+    slot = forward ? slot + 1 : slot - 1;
+  }
+  state_ = forward ? kAfterLast : kBeforeFirst;
+  slot_ = 0;
+  return false;
+}
+
+void TDataCursor::ReadIndexEntry(const TIndexPosition& pos) {
+  const TTableIndex* index = table_->index_in_slot(index_slot_);
+  auto tree = table_->Tree(*index);
+  uint32_t slot = 0;
+  tree->Read(pos, &index_key_, &slot);
+  if (!table_->ReadRecord(slot, current_)) throw ETabulaEngineError(8965, {table_->name()});
+  index_pos_ = pos;
+  TakeCurrent(slot);
+}
+
+bool TDataCursor::StepIndex(bool forward) {
+  const TTableIndex* index = table_->index_in_slot(index_slot_);
+  auto tree = table_->Tree(*index);
+  TIndexPosition pos;
+  switch (state_) {
+    case kBeforeFirst:
+      pos = forward ? tree->First() : TIndexPosition{};
+      break;
+    case kAfterLast:
+      pos = forward ? TIndexPosition{} : tree->Last();
+      break;
+    case kOnRecord:
+      pos = forward ? tree->Next(index_pos_) : tree->Prior(index_pos_);
+      break;
+    case kBetween:
+      // index_pos_ is the first key after the vanished one.
+      pos = forward ? index_pos_ : (index_pos_.valid() ? tree->Prior(index_pos_) : tree->Last());
+      break;
+  }
+  if (!pos.valid()) {
+    state_ = forward ? kAfterLast : kBeforeFirst;
+    index_pos_ = {};
+    slot_ = 0;
+    return false;
+  }
+  ReadIndexEntry(pos);
+  return true;
+}
+
+bool TDataCursor::Next() {
+  ReadLockHold read_lock(*table_);
+  Sync();
+  return index_slot_ == kNaturalOrder ? StepNatural(true) : StepIndex(true);
+}
+
+bool TDataCursor::Prior() {
+  ReadLockHold read_lock(*table_);
+  Sync();
+  return index_slot_ == kNaturalOrder ? StepNatural(false) : StepIndex(false);
+}
+
+void TDataCursor::GoToSlot(uint32_t slot) {
+  ReadLockHold read_lock(*table_);
+  Sync();
+  if (slot == 0 || slot > table_->slot_count() || !table_->ReadRecord(slot, current_)) {
+    throw ETabulaEngineError(8710, {table_->name()});
+  }
+  TakeCurrent(slot);
+  if (index_slot_ != kNaturalOrder) {
+    const TTableIndex* index = table_->index_in_slot(index_slot_);
+    std::vector<uint8_t> key = index->compare.BuildKey(current_.data());
+    index_key_.assign(key.begin(), key.end());
+    index_pos_ = table_->Tree(*index)->Seek(key.data());
+  }
+}
+
+bool TDataCursor::FindKey(const TRecordBuffer& record) {
+  if (index_slot_ == kNaturalOrder) throw ETabulaEngineError(8710, {table_->name()});
+  ReadLockHold read_lock(*table_);
+  Sync();
+  const TTableIndex* index = table_->index_in_slot(index_slot_);
+  auto tree = table_->Tree(*index);
+  std::vector<uint8_t> key = index->compare.BuildKey(record.data());
+  TIndexPosition pos = tree->Seek(key.data());
+  size_t columns = index->compare.fields().size();
+  if (pos.valid()) {
+    std::string found;
+    uint32_t slot = 0;
+    tree->Read(pos, &found, &slot);
+    if (index->compare.ComparePrefix(reinterpret_cast<const uint8_t*>(found.data()), key.data(),
+                                     columns) == 0) {
+      ReadIndexEntry(pos);
+      return true;
+    }
+  }
+  index_key_.assign(key.begin(), key.end());
+  index_pos_ = pos;
+  state_ = kBetween;
+  return false;
+}
+
+uint32_t TDataCursor::RecordCount() {
+  ReadLockHold read_lock(*table_);
+  Sync();
+  if (index_slot_ == kNaturalOrder) return table_->record_count();
+  const TTableIndex* index = table_->index_in_slot(index_slot_);
+  return table_->Tree(*index)->Total();
+}
+
+// ---- changes ---------------------------------------------------------------
+
+TRecordBuffer TDataCursor::NewRecord() const {
+  TRecordBuffer record(record_size());
+  if (has_defaults_) ApplyDefaults(fields(), record, table_->locale());
+  return record;
+}
+
+// Runs one change with its row events: an error asks the error event, whose
+// answer retries the whole change, aborts it or lets the error pass.
+template <class Body>
+void TDataCursor::RunChange(TRowOperation op, const TRecordBuffer& record, Body&& body) {
+  for (;;) {
+    try {
+      if (events_ != nullptr) events_->BeforeRow(op, table_->name(), record);
+      body();
+      break;
+    } catch (const EOperationAborted&) {
+      throw;
+    } catch (const std::exception& error) {
+      if (events_ == nullptr) throw;
+      TDataAction action = events_->RowError(op, table_->name(), record, error);
+      if (action == daRetry) continue;
+      if (action == daAbort) throw EOperationAborted();
+      throw;
+    }
+  }
+  if (events_ != nullptr) events_->AfterRow(op, table_->name(), current_);
+}
+
+// Fills in what the engine owns of a record to be written: status and link,
+// AUTOINC values for NULL AUTOINC columns (insert), constraints, RecordHash.
+void TDataCursor::Build(TRecordBuffer& record, uint32_t /*slot*/, bool assign_autoinc) {
+  record.set_status(kSlotLive);
+  record.set_link(0);
+  if (assign_autoinc && !autoinc_columns_.empty()) {
+    uint32_t value = NextCounter(table_->last_autoinc());
+    for (int i : autoinc_columns_) {
+      const TFieldDef& def = fields()[static_cast<size_t>(i)];
+      if (record.IsNull(def)) record.SetInteger(def, value);
+    }
+  }
+  if (has_constraints_) CheckConstraints(fields(), record, table_->name(), table_->locale());
+}
+
+// Raises the header's last AUTOINC to the largest AUTOINC value of record.
+void TDataCursor::RaiseCounters(const TRecordBuffer& record) {
+  for (int i : autoinc_columns_) {
+    const TFieldDef& def = fields()[static_cast<size_t>(i)];
+    std::optional<int64_t> v = record.GetInteger(def);
+    if (v && *v > 0 && static_cast<uint32_t>(*v) > table_->last_autoinc()) {
+      table_->set_last_autoinc(static_cast<uint32_t>(*v));
+    }
+  }
+}
+
+void TDataCursor::Insert(TRecordBuffer& record) {
+  RunChange(TRowOperation::kInsert, record, [&] {
+    RequireWritable();
+    WriteLockHold write_lock(*table_);
+    uint32_t slot = table_->SlotForNewRecord();
+    table_->LockRecord(slot, this, session_.lock_retry_count, session_.lock_wait_time);
+    try {
+      TRecordBuffer built = record;
+      Build(built, slot, true);
+      uint32_t id = NextCounter(table_->last_record_id());
+      built.set_record_id(static_cast<int32_t>(id));
+      built.set_record_hash(ComputeRecordHash(built.data(), built.size(), fields()));
+
+      // Unique keys before anything is written.
+      std::vector<std::vector<uint8_t>> keys;
+      for (const TTableIndex& index : table_->indexes()) {
+        keys.push_back(index.compare.BuildKey(built.data()));
+        if (index.compare.unique() && table_->Tree(index)->Find(keys.back().data()) != 0) {
+          throw ETabulaEngineError(9729, {index.name, table_->name()});
+        }
+      }
+
+      try {
+        table_->TakeSlot(slot);
+        table_->WriteRecord(slot, built);
+        RaiseCounters(built);
+        table_->set_last_record_id(id);
+        table_->AddRecordCount(1);
+        size_t k = 0;
+        for (const TTableIndex& index : table_->indexes()) {
+          table_->Tree(index)->Insert(keys[k++].data(), slot);
+        }
+        table_->NoteOwnChange();
+        table_->FlushChanges(session_.force_buffer_flush);
+      } catch (...) {
+        table_->UndoFailedChange();
+        throw;
+      }
+
+      built.set_link(static_cast<int32_t>(slot));
+      record = built;
+      current_ = built;
+      TakeCurrent(slot);
+      if (index_slot_ != kNaturalOrder) {
+        const TTableIndex* index = table_->index_in_slot(index_slot_);
+        std::vector<uint8_t> key = index->compare.BuildKey(current_.data());
+        index_key_.assign(key.begin(), key.end());
+        index_pos_ = table_->Tree(*index)->Seek(key.data());
+      }
+      seen_serial_ = table_->change_serial();
+    } catch (...) {
+      table_->ReleaseRecordLockUnlessKept(slot);
+      throw;
+    }
+    // A new record's lock is not kept to the end of a transaction: no one
+    // else sees the record before the commit, and the transaction byte keeps
+    // other writers off the table. Keeping it would hold one lock per row.
+    table_->UnlockRecord(slot);
+  });
+}
+
+void TDataCursor::Edit() {
+  RequireCurrent();
+  RequireWritable();
+  if (session_.lock_protocol != lpPessimistic || edit_locked_ || table_->exclusive()) return;
+  table_->LockRecord(slot_, this, session_.lock_retry_count, session_.lock_wait_time);
+  edit_locked_ = true;
+  TRecordBuffer now(record_size());
+  table_->CheckForChanges();
+  if (!table_->ReadRecord(slot_, now) || now.record_hash() != current_.record_hash()) {
+    Cancel();
+    throw ETabulaEngineError(8708, {table_->name()});
+  }
+}
+
+void TDataCursor::Cancel() {
+  if (!edit_locked_) return;
+  edit_locked_ = false;
+  table_->ReleaseRecordLockUnlessKept(slot_);
+}
+
+void TDataCursor::Update(TRecordBuffer& record) {
+  RequireCurrent();
+  uint32_t slot = slot_;
+  RunChange(TRowOperation::kUpdate, record, [&] {
+    RequireWritable();
+    WriteLockHold write_lock(*table_);
+    TRecordBuffer old(record_size());
+    if (!table_->ReadRecord(slot, old) || old.record_hash() != record.record_hash()) {
+      throw ETabulaEngineError(8708, {table_->name()});
+    }
+    { table_->LockRecord(slot, this, session_.lock_retry_count, session_.lock_wait_time); }
+    try {
+      TRecordBuffer built = record;
+      Build(built, slot, false);
+      built.set_record_id(old.record_id());
+      built.set_record_hash(ComputeRecordHash(built.data(), built.size(), fields()));
+
+      std::vector<std::vector<uint8_t>> old_keys, new_keys;
+      for (const TTableIndex& index : table_->indexes()) {
+        old_keys.push_back(index.compare.BuildKey(old.data()));
+        new_keys.push_back(index.compare.BuildKey(built.data()));
+        if (index.compare.unique() && old_keys.back() != new_keys.back() &&
+            table_->Tree(index)->Find(new_keys.back().data()) != 0) {
+          throw ETabulaEngineError(9729, {index.name, table_->name()});
+        }
+      }
+
+      try {
+        table_->WriteRecord(slot, built);
+        RaiseCounters(built);
+        size_t k = 0;
+        for (const TTableIndex& index : table_->indexes()) {
+          if (old_keys[k] != new_keys[k]) {
+            auto tree = table_->Tree(index);
+            tree->Delete(old_keys[k].data());
+            tree->Insert(new_keys[k].data(), slot);
+          }
+          ++k;
+        }
+        table_->NoteOwnChange();
+        table_->FlushChanges(session_.force_buffer_flush);
+      } catch (...) {
+        table_->UndoFailedChange();
+        throw;
+      }
+
+      built.set_link(static_cast<int32_t>(slot));
+      record = built;
+      current_ = built;
+      TakeCurrent(slot);
+      if (index_slot_ != kNaturalOrder) {
+        const TTableIndex* index = table_->index_in_slot(index_slot_);
+        std::vector<uint8_t> key = index->compare.BuildKey(current_.data());
+        index_key_.assign(key.begin(), key.end());
+        index_pos_ = table_->Tree(*index)->Seek(key.data());
+      }
+      seen_serial_ = table_->change_serial();
+    } catch (...) {
+      edit_locked_ = false;
+      table_->ReleaseRecordLockUnlessKept(slot);
+      throw;
+    }
+    edit_locked_ = false;
+    table_->ReleaseRecordLockUnlessKept(slot);
+  });
+}
+
+void TDataCursor::Delete() {
+  RequireCurrent();
+  uint32_t slot = slot_;
+  TRecordBuffer deleted = current_;
+  RunChange(TRowOperation::kDelete, deleted, [&] {
+    RequireWritable();
+    WriteLockHold write_lock(*table_);
+    TRecordBuffer old(record_size());
+    bool live = table_->ReadRecord(slot, old);
+    if (!table_->exclusive() && (!live || old.record_hash() != deleted.record_hash())) {
+      throw ETabulaEngineError(8708, {table_->name()});
+    }
+    if (!live) throw ETabulaEngineError(8710, {table_->name()});
+    { table_->LockRecord(slot, this, session_.lock_retry_count, session_.lock_wait_time); }
+    try {
+      try {
+        for (const TTableIndex& index : table_->indexes()) {
+          std::vector<uint8_t> key = index.compare.BuildKey(old.data());
+          table_->Tree(index)->Delete(key.data());
+        }
+        table_->AddRecordCount(-1);
+        table_->FreeSlot(slot);
+        table_->NoteOwnChange();
+        table_->FlushChanges(session_.force_buffer_flush);
+      } catch (...) {
+        table_->UndoFailedChange();
+        throw;
+      }
+      if (index_slot_ != kNaturalOrder) {
+        const TTableIndex* index = table_->index_in_slot(index_slot_);
+        std::vector<uint8_t> key = index->compare.BuildKey(old.data());
+        index_key_.assign(key.begin(), key.end());
+        index_pos_ = table_->Tree(*index)->Seek(key.data());
+      }
+      state_ = kBetween;
+      seen_serial_ = table_->change_serial();
+    } catch (...) {
+      edit_locked_ = false;
+      table_->ReleaseRecordLockUnlessKept(slot);
+      throw;
+    }
+    edit_locked_ = false;
+    table_->ReleaseRecordLockUnlessKept(slot);
+  });
+}
+
+uint32_t TDataCursor::LastAutoIncValue() { return table_->last_autoinc(); }
+
+void TDataCursor::SetLastAutoIncValue(uint32_t value) {
+  RequireWritable();
+  WriteLockHold write_lock(*table_);
+  table_->set_last_autoinc(value);
+  table_->NoteOwnChange();
+  table_->FlushChanges(session_.force_buffer_flush);
+}
+
+}  // namespace downsql::storage

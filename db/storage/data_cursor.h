@@ -1,0 +1,166 @@
+// TDataCursor: one session's handle on one open table, for reading and
+// changing it.
+//
+// Several cursors share one TDataTable (the table's files and buffer pools).
+// A cursor owns its record buffers, its current order (natural order or an
+// index slot) and its position, and carries out insert, update and delete
+// with the upkeep of every index and the table's counters.
+//
+// Order and position:
+//   natural order (index slot 255): slots 1..N ascending, deleted slots
+//   skipped; the position is the slot number.
+//   index order (slot 0..30): leaf entries of the index's B+-tree; the
+//   position is the entry, and the record is fetched by the entry's slot.
+//   A fresh cursor, and one moved by First/Last, sits before the first or
+//   after the last record ("on a crack"); Next/Prior then step onto records.
+//
+// Change steps (insert; update and delete follow the same frame):
+//    1 before-event            7 slot buffer filled, header counters raised
+//    2 table write lock, and   8 keys inserted into every index, slot 0 first
+//      change detection        9 BLOBs (none yet on this road)
+//    3 slot chosen + locked   10 the new record becomes the current one
+//    4 record built: AUTOINC, 11 flush: data, index, BLOB file; the data
+//      constraints, RecordID,     header always written when another was
+//      RecordHash             12 record and table unlocked, after-event
+//    5 unique keys checked
+//    6 free chain taken
+// Nothing is written before step 6, so a failed constraint or unique check
+// leaves the table's files and buffers as they were.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "db/storage/column_def.h"
+#include "db/storage/index_tree.h"
+#include "db/storage/record.h"
+#include "db/storage/table_locks.h"
+
+namespace downsql::storage {
+
+class TDataTable;
+
+// Raised when a row event answers "abort": the operation was not done and
+// nothing should be reported.
+class EOperationAborted : public std::runtime_error {
+ public:
+  EOperationAborted() : std::runtime_error("Operation aborted") {}
+};
+
+inline constexpr uint8_t kNaturalOrder = 255;
+
+class TDataCursor {
+ public:
+  // Opens a cursor on an open table; the cursor keeps the table alive.
+  TDataCursor(std::shared_ptr<TDataTable> table, const TSessionSettings& session,
+              TRowEvents* events = nullptr);
+  ~TDataCursor();
+  TDataCursor(const TDataCursor&) = delete;
+  TDataCursor& operator=(const TDataCursor&) = delete;
+
+  TDataTable& table() { return *table_; }
+  const std::string& table_name() const;
+  // Column definitions 1..F (element i is column i + 1).
+  const std::vector<TFieldDef>& fields() const;
+  uint32_t record_size() const;
+  // Columns a result marks hidden from its dataset (element i: column i + 1).
+  const std::vector<bool>& hidden_columns() const { return hidden_; }
+  void set_hidden_columns(std::vector<bool> hidden) { hidden_ = std::move(hidden); }
+
+  // --- order and navigation -------------------------------------------
+  // Chooses natural order (kNaturalOrder) or an index slot (0..30); the
+  // cursor is then before the first record. 8710 for a slot without index.
+  void SetCurrentIndex(uint8_t slot);
+  uint8_t current_index() const { return index_slot_; }
+
+  // Positions before the first / after the last record.
+  void First();
+  void Last();
+  // Moves to the next / previous record and returns true, or returns false
+  // at the end / beginning (the cursor then sits past that end).
+  bool Next();
+  bool Prior();
+  // Makes the live record in slot the current one; 8710 when the slot does
+  // not exist or is deleted.
+  void GoToSlot(uint32_t slot);
+  // Positions on the record whose key in the current index equals the key
+  // built from record; false (and positioned before the next greater key)
+  // when there is none. 8710 in natural order.
+  bool FindKey(const TRecordBuffer& record);
+  // Live records: the header's count (natural order) or the index's key
+  // statistics.
+  uint32_t RecordCount();
+
+  // The current record (bytes 1..4 hold its slot); 8709 when the cursor is
+  // not on a record.
+  const TRecordBuffer& current() const;
+  bool has_current() const { return state_ == kOnRecord; }
+  uint32_t current_slot() const { return state_ == kOnRecord ? slot_ : 0; }
+
+  // --- changes ------------------------------------------------------------
+  // A record with every column NULL and the columns' default values set.
+  TRecordBuffer NewRecord() const;
+  // Inserts record (status, link and RecordID are the engine's); writes the
+  // new slot number into record bytes 1..4, the assigned AUTOINC values,
+  // RecordID and RecordHash into record, and makes it current. Raises 9732 /
+  // 9730 / 9731 for constraints and 9729 for a duplicate unique key (nothing
+  // written then), 11013 through a read-only cursor, lock errors.
+  void Insert(TRecordBuffer& record);
+  // With the pessimistic protocol, locks the current record for a change
+  // and re-reads it (8708 when it was deleted meanwhile).
+  void Edit();
+  // Releases the lock of Edit without a change.
+  void Cancel();
+  // Replaces the current record by record. The RecordHash in record (the
+  // version its caller read) must equal the one now in the slot, else 8708.
+  void Update(TRecordBuffer& record);
+  // Deletes the current record (8708 as for Update, unless the table is
+  // held exclusively). The cursor then sits between its neighbours.
+  void Delete();
+
+  // --- table counters (forwarded to the data-file header) ------------------
+  uint32_t LastAutoIncValue();
+  void SetLastAutoIncValue(uint32_t value);
+
+ private:
+  enum State { kBeforeFirst, kOnRecord, kAfterLast, kBetween };
+
+  void RequireWritable() const;
+  void RequireCurrent() const;
+  void Sync();
+  void Reposition();
+  bool StepNatural(bool forward);
+  bool StepIndex(bool forward);
+  void TakeCurrent(uint32_t slot);
+  void ReadIndexEntry(const TIndexPosition& pos);
+  void Build(TRecordBuffer& record, uint32_t slot, bool assign_autoinc);
+  void RaiseCounters(const TRecordBuffer& record);
+  template <class Body>
+  void RunChange(TRowOperation op, const TRecordBuffer& record, Body&& body);
+
+  std::shared_ptr<TDataTable> table_;
+  TSessionSettings session_;
+  TRowEvents* events_;
+  std::vector<bool> hidden_;
+  std::vector<int> autoinc_columns_;  // indexes into fields()
+  bool has_constraints_ = false;
+  bool has_defaults_ = false;
+
+  uint8_t index_slot_ = kNaturalOrder;
+  State state_ = kBeforeFirst;
+  // Natural order: the slot of the position (also when between records
+  // after a delete). Index order: the slot of the current entry.
+  uint32_t slot_ = 0;
+  // Index order: the leaf position and the key at it.
+  TIndexPosition index_pos_;
+  std::string index_key_;
+  uint64_t seen_serial_ = 0;
+  bool edit_locked_ = false;
+  TRecordBuffer current_;
+};
+
+}  // namespace downsql::storage

@@ -1,0 +1,448 @@
+// The open table: its files, counters, locks, change detection, flushing and
+// transactions.
+#include "db/storage/data_table.h"
+
+#include <cstring>
+
+#include "base/byte_order.h"
+#include "db/storage/data_file.h"
+#include "db/storage/engine_error.h"
+#include "db/storage/index_file.h"
+#include "platform/clock.h"
+#include "platform/locale.h"
+
+namespace downsql::storage {
+namespace {
+
+constexpr uint64_t kLockBase = 4294967295ULL;
+constexpr uint64_t kLockBaseLarge = 9223372036854775807ULL;
+
+// Tries a lock retry_count + 1 times, wait_ms apart.
+template <class TryLock>
+bool LockWithRetry(TryLock try_lock, uint16_t retry_count, uint16_t wait_ms) {
+  for (uint32_t attempt = 0;; ++attempt) {
+    if (try_lock()) return true;
+    if (attempt >= retry_count) return false;
+    platform::SleepMs(wait_ms);
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
+  std::shared_ptr<TDataTable> table(new TDataTable);
+  const EngineSettings& settings = *options.settings;
+  table->name_ = options.name;
+  table->settings_ = options.settings;
+  table->exclusive_ = options.exclusive;
+  table->locks_ = options.exclusive ? nullptr : options.locks;
+
+  // Members are closed by their destructors when a later step fails.
+  std::string base = options.directory + options.name;
+  table->data_ = std::make_unique<TDataFile>(
+      options.name, base + settings.extension(EngineSettings::kData), false, settings);
+  TPasswordSource passwords;
+  std::vector<std::string> known = options.passwords;
+  passwords.known = [known] { return known; };
+  table->data_->Open(options.read_only, options.exclusive, passwords);
+  table->read_only_ = options.read_only || table->data_->file().read_only();
+
+  table->index_ = std::make_unique<TIndexFile>(
+      options.name, base + settings.extension(EngineSettings::kIndex), false, settings);
+  if (!table->index_->file().Exists()) {
+    // A lost index file is made again empty; the table works without
+    // indexes until it is repaired.
+    table->index_->Create(table->data_->index_page_size());
+    table->index_->Close();
+    table->indexes_usable_ = false;
+  }
+  table->index_->Open(table->data_->index_page_size(), table->read_only_, options.exclusive);
+
+  if (table->locks_ != nullptr) {
+    bool locked = table->locks_->ReadLock();
+    try {
+      table->RereadHeaders();
+    } catch (...) {
+      if (locked) table->locks_->ReadUnlock();
+      throw;
+    }
+    if (locked) table->locks_->ReadUnlock();
+  }
+  if (options.verify) table->data_->Verify();
+  table->seen_update_count_ = table->data_->update_count();
+  table->LoadIndexes();
+  return table;
+}
+
+TDataTable::~TDataTable() {
+  try {
+    if (!in_transaction_ && !read_only_) WriteAll(false);
+  } catch (...) {
+    // Closing must go on; the files keep their last flushed state.
+  }
+  try {
+    ReleaseAllLocks();
+  } catch (...) {
+  }
+  index_.reset();
+  data_.reset();
+}
+
+const std::vector<TFieldDef>& TDataTable::fields() const { return data_->fields(); }
+uint32_t TDataTable::record_size() const { return data_->record_size(); }
+uint32_t TDataTable::locale() const { return data_->locale(); }
+
+void TDataTable::LoadIndexes() {
+  indexes_.clear();
+  if (!indexes_usable_) return;
+  uint32_t count = index_->secondary_count();
+  for (uint32_t slot = 0; slot <= count; ++slot) {
+    const TIndexDefinition& def = index_->definition(slot);
+    if (def.empty()) continue;
+    TTableIndex index;
+    index.slot = static_cast<uint8_t>(slot);
+    index.name = slot == 0 ? "Primary" : def.name;
+    index.layout = index_->layout(slot);
+    index.compare = index_->Comparator(slot, fields(), locale());
+    indexes_.push_back(std::move(index));
+  }
+}
+
+const TTableIndex* TDataTable::index_in_slot(uint8_t slot) const {
+  for (const TTableIndex& index : indexes_) {
+    if (index.slot == slot) return &index;
+  }
+  return nullptr;
+}
+
+TIndexFile::TTreeAccess TDataTable::Tree(const TTableIndex& index) {
+  return index_->Tree(index.slot, index.compare);
+}
+
+// ---- records and counters ----------------------------------------------
+
+uint32_t TDataTable::slot_count() { return data_->block_count(); }
+
+bool TDataTable::ReadRecord(uint32_t slot, TRecordBuffer& out) {
+  TBuffer* buffer = data_->GetBlock(slot == 0 || slot > slot_count() ? 0 : slot);
+  std::memcpy(out.data(), buffer->data.data(), out.size());
+  data_->Unpin(buffer);
+  if (out.status() != kSlotLive) return false;
+  out.set_link(static_cast<int32_t>(slot));
+  return true;
+}
+
+void TDataTable::WriteRecord(uint32_t slot, const TRecordBuffer& record) {
+  TBuffer* buffer = data_->GetBlock(slot);
+  std::memcpy(buffer->data.data(), record.data(), record.size());
+  buffer->data[0] = kSlotLive;
+  base::PutLE32(buffer->data.data() + 1, 0);
+  data_->MarkModified(buffer);
+  data_->Unpin(buffer);
+}
+
+void TDataTable::FreeSlot(uint32_t slot) {
+  TBuffer* buffer = data_->GetBlock(slot);
+  buffer->data[0] = kSlotDeleted;
+  base::PutLE32(buffer->data.data() + 1, data_->free_chain_head());
+  data_->MarkModified(buffer);
+  data_->Unpin(buffer);
+  data_->set_free_chain_head(slot);
+}
+
+uint32_t TDataTable::SlotForNewRecord() {
+  uint32_t head = data_->free_chain_head();
+  return head != 0 ? head : slot_count() + 1;
+}
+
+void TDataTable::TakeSlot(uint32_t slot) {
+  if (slot != data_->free_chain_head() || slot == 0) return;
+  TBuffer* buffer = data_->GetBlock(slot);
+  uint32_t next = base::GetLE32(buffer->data.data() + 1);
+  data_->Unpin(buffer);
+  data_->set_free_chain_head(next);
+}
+
+uint32_t TDataTable::record_count() { return data_->record_count(); }
+void TDataTable::AddRecordCount(int delta) {
+  data_->set_record_count(
+      static_cast<uint32_t>(static_cast<int64_t>(data_->record_count()) + delta));
+}
+uint32_t TDataTable::last_record_id() { return static_cast<uint32_t>(data_->last_record_id()); }
+void TDataTable::set_last_record_id(uint32_t id) {
+  data_->set_last_record_id(static_cast<int32_t>(id));
+}
+uint32_t TDataTable::last_autoinc() { return static_cast<uint32_t>(data_->last_autoinc()); }
+void TDataTable::set_last_autoinc(uint32_t value) {
+  data_->set_last_autoinc(static_cast<int32_t>(value));
+}
+
+// ---- change detection ---------------------------------------------------------
+
+void TDataTable::RereadHeaders() {
+  data_->ReReadHeader();
+  index_->ReReadHeader();
+}
+
+void TDataTable::DropBuffersAndReread() {
+  data_->Discard();
+  index_->Discard();
+  RereadHeaders();
+  seen_update_count_ = data_->update_count();
+  ++change_serial_;
+}
+
+bool TDataTable::CheckForChanges() {
+  if (exclusive_ || in_transaction_) return false;
+  uint8_t count[4];
+  data_->file().Read(0, count, sizeof count);
+  if (static_cast<int32_t>(base::GetLE32(count)) == seen_update_count_) return false;
+  DropBuffersAndReread();
+  return true;
+}
+
+// ---- lock-file locks ------------------------------------------------------------
+
+void TDataTable::WriteLock() {
+  if (write_lock_depth_++ > 0) return;
+  if (locks_ != nullptr && !table_locked_) {
+    try {
+      locks_->WriteLock(!in_transaction_);
+    } catch (...) {
+      --write_lock_depth_;
+      throw;
+    }
+  }
+  CheckForChanges();
+}
+
+void TDataTable::WriteUnlock() {
+  if (write_lock_depth_ == 0 || --write_lock_depth_ > 0) return;
+  if (locks_ != nullptr && !table_locked_) locks_->WriteUnlock(!in_transaction_);
+}
+
+bool TDataTable::ReadLock() {
+  if (locks_ == nullptr || table_locked_) return false;
+  return locks_->ReadLock();
+}
+
+void TDataTable::ReadUnlock() {
+  if (locks_ != nullptr) locks_->ReadUnlock();
+}
+
+// ---- record and table locks ---------------------------------------------------------
+
+uint64_t TDataTable::LockBase() const {
+  return settings_->large_file_support() ? kLockBaseLarge : kLockBase;
+}
+
+void TDataTable::LockRecord(uint32_t slot, const void* owner, uint16_t retry_count,
+                            uint16_t wait_ms) {
+  if (exclusive_ || table_locked_ || HoldsRecordLock(slot, owner)) return;
+  uint64_t offset = LockBase() - slot;
+  // A lock another cursor of this table holds is refused like a lock of
+  // another process: through the same file handle the system would grant it.
+  auto try_lock = [&] { return record_locks_.count(slot) == 0 && data_->file().Lock(offset, 1); };
+  if (!LockWithRetry(try_lock, retry_count, wait_ms)) throw ETabulaEngineError(10258, {name_});
+  record_locks_[slot] = owner;
+}
+
+void TDataTable::UnlockRecord(uint32_t slot) {
+  if (record_locks_.erase(slot) == 0) return;
+  if (!data_->file().Unlock(LockBase() - slot, 1)) throw ETabulaEngineError(10242, {name_});
+}
+
+void TDataTable::ReleaseRecordLockUnlessKept(uint32_t slot) {
+  if (!in_transaction_) UnlockRecord(slot);
+}
+
+void TDataTable::LockTable(uint16_t retry_count, uint16_t wait_ms) {
+  if (exclusive_ || table_locked_) return;
+  uint64_t length = settings_->max_record_count();
+  uint64_t offset = LockBase() - length;
+  if (!LockWithRetry([&] { return data_->file().Lock(offset, length); }, retry_count, wait_ms)) {
+    throw ETabulaEngineError(10241, {name_});
+  }
+  table_locked_ = true;
+}
+
+void TDataTable::UnlockTable() {
+  if (!table_locked_) return;
+  table_locked_ = false;
+  uint64_t length = settings_->max_record_count();
+  if (!data_->file().Unlock(LockBase() - length, length)) {
+    throw ETabulaEngineError(10242, {name_});
+  }
+}
+
+void TDataTable::ReleaseAllLocks() {
+  while (!record_locks_.empty()) UnlockRecord(record_locks_.begin()->first);
+  UnlockTable();
+}
+
+// ---- writing ---------------------------------------------------------------------
+
+void TDataTable::FlushChanges(bool os_flush) {
+  if (exclusive_ || in_transaction_) return;  // headers stay marked modified
+  WriteAll(os_flush);
+}
+
+void TDataTable::WriteAll(bool os_flush) {
+  bool data_blocks = data_->WriteModified(false);
+  bool data_header = data_->WriteHeader(data_blocks);
+  if (os_flush && (data_blocks || data_header)) data_->file().Flush();
+
+  bool index_blocks = index_->WriteModified(false);
+  bool index_header = index_->WriteHeader(index_blocks);
+  if (os_flush && (index_blocks || index_header)) index_->file().Flush();
+
+  // The data header's update count must show every change of the table.
+  if (!data_header && index_header) {
+    data_->WriteHeader(true);
+    if (os_flush) data_->file().Flush();
+  }
+  seen_update_count_ = data_->update_count();
+}
+
+void TDataTable::UndoFailedChange() {
+  if (exclusive_ || in_transaction_) return;
+  DropBuffersAndReread();
+}
+
+// ---- maintenance -----------------------------------------------------------------
+
+void TDataTable::Create(const std::string& directory, const std::string& name,
+                        const EngineSettings& settings, const TTableCreateSpec& spec) {
+  std::string base = directory + name;
+  std::string data_name = base + settings.extension(EngineSettings::kData);
+  std::string index_name = base + settings.extension(EngineSettings::kIndex);
+  TTableSpec table_spec = spec.table;
+  table_spec.secondary_indexes = static_cast<int>(spec.secondary.size());
+  auto data = std::make_unique<TDataFile>(name, data_name, false, settings);
+  data->Create(table_spec, /*exclusive=*/true);
+  try {
+    TIndexFile index(name, index_name, false, settings);
+    index.Create(data->index_page_size());
+    if (spec.primary) index.ReplacePrimary(*spec.primary, data->fields());
+    for (const TIndexDefinition& def : spec.secondary) index.AddIndex(def, data->fields());
+    index.Flush();
+    index.Close();
+    data->WriteHeader(false);
+    data->Close();
+  } catch (...) {
+    data->Close();
+    data.reset();
+    for (const std::string& file : {index_name, data_name}) {
+      TEngineFile leftover(file, false);
+      try {
+        if (leftover.Exists()) leftover.Delete();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+}
+
+void TDataTable::RequireExclusive() const {
+  if (!exclusive_) throw ETabulaEngineError(10253, {name_});
+}
+
+void TDataTable::Empty() {
+  RequireExclusive();
+  if (read_only_) throw ETabulaEngineError(11013, {name_});
+  data_->Discard();
+  index_->Discard();
+  data_->Empty();
+  index_->Empty();
+  ++change_serial_;
+}
+
+uint8_t TDataTable::AddIndex(const TIndexDefinition& def) {
+  RequireExclusive();
+  if (read_only_) throw ETabulaEngineError(11013, {name_});
+  WriteAll(false);
+  uint32_t slot = index_->AddIndex(def, fields());
+  TTableIndex index;
+  index.slot = static_cast<uint8_t>(slot);
+  index.name = def.name;
+  index.layout = index_->layout(slot);
+  index.compare = index_->Comparator(slot, fields(), locale());
+  try {
+    TRecordBuffer record(record_size());
+    auto tree = Tree(index);
+    for (uint32_t n = 1; n <= slot_count(); ++n) {
+      if (!ReadRecord(n, record)) continue;
+      std::vector<uint8_t> key = index.compare.BuildKey(record.data());
+      if (!tree->Insert(key.data(), n)) throw ETabulaEngineError(9729, {def.name, name_});
+    }
+  } catch (...) {
+    index_->DeleteIndex(slot);
+    throw;
+  }
+  LoadIndexes();
+  ++change_serial_;
+  return static_cast<uint8_t>(slot);
+}
+
+void TDataTable::DropIndex(const std::string& index_name) {
+  RequireExclusive();
+  if (read_only_) throw ETabulaEngineError(11013, {name_});
+  for (uint32_t slot = 1; slot <= index_->secondary_count(); ++slot) {
+    if (platform::SameTextNoCase(index_->definition(slot).name, index_name)) {
+      index_->DeleteIndex(slot);
+      LoadIndexes();
+      ++change_serial_;
+      return;
+    }
+  }
+  throw ETabulaEngineError(10022, {index_name, name_});
+}
+
+// ---- transactions -------------------------------------------------------------------
+
+void TDataTable::SetTransactionFlags(bool on) {
+  in_transaction_ = on;
+  data_->set_transaction_active(on);
+  index_->set_transaction_active(on);
+}
+
+void TDataTable::BeginTransaction() {
+  if (in_transaction_) return;
+  if (!read_only_) WriteAll(false);
+  CheckForChanges();
+  SetTransactionFlags(true);
+}
+
+void TDataTable::CommitTransaction(bool force_flush, bool end) {
+  if (end) SetTransactionFlags(false);
+  if (!read_only_) {
+    bool locked = false;
+    if (locks_ != nullptr && !table_locked_ && write_lock_depth_ == 0) {
+      locks_->WriteLock(false);
+      locked = true;
+    }
+    try {
+      WriteAll(force_flush);
+    } catch (...) {
+      if (locked) locks_->WriteUnlock(false);
+      throw;
+    }
+    if (locked) locks_->WriteUnlock(false);
+  }
+  if (end) ReleaseAllLocks();
+}
+
+void TDataTable::RollbackTransaction() {
+  SetTransactionFlags(false);
+  DropBuffersAndReread();
+  ReleaseAllLocks();
+}
+
+void TDataTable::AddCursor() { ++cursor_count_; }
+
+void TDataTable::RemoveCursor() {
+  if (--cursor_count_ > 0 || in_transaction_ || read_only_) return;
+  WriteAll(false);
+}
+
+}  // namespace downsql::storage

@@ -1,0 +1,263 @@
+// TDataTable: one open table, its data, index and BLOB files with their
+// buffer pools, shared by every cursor on the table.
+//
+// The table also keeps what belongs to the table rather than to one cursor:
+// whether it is held exclusively, its lock-file locks (TTableLocks, from its
+// directory), the record locks taken through its data file, and whether it
+// is in a transaction.
+//
+// Record locks are one-byte locks of the data file at (lock base - slot);
+// the lock of the whole table covers all of them:
+//
+//   LOCK            OFFSET                          LENGTH
+//   record n        B - n                           1
+//   whole table     B - max record count            max record count
+//
+// with B = 4294967295 (9223372036854775807 with large file support) and
+// the maximum record count 200000000 (1000000000). A lock that is refused is
+// tried again LockRetryCount times, LockWaitTime ms apart.
+//
+// Change detection: every change of a table file writes that file's header,
+// whose update count then goes up, and the data header is written whenever
+// any header is, so the data header's update count alone tells whether
+// another process (or another table object of this process) wrote the
+// table. When it differs from the count this table last saw, the buffers of
+// all three files are dropped and the headers read again; change_serial()
+// then goes up so that cursors know to re-position.
+//
+// Transactions: between BeginTransaction and Commit/Rollback, flushes keep
+// every change in the buffer pools (eviction never writes) and record locks
+// stay held. Commit writes them out; rollback drops them and re-reads the
+// headers.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "db/storage/column_def.h"
+#include "db/storage/data_file.h"
+#include "db/storage/engine_settings.h"
+#include "db/storage/index_file.h"
+#include "db/storage/index_key.h"
+#include "db/storage/index_tree.h"
+#include "db/storage/page.h"
+#include "db/storage/record.h"
+#include "db/storage/table_locks.h"
+
+namespace downsql::storage {
+
+struct TTableOpenOptions {
+  // Directory path with its trailing separator, and the table name.
+  std::string directory;
+  std::string name;
+  const EngineSettings* settings = nullptr;
+  bool exclusive = false;
+  bool read_only = false;
+  // Runs the full header checks of all three files.
+  bool verify = false;
+  // The lock-file locks of the table; nullptr when the table takes none
+  // (exclusive open, or a directory without a usable lock file).
+  TTableLocks* locks = nullptr;
+  // Known passwords for encrypted tables.
+  std::vector<std::string> passwords;
+};
+
+// One index of the table as the cursor uses it: its slot (0 primary,
+// 1..30 secondary), name for messages ("Primary" for slot 0), page layout
+// and key comparison.
+struct TTableIndex {
+  uint8_t slot = 0;
+  std::string name;
+  TIndexLayout layout;
+  TKeyComparator compare;
+};
+
+// What CREATE TABLE asks for: the table's properties and columns, an
+// optional declared primary index (the default is RecordID) and secondary
+// indexes.
+struct TTableCreateSpec {
+  TTableSpec table;
+  std::optional<TIndexDefinition> primary;
+  std::vector<TIndexDefinition> secondary;
+};
+
+class TDataTable {
+ public:
+  // Creates the files of a new table in directory (with its trailing
+  // separator): the data file after all its checks, then the index file
+  // with the primary and secondary indexes (index checks 9487, 10010,
+  // 10022, 10026, 10027, 12292, 9993). On a failure nothing of the new table
+  // is left behind.
+  static void Create(const std::string& directory, const std::string& name,
+                     const EngineSettings& settings, const TTableCreateSpec& spec);
+
+  // Opens the three files (a missing index file is created empty and the
+  // table then has no usable indexes), then, unless exclusive, takes the
+  // read lock, re-reads the headers and releases it. Raises 11010 when the
+  // data file does not exist, the header errors of the files, lock errors;
+  // everything opened is closed again on failure.
+  static std::shared_ptr<TDataTable> Open(const TTableOpenOptions& options);
+  ~TDataTable();
+  TDataTable(const TDataTable&) = delete;
+  TDataTable& operator=(const TDataTable&) = delete;
+
+  const std::string& name() const { return name_; }
+  bool exclusive() const { return exclusive_; }
+  bool read_only() const { return read_only_; }
+  // False when the index file was missing and created empty on open.
+  bool indexes_usable() const { return indexes_usable_; }
+  const EngineSettings& settings() const { return *settings_; }
+
+  TDataFile& data() { return *data_; }
+  TIndexFile& index() { return *index_; }
+  const std::vector<TFieldDef>& fields() const;
+  uint32_t record_size() const;
+  uint32_t locale() const;
+
+  // --- records and counters --------------------------------------------
+  // Number of slots in the data file (live and deleted).
+  uint32_t slot_count();
+  // Copies slot (1..slot_count()) into out and returns whether it is live;
+  // a live record gets its own slot number in bytes 1..4. 8962 for slot 0
+  // or beyond the file.
+  bool ReadRecord(uint32_t slot, TRecordBuffer& out);
+  // Stores record into slot (appending it when slot = slot_count() + 1,
+  // 9479 when the table is full) with bytes 1..4 zero.
+  void WriteRecord(uint32_t slot, const TRecordBuffer& record);
+  // Marks slot deleted (status 1) at the head of the free chain.
+  void FreeSlot(uint32_t slot);
+  // The slot a new record goes into: the free-chain head, else a new slot.
+  uint32_t SlotForNewRecord();
+  // Takes slot off the free chain when it is its head (the head becomes the
+  // slot's link).
+  void TakeSlot(uint32_t slot);
+  uint32_t record_count();
+  void AddRecordCount(int delta);
+  uint32_t last_record_id();
+  void set_last_record_id(uint32_t id);
+  uint32_t last_autoinc();
+  void set_last_autoinc(uint32_t value);
+
+  // The usable indexes, slot 0 first, then 1..n (none when the index file
+  // was re-created empty).
+  const std::vector<TTableIndex>& indexes() const { return indexes_; }
+  // The index of a slot, or nullptr.
+  const TTableIndex* index_in_slot(uint8_t slot) const;
+  // The tree of one index; its pages stay pinned while the result lives.
+  TIndexFile::TTreeAccess Tree(const TTableIndex& index);
+
+  // --- change detection ------------------------------------------------
+  // Compares the data header's update count on disk with the one held; on a
+  // difference drops all buffers, re-reads the three headers and returns
+  // true. Does nothing for an exclusive table or inside a transaction (no
+  // one else can write then).
+  bool CheckForChanges();
+  uint64_t change_serial() const { return change_serial_; }
+  // Called by a cursor after it changed the table.
+  void NoteOwnChange() { ++change_serial_; }
+
+  // --- lock-file locks ---------------------------------------------------
+  // The table write lock for one change (taking the transaction byte too
+  // when the table is not in a transaction), then change detection.
+  void WriteLock();
+  void WriteUnlock();
+  // The read lock around a read that may miss the buffers; false when not
+  // taken (exclusive, no lock-file locks, or a lock already held).
+  bool ReadLock();
+  void ReadUnlock();
+
+  // --- record and table locks in the data file ---------------------------
+  // owner is the cursor that takes a record lock: a record locked by one
+  // cursor is refused to every other, as to another process. Raise 10258 /
+  // 10241 when refused after the retries, 10242 when a release fails.
+  // Nothing for an exclusive table.
+  void LockRecord(uint32_t slot, const void* owner, uint16_t retry_count, uint16_t wait_ms);
+  void UnlockRecord(uint32_t slot);
+  // Whether owner holds the lock of slot.
+  bool HoldsRecordLock(uint32_t slot, const void* owner) const {
+    auto it = record_locks_.find(slot);
+    return it != record_locks_.end() && it->second == owner;
+  }
+  void LockTable(uint16_t retry_count, uint16_t wait_ms);
+  void UnlockTable();
+  // Releases a record lock at the end of a change, unless a transaction
+  // keeps it until its end.
+  void ReleaseRecordLockUnlessKept(uint32_t slot);
+
+  // --- writing -------------------------------------------------------------
+  // After a change: writes dirty buffers and headers of the data, index and
+  // BLOB files in that order, and the data header whenever another header
+  // was written; the operating-system flush follows a write when os_flush.
+  // Exclusive tables and tables in a transaction only mark their headers
+  // modified.
+  void FlushChanges(bool os_flush);
+  // After a change failed half-way: outside a transaction and a held
+  // table, drops the buffers and re-reads the headers, so that the files'
+  // state (the last flush) is all that remains; inside, the transaction's
+  // rollback undoes it.
+  void UndoFailedChange();
+  // Writes everything pending whatever the mode (close, commit).
+  void WriteAll(bool os_flush);
+
+  // --- transactions --------------------------------------------------------
+  bool in_transaction() const { return in_transaction_; }
+  // Writes changes still buffered from before, re-reads the table's state
+  // and keeps later changes in memory.
+  void BeginTransaction();
+  // Writes the transaction's changes (with the operating-system flush when
+  // force_flush) and releases the record locks; with end false the table
+  // stays in the transaction.
+  void CommitTransaction(bool force_flush, bool end = true);
+  // Drops every buffer of the three files, re-reads the headers and
+  // releases the record locks.
+  void RollbackTransaction();
+
+  // --- maintenance (the table held exclusively, else 10253) -----------------
+  // Removes every record and every index entry.
+  void Empty();
+  // Adds a secondary index and fills it from the records; a duplicate in a
+  // unique index fails with 9729 and leaves the index out. Returns the slot.
+  uint8_t AddIndex(const TIndexDefinition& def);
+  // Drops the secondary index of that name (ignoring case); 10022 when there
+  // is none.
+  void DropIndex(const std::string& index_name);
+
+  // Cursors register themselves; when the last one goes, pending changes
+  // (of an exclusive table) are written unless a transaction holds them.
+  void AddCursor();
+  void RemoveCursor();
+
+ private:
+  TDataTable() = default;
+  void RereadHeaders();
+  void DropBuffersAndReread();
+  void LoadIndexes();
+  void ReleaseAllLocks();
+  void SetTransactionFlags(bool on);
+  uint64_t LockBase() const;
+  void RequireExclusive() const;
+
+  std::string name_;
+  const EngineSettings* settings_ = nullptr;
+  bool exclusive_ = false;
+  bool read_only_ = false;
+  bool indexes_usable_ = true;
+  TTableLocks* locks_ = nullptr;
+  std::unique_ptr<TDataFile> data_;
+  std::unique_ptr<TIndexFile> index_;
+  uint64_t change_serial_ = 0;
+  bool in_transaction_ = false;
+  int write_lock_depth_ = 0;
+  int cursor_count_ = 0;
+  // The data header's update count as of the buffers held.
+  int32_t seen_update_count_ = 0;
+  bool table_locked_ = false;
+  std::map<uint32_t, const void*> record_locks_;
+  std::vector<TTableIndex> indexes_;
+};
+
+}  // namespace downsql::storage

@@ -1,0 +1,406 @@
+// The table cursor on real files: natural and index order, insert, update
+// and delete with their counters, checks, locks, change detection and
+// transactions.
+#include "db/storage/data_cursor.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "db/storage/data_table.h"
+#include "db/storage/engine_error.h"
+#include "db/storage/field_text.h"
+#include "tests/platform/temp_dir.h"
+
+namespace downsql::storage {
+namespace {
+
+TFieldDef Column(const char* name, uint8_t type, uint8_t subtype = 0, uint16_t size = 0) {
+  TFieldDef def;
+  def.name = name;
+  def.type = type;
+  def.subtype = subtype;
+  def.size = size;
+  return def;
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+uint32_t CodeOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const ETabulaEngineError& e) {
+    return e.code();
+  }
+  return 0;
+}
+
+// A table of draws: ID AUTOINC, DAY DATE, NAME VARCHAR(10) (at most "zz"),
+// NUM INTEGER (required) with the unique index ByNum and the case-
+// insensitive index ByName.
+class CursorTest : public ::testing::Test {
+ protected:
+  CursorTest() {
+    TTableCreateSpec spec;
+    spec.table.fields = {Column("ID", kTypeInteger, kSubtypeAutoInc), Column("DAY", kTypeDate),
+                         Column("NAME", kTypeString, 0, 10), Column("NUM", kTypeInteger)};
+    spec.table.fields[2].max_value = "zz";
+    spec.table.fields[3].required = true;
+    TIndexDefinition by_num;
+    by_num.name = "ByNum";
+    by_num.unique = true;
+    by_num.columns = {4};
+    by_num.descending_of = {0};
+    TIndexDefinition by_name;
+    by_name.name = "ByName";
+    by_name.case_insensitive = true;
+    by_name.columns = {3};
+    by_name.descending_of = {0};
+    spec.secondary = {by_num, by_name};
+    TDataTable::Create(dir_, "DRAWS", settings_, spec);
+  }
+
+  std::shared_ptr<TDataTable> OpenTable(bool exclusive = false) {
+    TTableOpenOptions options;
+    options.directory = dir_;
+    options.name = "DRAWS";
+    options.settings = &settings_;
+    options.exclusive = exclusive;
+    return TDataTable::Open(options);
+  }
+  std::unique_ptr<TDataCursor> Cursor(const std::shared_ptr<TDataTable>& table,
+                                      TRowEvents* events = nullptr) {
+    TSessionSettings session;
+    session.lock_retry_count = 1;
+    session.lock_wait_time = 1;
+    session.lock_protocol = lpOptimistic;
+    return std::make_unique<TDataCursor>(table, session, events);
+  }
+  const TFieldDef& F(TDataCursor& c, int i) { return c.fields()[static_cast<size_t>(i)]; }
+  TRecordBuffer Row(TDataCursor& c, const char* id, const char* day, const char* name,
+                    const char* num) {
+    TRecordBuffer r = c.NewRecord();
+    const char* texts[] = {id, day, name, num};
+    for (int i = 0; i < 4; ++i) EXPECT_TRUE(SetColumnFromText(r, F(c, i), texts[i]));
+    return r;
+  }
+  void Insert(TDataCursor& c, const char* id, const char* day, const char* name, const char* num) {
+    TRecordBuffer r = Row(c, id, day, name, num);
+    c.Insert(r);
+  }
+  int64_t Int(TDataCursor& c, int column) {
+    return c.current().GetInteger(F(c, column)).value_or(0);
+  }
+  // NUM of every record in the cursor's order.
+  std::vector<int64_t> Nums(TDataCursor& c) {
+    std::vector<int64_t> nums;
+    c.First();
+    while (c.Next()) nums.push_back(Int(c, 3));
+    return nums;
+  }
+  std::string Files() {
+    return ReadWhole(dir_ + "DRAWS.dat") + "|" + ReadWhole(dir_ + "DRAWS.idx");
+  }
+
+  platform::TempDir temp_;
+  std::string dir_ = temp_.path() + "/";
+  EngineSettings settings_;
+};
+
+TEST_F(CursorTest, InsertsAndWalksNaturalOrderBothWays) {
+  auto table = OpenTable();
+  auto c = Cursor(table);
+  Insert(*c, "", "2008-03-01", "b", "30");
+  Insert(*c, "", "2008-03-05", "a", "10");
+  Insert(*c, "", "", "", "20");
+  EXPECT_EQ(Nums(*c), (std::vector<int64_t>{30, 10, 20}));
+  c->Last();
+  ASSERT_TRUE(c->Prior());
+  EXPECT_EQ(Int(*c, 3), 20);
+  EXPECT_EQ(c->current_slot(), 3u);
+  EXPECT_EQ(c->current().record_id(), 3);
+  EXPECT_EQ(c->RecordCount(), 3u);
+  c->GoToSlot(2);
+  EXPECT_EQ(Int(*c, 3), 10);
+  EXPECT_EQ(CodeOf([&] { c->GoToSlot(4); }), 8710u);
+  c->First();
+  EXPECT_FALSE(c->Prior());
+  EXPECT_EQ(CodeOf([&] { c->current(); }), 8709u);
+}
+
+TEST_F(CursorTest, AutoIncTakesLastPlusOneAndExplicitValuesRaiseIt) {
+  auto table = OpenTable();
+  auto c = Cursor(table);
+  TRecordBuffer r = Row(*c, "", "", "", "1");
+  c->Insert(r);
+  EXPECT_EQ(r.GetInteger(F(*c, 0)), 1);
+  EXPECT_EQ(r.link(), 1);  // the new slot, handed back in bytes 1..4
+  Insert(*c, "50", "", "", "2");
+  EXPECT_EQ(c->LastAutoIncValue(), 50u);
+  Insert(*c, "7", "", "", "3");  // a smaller explicit value leaves it
+  Insert(*c, "", "", "", "4");
+  EXPECT_EQ(Int(*c, 0), 51);
+  c->SetLastAutoIncValue(2147483647);
+  Insert(*c, "", "", "", "5");
+  EXPECT_EQ(Int(*c, 0), 1);  // wraps to 1, never 0
+  EXPECT_EQ(table->last_record_id(), 5u);
+}
+
+TEST_F(CursorTest, IndexOrderAndFindKey) {
+  auto table = OpenTable();
+  auto c = Cursor(table);
+  Insert(*c, "", "", "Cc", "30");
+  Insert(*c, "", "", "aa", "10");
+  Insert(*c, "", "", "BB", "20");
+  c->SetCurrentIndex(1);  // ByNum
+  EXPECT_EQ(Nums(*c), (std::vector<int64_t>{10, 20, 30}));
+  c->SetCurrentIndex(2);  // ByName, case-insensitive: aa, BB, Cc
+  EXPECT_EQ(Nums(*c), (std::vector<int64_t>{10, 20, 30}));
+  c->Last();
+  ASSERT_TRUE(c->Prior());
+  EXPECT_EQ(Int(*c, 3), 30);
+  c->SetCurrentIndex(1);
+  EXPECT_TRUE(c->FindKey(Row(*c, "", "", "", "20")));
+  EXPECT_EQ(c->current_slot(), 3u);
+  ASSERT_TRUE(c->Next());
+  EXPECT_EQ(Int(*c, 3), 30);
+  EXPECT_FALSE(c->FindKey(Row(*c, "", "", "", "15")));
+  ASSERT_TRUE(c->Next());  // positioned before the next greater key
+  EXPECT_EQ(Int(*c, 3), 20);
+  EXPECT_EQ(c->RecordCount(), 3u);
+  EXPECT_EQ(CodeOf([&] { c->SetCurrentIndex(9); }), 8710u);
+}
+
+TEST_F(CursorTest, UpdateMovesIndexKeysAndDeleteRemovesThem) {
+  auto table = OpenTable();
+  auto c = Cursor(table);
+  Insert(*c, "", "", "x", "10");
+  Insert(*c, "", "", "y", "20");
+  c->SetCurrentIndex(1);
+  ASSERT_TRUE(c->FindKey(Row(*c, "", "", "", "10")));
+  TRecordBuffer changed = c->current();
+  changed.SetInteger(F(*c, 3), 40);
+  c->Update(changed);
+  EXPECT_EQ(Nums(*c), (std::vector<int64_t>{20, 40}));
+  ASSERT_TRUE(c->FindKey(Row(*c, "", "", "", "20")));
+  c->Delete();
+  EXPECT_TRUE(c->Next());  // from between the deleted record's neighbours
+  EXPECT_EQ(Int(*c, 3), 40);
+  EXPECT_EQ(Nums(*c), (std::vector<int64_t>{40}));
+  EXPECT_EQ(table->record_count(), 1u);
+}
+
+TEST_F(CursorTest, SecondCursorsChangeMakesFirstCursorsUpdateFail) {
+  auto table = OpenTable();
+  auto a = Cursor(table);
+  auto b = Cursor(table);
+  Insert(*a, "", "", "x", "10");
+  a->First();
+  ASSERT_TRUE(a->Next());
+  b->First();
+  ASSERT_TRUE(b->Next());
+  TRecordBuffer by_b = b->current();
+  by_b.SetInteger(F(*b, 3), 11);
+  b->Update(by_b);
+  TRecordBuffer by_a = a->current();
+  by_a.SetInteger(F(*a, 3), 12);
+  EXPECT_EQ(CodeOf([&] { a->Update(by_a); }), 8708u);
+  b->Delete();
+  EXPECT_EQ(CodeOf([&] { a->Delete(); }), 8708u);
+}
+
+TEST_F(CursorTest, DeleteThenInsertReusesTheSlot) {
+  auto table = OpenTable();
+  auto c = Cursor(table);
+  Insert(*c, "", "", "", "1");
+  Insert(*c, "", "", "", "2");
+  uint64_t length = std::filesystem::file_size(dir_ + "DRAWS.dat");
+  c->GoToSlot(1);
+  c->Delete();
+  EXPECT_EQ(table->data().free_chain_head(), 1u);
+  Insert(*c, "", "", "", "3");
+  EXPECT_EQ(c->current_slot(), 1u);
+  EXPECT_EQ(table->data().free_chain_head(), 0u);
+  EXPECT_EQ(std::filesystem::file_size(dir_ + "DRAWS.dat"), length);
+  EXPECT_EQ(Nums(*c), (std::vector<int64_t>{3, 2}));
+}
+
+TEST_F(CursorTest, RefusedInsertLeavesEveryFileByteAsItWas) {
+  auto table = OpenTable();
+  auto c = Cursor(table);
+  Insert(*c, "", "", "", "1");
+  Insert(*c, "", "", "", "2");
+  c->GoToSlot(1);
+  c->Delete();  // a free chain to keep
+  std::string before = Files();
+  struct Case {
+    const char *id, *name, *num;
+    uint32_t code;
+  } cases[] = {
+      {"", "", "2", 9729},     // duplicate in ByNum
+      {"", "", "", 9732},      // NUM is required
+      {"", "zzz", "9", 9731},  // NAME above "zz"
+  };
+  for (const Case& k : cases) {
+    TRecordBuffer r = Row(*c, k.id, "", k.name, k.num);
+    EXPECT_EQ(CodeOf([&] { c->Insert(r); }), k.code) << k.num << k.name;
+    EXPECT_EQ(Files(), before);
+  }
+  EXPECT_EQ(table->record_count(), 1u);
+  EXPECT_EQ(table->data().free_chain_head(), 1u);
+  EXPECT_EQ(table->last_autoinc(), 2u);
+}
+
+TEST_F(CursorTest, TransactionKeepsChangesInMemoryUntilCommit) {
+  auto table = OpenTable();
+  auto c = Cursor(table);
+  Insert(*c, "", "", "", "1");
+  std::string before = Files();
+  int32_t data_count = table->data().update_count();
+  int32_t index_count = table->index().update_count();
+
+  table->BeginTransaction();
+  Insert(*c, "", "", "", "2");
+  Insert(*c, "", "", "", "3");
+  EXPECT_EQ(Files(), before);
+  EXPECT_EQ(Nums(*c), (std::vector<int64_t>{1, 2, 3}));
+  table->RollbackTransaction();
+  EXPECT_EQ(Files(), before);
+  EXPECT_EQ(table->data().update_count(), data_count);
+  EXPECT_EQ(table->index().update_count(), index_count);
+  EXPECT_EQ(Nums(*c), (std::vector<int64_t>{1}));
+
+  table->BeginTransaction();
+  Insert(*c, "", "", "", "4");
+  EXPECT_EQ(Files(), before);
+  table->CommitTransaction(/*force_flush=*/true);
+  EXPECT_NE(Files(), before);
+  auto other = OpenTable();  // a second open reads what reached the files
+  auto d = Cursor(other);
+  EXPECT_EQ(Nums(*d), (std::vector<int64_t>{1, 4}));
+}
+
+TEST_F(CursorTest, SecondTableObjectSeesChangesThroughUpdateCounts) {
+  auto first = OpenTable();
+  auto second = OpenTable();  // its own buffers, as another session has
+  auto a = Cursor(first);
+  auto b = Cursor(second);
+  Insert(*a, "", "", "", "1");
+  EXPECT_EQ(Nums(*b), (std::vector<int64_t>{1}));
+  b->SetCurrentIndex(1);
+  Insert(*a, "", "", "", "0");
+  EXPECT_EQ(Nums(*b), (std::vector<int64_t>{0, 1}));
+  EXPECT_EQ(b->RecordCount(), 2u);
+  // Both hand out new RecordIDs from the same counter.
+  Insert(*b, "", "", "", "5");
+  EXPECT_EQ(b->current().record_id(), 3);
+}
+
+TEST_F(CursorTest, RecordLockOfOneCursorRefusesAnother) {
+  auto table = OpenTable();
+  TSessionSettings pessimistic;
+  pessimistic.lock_retry_count = 1;
+  pessimistic.lock_wait_time = 1;
+  auto a = std::make_unique<TDataCursor>(table, pessimistic);
+  auto b = Cursor(table);
+  Insert(*a, "", "", "", "1");
+  a->Edit();
+  b->First();
+  ASSERT_TRUE(b->Next());
+  TRecordBuffer r = b->current();
+  EXPECT_EQ(CodeOf([&] { b->Update(r); }), 10258u);
+  a->Cancel();
+  EXPECT_EQ(CodeOf([&] { b->Update(r); }), 0u);
+}
+
+// Answers the error event with the actions given, in turn.
+class ScriptedEvents : public TRowEvents {
+ public:
+  std::vector<TDataAction> answers;
+  std::function<void()> on_error;
+  int before = 0, after = 0, errors = 0;
+  void BeforeRow(TRowOperation, const std::string&, const TRecordBuffer&) override { ++before; }
+  void AfterRow(TRowOperation, const std::string&, const TRecordBuffer&) override { ++after; }
+  TDataAction RowError(TRowOperation, const std::string&, const TRecordBuffer&,
+                       const std::exception&) override {
+    if (on_error) on_error();
+    return answers.at(static_cast<size_t>(errors++));
+  }
+};
+
+TEST_F(CursorTest, ErrorEventRetriesAbortsOrFails) {
+  auto table = OpenTable();
+  ScriptedEvents events;
+  auto c = Cursor(table, &events);
+  Insert(*c, "", "", "", "1");
+  EXPECT_EQ(events.before, 1);
+  EXPECT_EQ(events.after, 1);
+
+  // Retry after the handler removed the cause.
+  auto other = Cursor(table);
+  other->GoToSlot(1);
+  events.answers = {daRetry};
+  events.on_error = [&] {
+    if (other->has_current()) other->Delete();
+  };
+  Insert(*c, "", "", "", "1");
+  EXPECT_EQ(events.errors, 1);
+  EXPECT_EQ(Nums(*c), (std::vector<int64_t>{1}));
+
+  events.answers = {daFail, daAbort};
+  events.errors = 0;
+  events.on_error = nullptr;
+  EXPECT_EQ(CodeOf([&] { Insert(*c, "", "", "", "1"); }), 9729u);
+  EXPECT_THROW(Insert(*c, "", "", "", "1"), EOperationAborted);
+  EXPECT_EQ(events.after, 2);
+}
+
+TEST_F(CursorTest, MissingIndexFileIsMadeAgainEmpty) {
+  {
+    auto table = OpenTable();
+    Insert(*Cursor(table), "", "", "", "1");
+  }
+  std::filesystem::remove(dir_ + "DRAWS.idx");
+  auto table = OpenTable();
+  EXPECT_FALSE(table->indexes_usable());
+  EXPECT_EQ(std::filesystem::file_size(dir_ + "DRAWS.idx"), 25088u);
+  auto c = Cursor(table);
+  EXPECT_EQ(Nums(*c), (std::vector<int64_t>{1}));
+  EXPECT_EQ(CodeOf([&] { c->SetCurrentIndex(1); }), 8710u);
+}
+
+TEST_F(CursorTest, MaintenanceNeedsTheTableExclusively) {
+  {
+    auto shared = OpenTable();
+    EXPECT_EQ(CodeOf([&] { shared->Empty(); }), 10253u);
+  }
+  auto table = OpenTable(/*exclusive=*/true);
+  auto c = Cursor(table);
+  Insert(*c, "", "", "b", "2");
+  Insert(*c, "", "", "B", "3");
+  TIndexDefinition unique_name;
+  unique_name.name = "UniqueName";
+  unique_name.unique = true;
+  unique_name.case_insensitive = true;
+  unique_name.columns = {3};
+  unique_name.descending_of = {1};
+  EXPECT_EQ(CodeOf([&] { table->AddIndex(unique_name); }), 9729u);  // "b" and "B"
+  unique_name.case_insensitive = false;
+  EXPECT_EQ(table->AddIndex(unique_name), 3);
+  c->SetCurrentIndex(3);  // descending: "b" before "B"
+  EXPECT_EQ(Nums(*c), (std::vector<int64_t>{2, 3}));
+  c->SetCurrentIndex(kNaturalOrder);
+  table->DropIndex("byname");
+  EXPECT_EQ(CodeOf([&] { table->DropIndex("ByName"); }), 10022u);
+  table->Empty();
+  EXPECT_EQ(Nums(*c), (std::vector<int64_t>{}));
+  EXPECT_EQ(table->record_count(), 0u);
+}
+
+}  // namespace
+}  // namespace downsql::storage
