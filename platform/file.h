@@ -67,11 +67,15 @@ class File {
 
 // Creates a file, replacing an existing one (truncating it); with
 // fail_if_exists, an existing file is error 80 instead. The new file is open
-// for reading and writing with the given share mode.
+// for reading and writing with the given share mode. An existing file that
+// is open without sharing, or with the read-only attribute, is left intact
+// (errors 32 and 5).
 std::unique_ptr<File> CreateFile(const std::string& path, Share share, bool fail_if_exists = false);
 
 // Opens an existing file. With kReadWrite on a file that has the read-only
-// attribute, raises error 5 (access denied); see OpenFileOrReadOnly.
+// attribute, raises error 5 (access denied); see OpenFileOrReadOnly. Error 32
+// when an open of the file elsewhere (this process or another) and this one
+// do not both share; error 5 for a directory; 2 or 3 when it is missing.
 std::unique_ptr<File> OpenFile(const std::string& path, Access access, Share share);
 
 // Opens read-write, and falls back to read-only when the read-write open is
@@ -82,7 +86,11 @@ std::unique_ptr<File> OpenFileOrReadOnly(const std::string& path, Share share);
 // True for an existing regular file; false for a directory or nothing.
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
+// Deletes a file: error 5 when it has the read-only attribute (or is a
+// directory), 32 while it is open anywhere, 2 or 3 when it is missing.
 void DeleteFile(const std::string& path);
+// Renames or moves a file: error 183 when `to` exists (nothing is replaced),
+// 32 while `from` is open anywhere.
 void RenameFile(const std::string& from, const std::string& to);
 // The read-only attribute. On POSIX it is "no write permission bit for
 // anyone", checked by this layer itself because root ignores permissions.
@@ -92,7 +100,7 @@ void CreateDirectory(const std::string& path);
 
 // Names (not paths) of the regular files in dir whose name ends in
 // extension (".dat"; compared without regard to case), in the order the
-// system lists them.
+// system lists them. Error 3 when dir does not exist.
 std::vector<std::string> ListFiles(const std::string& dir, const std::string& extension);
 
 // The process's current directory, with a trailing separator.

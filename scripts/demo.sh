@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh normal
+bash scripts/build.sh normal downsql_cli
 if [ -x build/bin/downsql ]; then
   sample="$(mktemp -d)"
   trap 'rm -rf "$sample"' EXIT
