@@ -13,7 +13,13 @@ const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8
 
 TIndexTree::TIndexTree(TPageSource& source, const TIndexLayout& layout,
                        const TKeyComparator& compare, uint32_t slot)
-    : source_(source), layout_(layout), compare_(compare), slot_(slot) {}
+    : source_(source), layout_(layout), compare_(compare), slot_(slot) {
+  // A key so long that two entries do not fit a page comes from a damaged
+  // definition (the definition checks keep it to a third of a page).
+  if (layout_.page_size <= kPageHeaderSize || layout_.key_length == 0 ||
+      layout_.branch_capacity() < 2 || layout_.leaf_capacity() < 2)
+    source_.Corrupt();
+}
 
 TPage& TIndexTree::Fetch(uint32_t number) {
   TPage& page = source_.Page(number);
@@ -132,6 +138,7 @@ std::vector<TIndexTree::Piece> TIndexTree::StoreSplit(TPage& page,
     page.modified = true;
     return {{page.number(), entries.front().key, NodeTotal(page, entries)}};
   }
+  if (entries.size() < 2) source_.Corrupt();
   size_t keep = (entries.size() + 1) / 2;
   std::vector<TPageEntry> left(entries.begin(), entries.begin() + keep);
   while (left.size() > 1 && !Fits(leaf, left)) left.pop_back();
@@ -381,7 +388,7 @@ TIndexPosition TIndexTree::Next(TIndexPosition pos) {
   if (pos.entry + 1 < page->count()) return {pos.page, pos.entry + 1};
   // Bounded walk: a link cycle must not hang the reader.
   for (uint32_t hops = 0; page->next() != 0; ++hops) {
-    if (hops > 1u << 24) source_.Corrupt();
+    if (hops > 1u << 16) source_.Corrupt();
     const uint32_t number = page->next();
     page = &Fetch(number);
     if (page->count() > 0) return {number, 0};
@@ -394,7 +401,7 @@ TIndexPosition TIndexTree::Prior(TIndexPosition pos) {
   if (pos.entry > 0) return {pos.page, pos.entry - 1};
   TPage* page = &Fetch(pos.page);
   for (uint32_t hops = 0; page->prev() != 0; ++hops) {
-    if (hops > 1u << 24) source_.Corrupt();
+    if (hops > 1u << 16) source_.Corrupt();
     const uint32_t number = page->prev();
     page = &Fetch(number);
     if (page->count() > 0) return {number, page->count() - 1u};
