@@ -29,6 +29,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -122,6 +123,18 @@ class TDataCursor {
   // held exclusively). The cursor then sits between its neighbours.
   void Delete();
 
+  // --- BLOB columns ----------------------------------------------------------
+  // Gives a BLOB column of record (the record to insert or the changed
+  // record to update) a new value; it is written to the BLOB file when the
+  // record is posted. Until then the record names the value by a negative
+  // handle. An empty value makes the column NULL.
+  void SetBlob(TRecordBuffer& record, const TFieldDef& column, std::vector<uint8_t> value);
+  // The value of a BLOB column of the current record (a value set but not
+  // yet posted included). 8709 without a current record, 10030 for a handle
+  // this cursor did not hand out, 8708 when the value was rewritten by
+  // someone else and the record is gone, and the BLOB file's read errors.
+  std::vector<uint8_t> ReadBlob(const TFieldDef& column);
+
   // --- table counters (forwarded to the data-file header) ------------------
   uint32_t LastAutoIncValue();
   void SetLastAutoIncValue(uint32_t value);
@@ -139,6 +152,12 @@ class TDataCursor {
   void ReadIndexEntry(const TIndexPosition& pos);
   void Build(TRecordBuffer& record, uint32_t slot, bool assign_autoinc);
   void RaiseCounters(const TRecordBuffer& record);
+  // Writes the BLOB values a record names (new values, copies of values of
+  // other records) and frees the chains old no longer needs; the record then
+  // holds the stored references.
+  void StoreBlobs(TRecordBuffer& record, const TRecordBuffer* old);
+  void FreeBlobs(const TRecordBuffer& record);
+  std::vector<uint8_t> ReadBlobOf(const TRecordBuffer& record, const TFieldDef& column);
   template <class Body>
   void RunChange(TRowOperation op, const TRecordBuffer& record, Body&& body);
 
@@ -160,6 +179,9 @@ class TDataCursor {
   std::string index_key_;
   uint64_t seen_serial_ = 0;
   bool edit_locked_ = false;
+  // BLOB values set but not yet posted, by their (negative) handle.
+  std::map<int32_t, std::vector<uint8_t>> pending_blobs_;
+  int32_t next_blob_handle_ = -1;
   TRecordBuffer current_;
 };
 

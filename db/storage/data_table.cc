@@ -57,6 +57,11 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
     table->indexes_usable_ = false;
   }
   table->index_->Open(table->data_->index_page_size(), table->read_only_, options.exclusive);
+  if (table->data_->blob_column_count() > 0) {
+    table->blob_ = std::make_unique<TBlobFile>(
+        options.name, base + settings.extension(EngineSettings::kBlob), false, settings);
+    table->blob_->Open(table->data_->blob_block_size(), table->read_only_, options.exclusive);
+  }
 
   if (table->locks_ != nullptr) {
     bool locked = table->locks_->ReadLock();
@@ -84,6 +89,7 @@ TDataTable::~TDataTable() {
     ReleaseAllLocks();
   } catch (...) {
   }
+  blob_.reset();
   index_.reset();
   data_.reset();
 }
@@ -176,17 +182,20 @@ uint32_t TDataTable::last_autoinc() { return static_cast<uint32_t>(data_->last_a
 void TDataTable::set_last_autoinc(uint32_t value) {
   data_->set_last_autoinc(static_cast<int32_t>(value));
 }
+uint32_t TDataTable::NextBlobVersion() { return static_cast<uint32_t>(data_->NextBlobVersion()); }
 
 // ---- change detection ---------------------------------------------------------
 
 void TDataTable::RereadHeaders() {
   data_->ReReadHeader();
   index_->ReReadHeader();
+  if (blob_) blob_->ReReadHeader();
 }
 
 void TDataTable::DropBuffersAndReread() {
   data_->Discard();
   index_->Discard();
+  if (blob_) blob_->Discard();
   RereadHeaders();
   seen_update_count_ = data_->update_count();
   ++change_serial_;
@@ -296,8 +305,14 @@ void TDataTable::WriteAll(bool os_flush) {
   bool index_header = index_->WriteHeader(index_blocks);
   if (os_flush && (index_blocks || index_header)) index_->file().Flush();
 
+  bool blob_header = false;
+  if (blob_) {
+    bool blob_blocks = blob_->WriteModified(false);
+    blob_header = blob_->WriteHeader(blob_blocks);
+    if (os_flush && (blob_blocks || blob_header)) blob_->file().Flush();
+  }
   // The data header's update count must show every change of the table.
-  if (!data_header && index_header) {
+  if (!data_header && (index_header || blob_header)) {
     data_->WriteHeader(true);
     if (os_flush) data_->file().Flush();
   }
@@ -316,6 +331,7 @@ void TDataTable::Create(const std::string& directory, const std::string& name,
   std::string base = directory + name;
   std::string data_name = base + settings.extension(EngineSettings::kData);
   std::string index_name = base + settings.extension(EngineSettings::kIndex);
+  std::string blob_name = base + settings.extension(EngineSettings::kBlob);
   TTableSpec table_spec = spec.table;
   table_spec.secondary_indexes = static_cast<int>(spec.secondary.size());
   auto data = std::make_unique<TDataFile>(name, data_name, false, settings);
@@ -327,12 +343,17 @@ void TDataTable::Create(const std::string& directory, const std::string& name,
     for (const TIndexDefinition& def : spec.secondary) index.AddIndex(def, data->fields());
     index.Flush();
     index.Close();
+    if (data->blob_column_count() > 0) {
+      TBlobFile blob(name, blob_name, false, settings);
+      blob.Create(data->blob_block_size());
+      blob.Close();
+    }
     data->WriteHeader(false);
     data->Close();
   } catch (...) {
     data->Close();
     data.reset();
-    for (const std::string& file : {index_name, data_name}) {
+    for (const std::string& file : {blob_name, index_name, data_name}) {
       TEngineFile leftover(file, false);
       try {
         if (leftover.Exists()) leftover.Delete();
@@ -352,8 +373,10 @@ void TDataTable::Empty() {
   if (read_only_) throw ETabulaEngineError(11013, {name_});
   data_->Discard();
   index_->Discard();
+  if (blob_) blob_->Discard();
   data_->Empty();
   index_->Empty();
+  if (blob_) blob_->Empty();
   ++change_serial_;
 }
 
@@ -404,6 +427,7 @@ void TDataTable::SetTransactionFlags(bool on) {
   in_transaction_ = on;
   data_->set_transaction_active(on);
   index_->set_transaction_active(on);
+  if (blob_) blob_->set_transaction_active(on);
 }
 
 void TDataTable::BeginTransaction() {

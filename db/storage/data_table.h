@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "db/storage/blob_file.h"
 #include "db/storage/column_def.h"
 #include "db/storage/data_file.h"
 #include "db/storage/engine_settings.h"
@@ -114,6 +115,8 @@ class TDataTable {
 
   TDataFile& data() { return *data_; }
   TIndexFile& index() { return *index_; }
+  // nullptr for a table without BLOB columns.
+  TBlobFile* blob() { return blob_.get(); }
   const std::vector<TFieldDef>& fields() const;
   uint32_t record_size() const;
   uint32_t locale() const;
@@ -141,6 +144,8 @@ class TDataTable {
   void set_last_record_id(uint32_t id);
   uint32_t last_autoinc();
   void set_last_autoinc(uint32_t value);
+  // The next value of the table's BLOB version counter.
+  uint32_t NextBlobVersion();
 
   // The usable indexes, slot 0 first, then 1..n (none when the index file
   // was re-created empty).
@@ -249,6 +254,7 @@ class TDataTable {
   TTableLocks* locks_ = nullptr;
   std::unique_ptr<TDataFile> data_;
   std::unique_ptr<TIndexFile> index_;
+  std::unique_ptr<TBlobFile> blob_;
   uint64_t change_serial_ = 0;
   bool in_transaction_ = false;
   int write_lock_depth_ = 0;

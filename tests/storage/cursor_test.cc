@@ -404,3 +404,97 @@ TEST_F(CursorTest, MaintenanceNeedsTheTableExclusively) {
 
 }  // namespace
 }  // namespace downsql::storage
+
+namespace downsql::storage {
+namespace {
+
+class CursorBlobTest : public ::testing::Test {
+ protected:
+  CursorBlobTest() {
+    TTableCreateSpec spec;
+    spec.table.fields = {Column("NUM", kTypeInteger), Column("NOTE", kTypeBlob, 22),
+                         Column("DATA", kTypeBlob)};
+    spec.table.fields[2].compression = 6;
+    spec.table.blob_block_size = 64;
+    TDataTable::Create(dir_, "B", settings_, spec);
+    TTableOpenOptions options;
+    options.directory = dir_;
+    options.name = "B";
+    options.settings = &settings_;
+    table_ = TDataTable::Open(options);
+    cursor_ = std::make_unique<TDataCursor>(table_, TSessionSettings{});
+  }
+  std::vector<uint8_t> Bytes(size_t n, uint8_t seed) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7);
+    return v;
+  }
+  const TFieldDef& F(int i) { return cursor_->fields()[static_cast<size_t>(i)]; }
+  void Insert(int num, std::vector<uint8_t> note, std::vector<uint8_t> data) {
+    TRecordBuffer r = cursor_->NewRecord();
+    r.SetInteger(F(0), num);
+    cursor_->SetBlob(r, F(1), std::move(note));
+    cursor_->SetBlob(r, F(2), std::move(data));
+    cursor_->Insert(r);
+  }
+
+  platform::TempDir temp_;
+  std::string dir_ = temp_.path() + "/";
+  EngineSettings settings_;
+  std::shared_ptr<TDataTable> table_;
+  std::unique_ptr<TDataCursor> cursor_;
+};
+
+TEST_F(CursorBlobTest, ValuesAreWrittenReadRewrittenAndFreed) {
+  Insert(1, Bytes(300, 1), Bytes(1000, 2));
+  EXPECT_EQ(cursor_->ReadBlob(F(1)), Bytes(300, 1));
+  EXPECT_EQ(cursor_->ReadBlob(F(2)), Bytes(1000, 2));
+  EXPECT_GT(cursor_->current().GetBlobBlock(F(1)), 0);
+  uint32_t first_version = cursor_->current().GetBlobVersion(F(1));
+
+  TRecordBuffer changed = cursor_->current();
+  cursor_->SetBlob(changed, F(1), Bytes(10, 3));
+  cursor_->SetBlob(changed, F(2), {});  // NULL frees the chain
+  cursor_->Update(changed);
+  EXPECT_EQ(cursor_->ReadBlob(F(1)), Bytes(10, 3));
+  EXPECT_GT(cursor_->current().GetBlobVersion(F(1)), first_version);
+  EXPECT_TRUE(cursor_->current().IsNull(F(2)));
+
+  uint64_t length = std::filesystem::file_size(dir_ + "B.blb");
+  cursor_->Delete();
+  EXPECT_NE(table_->blob()->free_head(), 0u);
+  Insert(2, Bytes(300, 4), {});  // reuses the freed blocks
+  EXPECT_EQ(std::filesystem::file_size(dir_ + "B.blb"), length);
+  EXPECT_EQ(cursor_->ReadBlob(F(1)), Bytes(300, 4));
+
+  // A second open reads the values from the files.
+  TTableOpenOptions options;
+  options.directory = dir_;
+  options.name = "B";
+  options.settings = &settings_;
+  TDataCursor other(TDataTable::Open(options), TSessionSettings{});
+  other.First();
+  ASSERT_TRUE(other.Next());
+  EXPECT_EQ(other.ReadBlob(other.fields()[1]), Bytes(300, 4));
+}
+
+TEST_F(CursorBlobTest, CopiedReferenceGetsItsOwnChain) {
+  Insert(1, Bytes(200, 5), Bytes(50, 6));
+  TRecordBuffer copy = cursor_->current();  // holds record 1's references
+  copy.SetInteger(F(0), 2);
+  cursor_->Insert(copy);
+  EXPECT_NE(cursor_->current().GetBlobBlock(F(1)), 0);
+  cursor_->GoToSlot(1);
+  int32_t original = cursor_->current().GetBlobBlock(F(1));
+  cursor_->Delete();
+  cursor_->GoToSlot(2);
+  EXPECT_NE(cursor_->current().GetBlobBlock(F(1)), original);
+  EXPECT_EQ(cursor_->ReadBlob(F(1)), Bytes(200, 5));
+  EXPECT_EQ(cursor_->ReadBlob(F(2)), Bytes(50, 6));
+  TRecordBuffer forged = cursor_->NewRecord();
+  forged.SetBlobRef(F(1), -77, 0);
+  EXPECT_EQ(CodeOf([&] { cursor_->Insert(forged); }), 10030u);
+}
+
+}  // namespace
+}  // namespace downsql::storage
