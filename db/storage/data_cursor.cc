@@ -541,6 +541,12 @@ void TDataCursor::Delete() {
   });
 }
 
+void TDataCursor::LockTable() {
+  table_->LockTable(session_.lock_retry_count, session_.lock_wait_time);
+}
+
+void TDataCursor::UnlockTable() { table_->UnlockTable(); }
+
 // ---- BLOB columns --------------------------------------------------------------
 
 void TDataCursor::SetBlob(TRecordBuffer& record, const TFieldDef& column,

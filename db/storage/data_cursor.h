@@ -123,6 +123,14 @@ class TDataCursor {
   // held exclusively). The cursor then sits between its neighbours.
   void Delete();
 
+  // --- the whole table --------------------------------------------------------
+  // Locks every record of the table at once (the range that covers all
+  // record locks), with the session's retries; 10241 when refused, 10242
+  // when a release fails. While it is held the table takes no lock-file
+  // locks.
+  void LockTable();
+  void UnlockTable();
+
   // --- BLOB columns ----------------------------------------------------------
   // Gives a BLOB column of record (the record to insert or the changed
   // record to update) a new value; it is written to the BLOB file when the

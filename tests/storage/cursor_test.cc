@@ -318,6 +318,44 @@ TEST_F(CursorTest, RecordLockOfOneCursorRefusesAnother) {
   EXPECT_EQ(CodeOf([&] { b->Update(r); }), 0u);
 }
 
+TEST_F(CursorTest, TableLockCoversEveryRecordLock) {
+  auto first = OpenTable();
+  auto second = OpenTable();
+  auto a = Cursor(first);
+  auto b = Cursor(second);
+  Insert(*a, "", "", "", "1");
+  a->LockTable();
+  EXPECT_EQ(CodeOf([&] { b->LockTable(); }), 10241u);
+  EXPECT_EQ(CodeOf([&] { Insert(*b, "", "", "", "2"); }), 10258u);
+  Insert(*a, "", "", "", "3");  // the holder still writes
+  a->UnlockTable();
+  Insert(*b, "", "", "", "2");
+  EXPECT_EQ(Nums(*a), (std::vector<int64_t>{1, 3, 2}));
+}
+
+TEST_F(CursorTest, ReadOnlyTableRefusesWrites) {
+  TTableOpenOptions options;
+  options.directory = dir_;
+  options.name = "DRAWS";
+  options.settings = &settings_;
+  options.read_only = true;
+  auto c = Cursor(TDataTable::Open(options));
+  EXPECT_EQ(CodeOf([&] { Insert(*c, "", "", "", "1"); }), 11013u);
+}
+
+TEST_F(CursorTest, ExclusiveTableWritesWhenItsLastCursorCloses) {
+  std::string before = Files();
+  auto table = OpenTable(/*exclusive=*/true);
+  auto c = Cursor(table);
+  Insert(*c, "", "", "", "1");
+  EXPECT_EQ(Files(), before);  // kept in memory while the table is held
+  c.reset();
+  EXPECT_NE(Files(), before);
+  table.reset();
+  auto d = Cursor(OpenTable());
+  EXPECT_EQ(Nums(*d), (std::vector<int64_t>{1}));
+}
+
 // Answers the error event with the actions given, in turn.
 class ScriptedEvents : public TRowEvents {
  public:
