@@ -2,6 +2,7 @@
 // transactions.
 #include "db/storage/data_table.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/byte_order.h"
@@ -49,6 +50,10 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
 
   table->index_ = std::make_unique<TIndexFile>(
       options.name, base + settings.extension(EngineSettings::kIndex), false, settings);
+  if (table->data_->encrypted()) {
+    table->FindCipher(options.passwords);
+    table->index_->set_cipher(table->cipher_.get());
+  }
   if (!table->index_->file().Exists()) {
     // A lost index file is made again empty; the table works without
     // indexes until it is repaired.
@@ -60,6 +65,7 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
   if (table->data_->blob_column_count() > 0) {
     table->blob_ = std::make_unique<TBlobFile>(
         options.name, base + settings.extension(EngineSettings::kBlob), false, settings);
+    table->blob_->set_cipher(table->cipher_.get());
     table->blob_->Open(table->data_->blob_block_size(), table->read_only_, options.exclusive);
   }
 
@@ -76,12 +82,14 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
   if (options.verify) table->data_->Verify();
   table->seen_update_count_ = table->data_->update_count();
   table->LoadIndexes();
+  table->opened_ = true;
   return table;
 }
 
 TDataTable::~TDataTable() {
   try {
-    if (!in_transaction_ && !read_only_) WriteAll(false);
+    // A table whose open failed half-way has nothing of its own to write.
+    if (opened_ && !in_transaction_ && !read_only_) WriteAll(false);
   } catch (...) {
     // Closing must go on; the files keep their last flushed state.
   }
@@ -92,6 +100,19 @@ TDataTable::~TDataTable() {
   blob_.reset();
   index_.reset();
   data_.reset();
+}
+
+void TDataTable::FindCipher(const std::vector<std::string>& passwords) {
+  const uint8_t* stored = data_->raw_header() + 173;
+  for (const std::string& password : passwords) {
+    std::array<uint8_t, 16> check = PasswordCheckValue(password);
+    if (std::equal(check.begin(), check.end(), stored)) {
+      base::Md5Digest key = base::Md5(password);
+      cipher_ = std::make_unique<base::BlowfishCbc>(key.data(), key.size());
+      return;
+    }
+  }
+  throw ETabulaEngineError(10498, {name_});
 }
 
 const std::vector<TFieldDef>& TDataTable::fields() const { return data_->fields(); }
@@ -337,7 +358,13 @@ void TDataTable::Create(const std::string& directory, const std::string& name,
   auto data = std::make_unique<TDataFile>(name, data_name, false, settings);
   data->Create(table_spec, /*exclusive=*/true);
   try {
+    std::unique_ptr<base::BlowfishCbc> cipher;
+    if (spec.table.encrypted) {
+      base::Md5Digest key = base::Md5(spec.table.password);
+      cipher = std::make_unique<base::BlowfishCbc>(key.data(), key.size());
+    }
     TIndexFile index(name, index_name, false, settings);
+    index.set_cipher(cipher.get());
     index.Create(data->index_page_size());
     if (spec.primary) index.ReplacePrimary(*spec.primary, data->fields());
     for (const TIndexDefinition& def : spec.secondary) index.AddIndex(def, data->fields());
@@ -345,6 +372,7 @@ void TDataTable::Create(const std::string& directory, const std::string& name,
     index.Close();
     if (data->blob_column_count() > 0) {
       TBlobFile blob(name, blob_name, false, settings);
+      blob.set_cipher(cipher.get());
       blob.Create(data->blob_block_size());
       blob.Close();
     }

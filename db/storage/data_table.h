@@ -245,13 +245,19 @@ class TDataTable {
   void SetTransactionFlags(bool on);
   uint64_t LockBase() const;
   void RequireExclusive() const;
+  // For an encrypted table: the cipher of the known password that opens it.
+  void FindCipher(const std::vector<std::string>& passwords);
 
   std::string name_;
   const EngineSettings* settings_ = nullptr;
   bool exclusive_ = false;
   bool read_only_ = false;
   bool indexes_usable_ = true;
+  bool opened_ = false;
   TTableLocks* locks_ = nullptr;
+  // The cipher of an encrypted table's index and BLOB files (the data file
+  // keeps its own); it outlives both.
+  std::unique_ptr<base::BlowfishCbc> cipher_;
   std::unique_ptr<TDataFile> data_;
   std::unique_ptr<TIndexFile> index_;
   std::unique_ptr<TBlobFile> blob_;

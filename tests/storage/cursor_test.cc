@@ -356,6 +356,49 @@ TEST_F(CursorTest, ExclusiveTableWritesWhenItsLastCursorCloses) {
   EXPECT_EQ(Nums(*d), (std::vector<int64_t>{1}));
 }
 
+TEST(CursorEncrypted, IndexAndBlobFilesUseTheTablesPassword) {
+  platform::TempDir temp;
+  std::string dir = temp.path() + "/";
+  EngineSettings settings;
+  TTableCreateSpec spec;
+  spec.table.fields = {Column("NUM", kTypeInteger), Column("NOTE", kTypeBlob, 22)};
+  spec.table.encrypted = true;
+  spec.table.password = "tajne";
+  TIndexDefinition by_num;
+  by_num.name = "ByNum";
+  by_num.unique = true;
+  by_num.columns = {1};
+  by_num.descending_of = {1};
+  spec.secondary = {by_num};
+  TDataTable::Create(dir, "E", settings, spec);
+  TTableOpenOptions options;
+  options.directory = dir;
+  options.name = "E";
+  options.settings = &settings;
+  options.passwords = {"wrong", "tajne"};
+  {
+    TDataCursor c(TDataTable::Open(options), TSessionSettings{});
+    for (int n : {1, 3, 2}) {
+      TRecordBuffer r = c.NewRecord();
+      r.SetInteger(c.fields()[0], n);
+      c.SetBlob(r, c.fields()[1], std::vector<uint8_t>(100, uint8_t(n)));
+      c.Insert(r);
+    }
+  }
+  TDataCursor c(TDataTable::Open(options), TSessionSettings{});
+  c.SetCurrentIndex(1);
+  std::vector<int64_t> order;
+  c.First();
+  while (c.Next()) {
+    order.push_back(*c.current().GetInteger(c.fields()[0]));
+    EXPECT_EQ(c.ReadBlob(c.fields()[1]), std::vector<uint8_t>(100, uint8_t(order.back())));
+  }
+  EXPECT_EQ(order, (std::vector<int64_t>{3, 2, 1}));
+  EXPECT_EQ(ReadWhole(dir + "E.idx").find(std::string(4, '\0') + "\x80"), std::string::npos);
+  options.passwords = {"wrong"};
+  EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), 10498u);
+}
+
 // Answers the error event with the actions given, in turn.
 class ScriptedEvents : public TRowEvents {
  public:
