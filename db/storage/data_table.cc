@@ -41,7 +41,7 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
   // Members are closed by their destructors when a later step fails.
   std::string base = options.directory + options.name;
   table->data_ = std::make_unique<TDataFile>(
-      options.name, base + settings.extension(EngineSettings::kData), false, settings);
+      options.name, base + settings.extension(EngineSettings::kData), options.in_memory, settings);
   TPasswordSource passwords;
   std::vector<std::string> known = options.passwords;
   passwords.known = [known] { return known; };
@@ -49,7 +49,7 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
   table->read_only_ = options.read_only || table->data_->file().read_only();
 
   table->index_ = std::make_unique<TIndexFile>(
-      options.name, base + settings.extension(EngineSettings::kIndex), false, settings);
+      options.name, base + settings.extension(EngineSettings::kIndex), options.in_memory, settings);
   if (table->data_->encrypted()) {
     table->FindCipher(options.passwords);
     table->index_->set_cipher(table->cipher_.get());
@@ -63,8 +63,9 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
   }
   table->index_->Open(table->data_->index_page_size(), table->read_only_, options.exclusive);
   if (table->data_->blob_column_count() > 0) {
-    table->blob_ = std::make_unique<TBlobFile>(
-        options.name, base + settings.extension(EngineSettings::kBlob), false, settings);
+    table->blob_ =
+        std::make_unique<TBlobFile>(options.name, base + settings.extension(EngineSettings::kBlob),
+                                    options.in_memory, settings);
     table->blob_->set_cipher(table->cipher_.get());
     table->blob_->Open(table->data_->blob_block_size(), table->read_only_, options.exclusive);
   }
@@ -348,14 +349,15 @@ void TDataTable::UndoFailedChange() {
 // ---- maintenance -----------------------------------------------------------------
 
 void TDataTable::Create(const std::string& directory, const std::string& name,
-                        const EngineSettings& settings, const TTableCreateSpec& spec) {
+                        const EngineSettings& settings, const TTableCreateSpec& spec,
+                        bool in_memory) {
   std::string base = directory + name;
   std::string data_name = base + settings.extension(EngineSettings::kData);
   std::string index_name = base + settings.extension(EngineSettings::kIndex);
   std::string blob_name = base + settings.extension(EngineSettings::kBlob);
   TTableSpec table_spec = spec.table;
   table_spec.secondary_indexes = static_cast<int>(spec.secondary.size());
-  auto data = std::make_unique<TDataFile>(name, data_name, false, settings);
+  auto data = std::make_unique<TDataFile>(name, data_name, in_memory, settings);
   data->Create(table_spec, /*exclusive=*/true);
   try {
     std::unique_ptr<base::BlowfishCbc> cipher;
@@ -363,7 +365,7 @@ void TDataTable::Create(const std::string& directory, const std::string& name,
       base::Md5Digest key = base::Md5(spec.table.password);
       cipher = std::make_unique<base::BlowfishCbc>(key.data(), key.size());
     }
-    TIndexFile index(name, index_name, false, settings);
+    TIndexFile index(name, index_name, in_memory, settings);
     index.set_cipher(cipher.get());
     index.Create(data->index_page_size());
     if (spec.primary) index.ReplacePrimary(*spec.primary, data->fields());
@@ -371,7 +373,7 @@ void TDataTable::Create(const std::string& directory, const std::string& name,
     index.Flush();
     index.Close();
     if (data->blob_column_count() > 0) {
-      TBlobFile blob(name, blob_name, false, settings);
+      TBlobFile blob(name, blob_name, in_memory, settings);
       blob.set_cipher(cipher.get());
       blob.Create(data->blob_block_size());
       blob.Close();
@@ -382,13 +384,24 @@ void TDataTable::Create(const std::string& directory, const std::string& name,
     data->Close();
     data.reset();
     for (const std::string& file : {blob_name, index_name, data_name}) {
-      TEngineFile leftover(file, false);
+      TEngineFile leftover(file, in_memory);
       try {
         if (leftover.Exists()) leftover.Delete();
       } catch (...) {
       }
     }
     throw;
+  }
+}
+
+void TDataTable::Delete(const std::string& directory, const std::string& name,
+                        const EngineSettings& settings, bool in_memory) {
+  std::string base = directory + name;
+  TEngineFile data(base + settings.extension(EngineSettings::kData), in_memory);
+  data.Delete();
+  for (EngineSettings::Extension ext : {EngineSettings::kIndex, EngineSettings::kBlob}) {
+    TEngineFile file(base + settings.extension(ext), in_memory);
+    if (file.Exists()) file.Delete();
   }
 }
 

@@ -65,6 +65,9 @@ struct TTableOpenOptions {
   TTableLocks* locks = nullptr;
   // Known passwords for encrypted tables.
   std::vector<std::string> passwords;
+  // The table's files live in memory (temporary results, the in-memory
+  // database) instead of on disk.
+  bool in_memory = false;
 };
 
 // One index of the table as the cursor uses it: its slot (0 primary,
@@ -94,7 +97,13 @@ class TDataTable {
   // 10022, 10026, 10027, 12292, 9993). On a failure nothing of the new table
   // is left behind.
   static void Create(const std::string& directory, const std::string& name,
-                     const EngineSettings& settings, const TTableCreateSpec& spec);
+                     const EngineSettings& settings, const TTableCreateSpec& spec,
+                     bool in_memory = false);
+
+  // Deletes the files of a closed table (a missing index or BLOB file is no
+  // error; 11010 when the data file is missing, 11013 while it is open).
+  static void Delete(const std::string& directory, const std::string& name,
+                     const EngineSettings& settings, bool in_memory = false);
 
   // Opens the three files (a missing index file is created empty and the
   // table then has no usable indexes), then, unless exclusive, takes the

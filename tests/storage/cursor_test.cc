@@ -399,6 +399,32 @@ TEST(CursorEncrypted, IndexAndBlobFilesUseTheTablesPassword) {
   EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), 10498u);
 }
 
+TEST(CursorInMemory, TableInMemoryWorksAndIsDeleted) {
+  EngineSettings settings;
+  TTableCreateSpec spec;
+  spec.table.fields = {Column("NUM", kTypeInteger)};
+  TDataTable::Create("", "MEMTAB", settings, spec, /*in_memory=*/true);
+  TTableOpenOptions options;
+  options.name = "MEMTAB";
+  options.settings = &settings;
+  options.in_memory = true;
+  {
+    TDataCursor c(TDataTable::Open(options), TSessionSettings{});
+    TRecordBuffer r = c.NewRecord();
+    r.SetInteger(c.fields()[0], 42);
+    c.Insert(r);
+  }
+  {
+    TDataCursor c(TDataTable::Open(options), TSessionSettings{});
+    c.First();
+    ASSERT_TRUE(c.Next());
+    EXPECT_EQ(c.current().GetInteger(c.fields()[0]), 42);
+  }
+  EXPECT_FALSE(std::filesystem::exists("MEMTAB.dat"));
+  TDataTable::Delete("", "MEMTAB", settings, /*in_memory=*/true);
+  EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), 11010u);
+}
+
 // Answers the error event with the actions given, in turn.
 class ScriptedEvents : public TRowEvents {
  public:
