@@ -299,6 +299,15 @@ TEST_F(CursorTest, SecondTableObjectSeesChangesThroughUpdateCounts) {
   // Both hand out new RecordIDs from the same counter.
   Insert(*b, "", "", "", "5");
   EXPECT_EQ(b->current().record_id(), 3);
+  // b stays on its record by key while a changes the tree around it.
+  ASSERT_TRUE(b->FindKey(Row(*b, "", "", "", "1")));
+  Insert(*a, "", "", "", "3");
+  Insert(*a, "", "", "", "-1");
+  ASSERT_TRUE(b->Next());
+  EXPECT_EQ(Int(*b, 3), 3);
+  ASSERT_TRUE(b->Prior());
+  ASSERT_TRUE(b->Prior());
+  EXPECT_EQ(Int(*b, 3), 0);
 }
 
 TEST_F(CursorTest, RecordLockOfOneCursorRefusesAnother) {
