@@ -7,4 +7,5 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build/windows -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake \
   -DDOWNSQL_TESTS=OFF -DDOWNSQL_BENCH=OFF -DDOWNSQL_FUZZ=OFF --no-warn-unused-cli >/dev/null
-cmake --build build/windows --target libraries
+# -k 0: report every file that does not cross-compile, not just the first.
+cmake --build build/windows --target libraries -- -k 0

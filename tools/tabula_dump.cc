@@ -21,6 +21,7 @@
 #include "db/storage/engine_file.h"
 #include "db/storage/field_text.h"
 #include "db/storage/record.h"
+#include "tools/tabula_dump_index.h"
 
 namespace downsql::storage {
 namespace {
@@ -192,6 +193,7 @@ int Run(int argc, char** argv) {
     DumpColumns(table);
     DumpRecords(table, raw);
     DumpFreeChain(table);
+    DumpIndexAndBlobFiles(path, table, password, settings);
     table.Verify();
     std::printf("\nVerified: no damage found\n");
     return 0;

@@ -37,6 +37,10 @@ TDataDirectory& TDataSession::OpenDirectory(const std::string& name, const std::
   std::string lookup = WithTrailingBackslash(NormalizeName(path));
   if (lookup.empty() && !memory)
     lookup = WithTrailingBackslash(NormalizeName(platform::CurrentDirectory()));
+  if (lookup.size() > kMaxNameLength) {  // the backslash stays within the limit
+    lookup.resize(kMaxNameLength - 1);
+    lookup += '\\';
+  }
   for (auto& d : directories_) {
     if (d->in_memory() == memory && SamePath(d->path(), lookup)) {
       ++d->ref_count_;

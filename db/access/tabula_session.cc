@@ -14,7 +14,6 @@ TTabulaSession::TTabulaSession(TTabulaEngine& engine, std::string component_name
     : engine_(engine), component_name_(std::move(component_name)), serial_(serial) {}
 
 TTabulaSession::~TTabulaSession() {
-  destroying_ = true;
   try {
     Deactivate();
   } catch (...) {

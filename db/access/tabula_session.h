@@ -113,7 +113,6 @@ class TTabulaSession {
   std::string private_dir_;
   uint8_t progress_steps_ = 20;
   TDataSession* core_ = nullptr;
-  bool destroying_ = false;
   std::vector<TTabulaDatabase*> databases_;  // bound, in binding order
   std::vector<std::unique_ptr<TTabulaDatabase>> temporary_;
 };

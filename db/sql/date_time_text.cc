@@ -1,3 +1,5 @@
+// Reading and writing the SQL text forms of dates, times, timestamps and
+// Booleans.
 #include "db/sql/date_time_text.h"
 
 #include <cmath>

@@ -1,3 +1,5 @@
+// The function table (names, aliases, aggregate codes) and the SQL text of
+// expression trees.
 #include "db/sql/exp_token.h"
 
 #include <cstring>

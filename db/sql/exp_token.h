@@ -184,6 +184,8 @@ class TExpToken {
   uint32_t size = 0;
   int scale = 0;
 
+  int depth = 1;  // levels of the tree below and including this node
+
   TValue value;  // constants
   int param_index = -1;
   int option = 0;

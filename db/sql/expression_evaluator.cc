@@ -1,3 +1,4 @@
+// A tree walk over verified expressions; see the header for the NULL rules.
 #include "db/sql/expression_evaluator.h"
 
 #include <algorithm>

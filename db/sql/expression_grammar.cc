@@ -15,6 +15,7 @@
 //               | ? | CASE ...
 //
 // Two-character operators are read as two one-character tokens.
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -107,6 +108,15 @@ std::unique_ptr<TExpToken> TExpressionParser::Finish(std::unique_ptr<TExpToken> 
                                                      size_t start) const {
   const size_t end = before_blanks_ > start ? before_blanks_ : start;
   node->text = text_.substr(start, end - start);
+  int depth = 0;
+  for (const TExpToken* child : {node->left.get(), node->right.get()}) {
+    if (child) depth = std::max(depth, child->depth);
+  }
+  for (const auto& a : node->args) {
+    if (a) depth = std::max(depth, a->depth);
+  }
+  node->depth = depth + 1;
+  if (node->depth > kMaxExpressionDepth) InvalidExpressionError();
   return node;
 }
 
@@ -120,6 +130,7 @@ std::unique_ptr<TExpToken> TExpressionParser::ParseExpression(uint32_t flags) {
 
 #define DOWNSQL_BINARY_LEVEL(Name, Next, Test)                    \
   std::unique_ptr<TExpToken> TExpressionParser::Name() {          \
+    NestingGuard nested(*this);                                   \
     const size_t start = token_start_;                            \
     const uint32_t line = line_, col = column();                  \
     auto left = Next();                                           \
@@ -162,6 +173,7 @@ DOWNSQL_BINARY_LEVEL(ParseProduct, ParseFactor, {
 
 std::unique_ptr<TExpToken> TExpressionParser::ParseNot() {
   if (!IsKeyword("NOT")) return ParseComparison();
+  NestingGuard nested(*this);
   const size_t start = token_start_;
   auto node = NewNode(kNodeUnary, kOpNot);
   NextToken();
@@ -235,6 +247,7 @@ std::unique_ptr<TExpToken> TExpressionParser::ParseComparison() {
       node = std::make_unique<TExpToken>(kNodeBinary, negated ? kOpNotInSubQuery : kOpInSubQuery);
       node->left = std::move(left);
       node->subquery = subquery_parser_->ParseSubQuery(*this);
+      if (!node->subquery) InvalidExpressionError();
     } else {
       node = std::make_unique<TExpToken>(kNodeBinary, negated ? kOpNotIn : kOpIn);
       node->left = std::move(left);
@@ -251,6 +264,7 @@ std::unique_ptr<TExpToken> TExpressionParser::ParseComparison() {
 
 std::unique_ptr<TExpToken> TExpressionParser::ParseFactor() {
   if (!IsKind('+') && !IsKind('-')) return ParsePrimary();
+  NestingGuard nested(*this);
   const size_t start = token_start_;
   auto node = NewNode(kNodeUnary, IsKind('+') ? kOpPlus : kOpNegate);
   NextToken();
@@ -287,6 +301,7 @@ std::unique_ptr<TExpToken> TExpressionParser::ParseNumber() {
 
 std::unique_ptr<TExpToken> TExpressionParser::ParsePrimary() {
   const size_t start = token_start_;
+  MarkGuard keep_mark(*this);
   if (AcceptKind('(')) {
     const bool saved_no_in = no_in_;
     no_in_ = false;

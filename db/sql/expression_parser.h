@@ -44,6 +44,11 @@ enum TTokenKind : uint8_t {
 
 inline constexpr uint32_t kSqlParsingError = 11949;
 
+// Deepest expression tree (and nesting of parentheses, NOT and signs) the
+// parser accepts; deeper text is an invalid expression rather than a stack
+// overflow in the parser, the verifier or the evaluator.
+inline constexpr int kMaxExpressionDepth = 256;
+
 // Permission flags of ParseExpression.
 enum TParseFlags : uint32_t {
   kAllowAggregates = 1,
@@ -155,6 +160,41 @@ class TExpressionParser {
   void set_subquery_parser(TSubQueryParser* p) { subquery_parser_ = p; }
 
  private:
+  // Keeps the caller's mark across a nested construct that sets its own.
+  class MarkGuard {
+   public:
+    explicit MarkGuard(TExpressionParser& p)
+        : p_(p),
+          start_(p.mark_start_),
+          line_(p.mark_line_),
+          line_start_(p.mark_line_start_),
+          column_base_(p.mark_column_base_) {}
+    ~MarkGuard() {
+      p_.mark_start_ = start_;
+      p_.mark_line_ = line_;
+      p_.mark_line_start_ = line_start_;
+      p_.mark_column_base_ = column_base_;
+    }
+
+   private:
+    TExpressionParser& p_;
+    size_t start_;
+    uint32_t line_;
+    size_t line_start_;
+    uint32_t column_base_;
+  };
+
+  class NestingGuard {
+   public:
+    explicit NestingGuard(TExpressionParser& p) : p_(p) {
+      if (++p_.nesting_ > kMaxExpressionDepth) p_.InvalidExpressionError();
+    }
+    ~NestingGuard() { --p_.nesting_; }
+
+   private:
+    TExpressionParser& p_;
+  };
+
   char At(size_t pos) const { return text_[pos]; }
   void SkipBlanksAndComments();
   void LineBreakAt(size_t* pos);
@@ -199,6 +239,7 @@ class TExpressionParser {
   uint32_t flags_ = 0;
   int parameter_count_ = 0;
   bool no_in_ = false;
+  int nesting_ = 0;
   TSubQueryParser* subquery_parser_ = nullptr;
 };
 

@@ -1,3 +1,4 @@
+// Column resolution and the type rules of expressions.
 #include "db/sql/expression_verifier.h"
 
 #include <algorithm>
@@ -62,6 +63,46 @@ void SetType(TExpToken& n, uint8_t type, uint8_t subtype = 0, uint32_t size = 0)
 }
 
 }  // namespace
+
+uint32_t OperandKindOf(const TExpToken& node) {
+  switch (node.kind) {
+    case kNodeUnary:
+      return kOperandUnaryOperator;
+    case kNodeColumn:
+      return kOperandColumnName;
+    case kNodeConstant:
+      return kOperandConstantValue;
+    case kNodeFunction:
+    case kNodeList:
+      return kOperandFunctionName;
+    default:
+      if (node.code >= kOpEqual && node.code <= kOpLessEqual) return kOperandCompareOperator;
+      if (node.code >= kOpLike && node.code <= kOpNotInSubQuery) {
+        return kOperandExtendedBinaryOperator;
+      }
+      return kOperandBinaryOperator;
+  }
+}
+
+std::string OperandKindNames(uint32_t permitted) {
+  static const char* const kNames[] = {
+      "unary operator", "binary operator", "compare operator", "extended binary operator",
+      "column name",    "constant value",  "function name"};
+  std::vector<std::string> names;
+  for (int i = 0; i < 7; ++i) {
+    if (permitted & (1u << i)) names.push_back(kNames[i]);
+  }
+  std::string out;
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (i > 0) out += i + 1 == names.size() ? " or " : ", ";
+    out += names[i];
+  }
+  return out;
+}
+
+void TExpressionVerifier::RequireOperandKind(const TExpToken& node, uint32_t permitted) const {
+  if (!(OperandKindOf(node) & permitted)) ExpectedError(node, OperandKindNames(permitted));
+}
 
 void TExpressionVerifier::Error(const TExpToken& node, std::string_view message) const {
   std::string text(message);
@@ -252,6 +293,14 @@ void TExpressionVerifier::VerifyBinary(TExpToken& node) {
   }
   TExpToken& r = *node.right;
   ConvertOpposite(l, r);
+  // An unbound parameter takes the type of the other operand (an offset
+  // opposite a date or time is a number).
+  for (auto [p, other] : {std::pair<TExpToken*, TExpToken*>{&l, &r}, {&r, &l}}) {
+    if (p->param_index >= 0 && IsUntyped(*p) && !IsUntyped(*other)) {
+      const bool offset = IsDateTimeType(other->type) && (node.code == kOpAdd || p == &r);
+      SetType(*p, offset ? uint8_t{kTypeFloat} : other->type, 0, other->size);
+    }
+  }
   const uint8_t a = l.type, b = r.type;
   if (node.code == kOpAdd && (IsTextType(a) || IsTextType(b))) {
     if (!IsUntyped(l)) RequireText(l);

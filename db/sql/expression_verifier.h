@@ -25,6 +25,25 @@
 
 namespace downsql::sql {
 
+// Kinds of operand a clause may permit (flags for RequireOperandKind).
+enum TOperandKind : uint32_t {
+  kOperandUnaryOperator = 1,           // NOT, -, +
+  kOperandBinaryOperator = 2,          // arithmetic, AND, OR
+  kOperandCompareOperator = 4,         // = <> < <= > >=
+  kOperandExtendedBinaryOperator = 8,  // LIKE, IN, BETWEEN and their NOT forms
+  kOperandColumnName = 16,
+  kOperandConstantValue = 32,
+  kOperandFunctionName = 64,
+};
+
+// The kind of a node as one TOperandKind flag.
+uint32_t OperandKindOf(const TExpToken& node);
+
+// The names of the permitted kinds for an Expected message: ", " between
+// them and " or " before the last ("column name, constant value or function
+// name").
+std::string OperandKindNames(uint32_t permitted);
+
 class TExpressionVerifier {
  public:
   void set_resolver(TColumnResolver* resolver) { resolver_ = resolver; }
@@ -47,6 +66,10 @@ class TExpressionVerifier {
   // timestamp). Returns false when the node is a string constant whose text
   // is not such a value; other nodes are left alone (true).
   bool ConvertConstant(TExpToken& node, uint8_t type);
+
+  // Raises the Expected error naming the permitted kinds unless the node is
+  // one of them.
+  void RequireOperandKind(const TExpToken& node, uint32_t permitted) const;
 
   // Raises the verifier's error with message at the node's place.
   [[noreturn]] void Error(const TExpToken& node, std::string_view message) const;

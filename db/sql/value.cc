@@ -1,3 +1,4 @@
+// Type classes of values and the conversions between value types.
 #include "db/sql/value.h"
 
 namespace downsql::sql {

@@ -189,7 +189,8 @@ bool TBlobFile::Read(uint32_t first_block, uint32_t version, uint8_t compression
   if (block->version() != version) return false;
   const uint32_t total = block->total();
   std::vector<uint8_t> stored;
-  stored.reserve(total);
+  // A damaged length must not make us reserve more than the file can hold.
+  stored.reserve(std::min<uint64_t>(total, uint64_t(block_count()) * block->capacity()));
   std::unordered_set<uint32_t> visited{first_block};
   while (true) {
     if (block->used() > block->capacity()) throw ETabulaEngineError(10029, {table_name()});

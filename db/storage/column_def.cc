@@ -72,6 +72,8 @@ uint16_t StoredSizeOf(uint8_t type, uint8_t subtype, uint16_t size) {
   }
 }
 
+bool IsKnownType(uint8_t type) { return (type >= 1 && type <= 12) || type == 15 || type == 18; }
+
 bool IsValidDeclaredSize(uint8_t type, uint8_t subtype, uint16_t size) {
   switch (type) {
     case kTypeString:

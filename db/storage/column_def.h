@@ -82,6 +82,9 @@ struct TFieldDef {
 // 0 for an unknown type code.
 uint16_t StoredSizeOf(uint8_t type, uint8_t subtype, uint16_t size);
 
+// Whether the type code is one this engine knows (1..12, 15, 18).
+bool IsKnownType(uint8_t type);
+
 // Whether the declared size suits the type: strings, BYTES and VARBYTES
 // 1..512 (1..256 for WIDECHAR), every other type 0. GUID ignores the size.
 bool IsValidDeclaredSize(uint8_t type, uint8_t subtype, uint16_t size);

@@ -78,6 +78,10 @@ void CheckHeader(const uint8_t* h, const EngineSettings& settings, const std::st
   // make slot arithmetic meaningless; it is damaged.
   uint16_t record_size = base::GetLE16(h + kHdrRecordSize);
   if (columns == 0 || record_size < kRecordHeaderSize) throw ETabulaEngineError(8961, {table});
+  // So would a next slot below 1 or a chain head past the last slot.
+  int32_t next_slot = int32_t(base::GetLE32(h + kHdrNextSlot));
+  if (next_slot < 1 || base::GetLE32(h + kHdrChainHead) >= uint32_t(next_slot))
+    throw ETabulaEngineError(8961, {table});
 }
 
 }  // namespace
@@ -242,6 +246,11 @@ void TDataFile::Open(bool read_only, bool exclusive, const TPasswordSource& pass
       // the buffer; anything finer is Verify's business.
       if (!f.computed &&
           (f.offset < kRecordHeaderSize || uint32_t(f.offset) + 1 + f.stored_size > record_size))
+        Fail(8961);
+      // Readers of a known type read its natural width; a stored size that
+      // disagrees would send them past the value.
+      if (!f.computed && IsKnownType(f.type) &&
+          f.stored_size != StoredSizeOf(f.type, f.subtype, f.size))
         Fail(8961);
       fields.push_back(std::move(f));
     }

@@ -138,7 +138,11 @@ class TDataFile : public TBufferedFile {
   bool WriteHeader(bool force = false);
   // Reads the header again; returns whether the update count changed.
   bool ReReadHeader();
-  // Resets counters and truncates the file to header and definitions.
+  // Resets the update count (to 0), chain head, next slot, last RecordID,
+  // last AUTOINC and record count, drops every buffer and truncates the file
+  // to header and definitions; the header is marked modified (written by
+  // WriteHeader). Tables are emptied only when opened exclusively, so no
+  // other session holds the old count.
   void Empty();
 
   // Header fields.
@@ -147,7 +151,7 @@ class TDataFile : public TBufferedFile {
   uint32_t record_count() const;
   void set_record_count(uint32_t n);
   void IncRecordCount() { set_record_count(record_count() + 1); }
-  void DecRecordCount() { set_record_count(record_count() - 1); }
+  void DecRecordCount() { set_record_count(record_count() > 0 ? record_count() - 1 : 0); }
   uint32_t free_chain_head() const;
   void set_free_chain_head(uint32_t slot);
   uint32_t next_slot() const;

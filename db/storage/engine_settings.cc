@@ -55,9 +55,9 @@ void EngineSettings::set_max_table_blob_buffer_count(uint32_t v) {
 }
 
 void EngineSettings::set_extension(Extension which, const std::string& value) {
-  std::string v = value.substr(0, 255);
+  std::string v = value;
   if (v.empty() || v[0] != '.') v.insert(v.begin(), '.');
-  extensions_[which] = v;
+  extensions_[which] = v.substr(0, 255);
 }
 
 }  // namespace downsql::storage

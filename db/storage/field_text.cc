@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "base/byte_order.h"
+#include "base/code_page.h"
 #include "base/date_time.h"
 #include "db/storage/decimal.h"
 
@@ -69,6 +70,30 @@ int32_t TodayOf(const platform::LocalDateTime& t) {
 }
 int32_t TimeOf(const platform::LocalDateTime& t) {
   return base::TimeMs(t.hour, t.minute, t.second, t.millisecond);
+}
+
+// Windows-1250 text as UTF-16LE bytes (every character of the code page
+// lies in the basic multilingual plane).
+std::string WideFromAnsi(std::string_view text) {
+  std::string utf8 = base::Cp1250ToUtf8(text);
+  std::string wide;
+  for (size_t i = 0; i < utf8.size();) {
+    uint8_t c = uint8_t(utf8[i]);
+    uint32_t cp = c;
+    size_t len = 1;
+    if (c >= 0xE0 && i + 2 < utf8.size()) {
+      cp =
+          ((c & 0x0F) << 12) | ((uint8_t(utf8[i + 1]) & 0x3F) << 6) | (uint8_t(utf8[i + 2]) & 0x3F);
+      len = 3;
+    } else if (c >= 0xC0 && i + 1 < utf8.size()) {
+      cp = ((c & 0x1F) << 6) | (uint8_t(utf8[i + 1]) & 0x3F);
+      len = 2;
+    }
+    wide += char(cp & 0xFF);
+    wide += char(cp >> 8);
+    i += len;
+  }
+  return wide;
 }
 
 enum class Now { kNone, kDate, kTime, kTimestamp };
@@ -309,8 +334,8 @@ bool SetColumnFromText(TRecordBuffer& record, const TFieldDef& def, std::string_
   }
   switch (def.type) {
     case kTypeString:
-      if (def.subtype == kSubtypeWideChar) return false;
-      record.SetString(def, text, locale);
+      record.SetString(
+          def, def.subtype == kSubtypeWideChar ? WideFromAnsi(text) : std::string(text), locale);
       return true;
     case kTypeBytes:
     case kTypeVarBytes:
@@ -331,7 +356,7 @@ bool IsValidColumnText(const TFieldDef& def, std::string_view text) {
   if (text.empty()) return true;
   switch (def.type) {
     case kTypeString:
-      return def.subtype == kSubtypeWideChar || text.size() <= 100;
+      return text.size() <= 100;
     case kTypeBytes:
     case kTypeVarBytes:
       return text.size() <= def.size;

@@ -43,6 +43,7 @@ double HostFromTime(int32_t ms);
 double HostFromTimestamp(double timestamp_ms);
 
 // Sets a column from its text form (see above); an empty text stores NULL.
+// WIDECHAR columns take the Windows-1250 text as UTF-16LE.
 // Returns false, leaving the record unchanged, when the text is not a valid
 // value of the column's type. now (the local time) defaults to the clock.
 // BLOB columns take no value from text (false unless the text is empty).

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "db/storage/column_type.h"
 #include "db/storage/engine_error.h"
@@ -120,6 +121,8 @@ bool TIndexFile::ReReadHeader() {
   const bool changed = header.update_count != header_.update_count;
   header_ = header;
   header_.modified = false;
+  // Another session may have added or dropped an index.
+  if (changed) ReadDefinitions();
   return changed;
 }
 
@@ -239,8 +242,8 @@ void TIndexFile::DeleteIndex(uint32_t slot) {
   // Free the tree's pages: walk the levels by their leftmost pages and
   // links, so no recursion over branch entries is needed.
   const TIndexLayout l = layout(slot);
-  const size_t pins = pinned_.size();
-  try {
+  {
+    TPageScope scope(*this);
     std::vector<uint32_t> level_heads;
     for (uint32_t number = header_.roots[slot], depth = 0; number != 0; ++depth) {
       if (depth >= TIndexTree::kMaxLevels) RaiseCorrupt();
@@ -249,21 +252,17 @@ void TIndexFile::DeleteIndex(uint32_t slot) {
       if (page.is_leaf() || page.count() == 0) break;
       number = page.pointer(l, 0);
     }
+    std::set<uint32_t> freed;
     for (uint32_t head : level_heads) {
-      uint32_t guard = 0;
-      for (uint32_t number = head; number != 0; ++guard) {
-        if (guard > block_count()) RaiseCorrupt();
+      for (uint32_t number = head; number != 0;) {
+        if (!freed.insert(number).second) RaiseCorrupt();
         TPage& page = Page(number);
         const uint32_t next = page.next();
         FreePage(page);
         number = next;
       }
     }
-  } catch (...) {
-    ReleasePins(pins);
-    throw;
   }
-  ReleasePins(pins);
   for (uint32_t s = slot; s < header_.secondary_count; ++s) {
     definitions_[s] = definitions_[s + 1];
     header_.roots[s] = header_.roots[s + 1];
@@ -334,10 +333,6 @@ std::unique_ptr<TBuffer> TIndexFile::NewBuffer() const {
 }
 
 TIndexFile::TTreeAccess::TTreeAccess(TIndexFile& file, uint32_t slot, const TKeyComparator& compare)
-    : file_(file),
-      pins_before_(file.pinned_.size()),
-      tree_(file, file.layout(slot), compare, slot) {}
-
-TIndexFile::TTreeAccess::~TTreeAccess() { file_.ReleasePins(pins_before_); }
+    : scope_(file), tree_(file, file.layout(slot), compare, slot) {}
 
 }  // namespace downsql::storage

@@ -60,8 +60,8 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   // Writes the header when forced or modified (update count + 1); returns
   // whether it wrote.
   bool WriteHeader(bool force = false);
-  // Reads the header again; true when its update count differs from the one
-  // held (another session wrote).
+  // Reads the header again, and the definitions when it changed; true when
+  // its update count differs from the one held (another session wrote).
   bool ReReadHeader();
   // Writes modified pages, then the header and the definitions when they
   // changed. Returns whether anything was written.
@@ -104,19 +104,31 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   void SetRoot(uint32_t slot, uint32_t page) override;
   [[noreturn]] void Corrupt() const override { RaiseCorrupt(); }
 
+  // Pages fetched through Page()/NewPage() while this object lives stay
+  // pinned until it goes.
+  class TPageScope {
+   public:
+    explicit TPageScope(TIndexFile& file) : file_(file), pins_before_(file.pinned_.size()) {}
+    ~TPageScope() { file_.ReleasePins(pins_before_); }
+    TPageScope(const TPageScope&) = delete;
+    TPageScope& operator=(const TPageScope&) = delete;
+
+   private:
+    TIndexFile& file_;
+    size_t pins_before_;
+  };
+
   // A tree of one slot whose pages stay pinned while this object lives.
   class TTreeAccess {
    public:
     TTreeAccess(TIndexFile& file, uint32_t slot, const TKeyComparator& compare);
-    ~TTreeAccess();
     TTreeAccess(const TTreeAccess&) = delete;
     TTreeAccess& operator=(const TTreeAccess&) = delete;
     TIndexTree* operator->() { return &tree_; }
     TIndexTree& operator*() { return tree_; }
 
    private:
-    TIndexFile& file_;
-    size_t pins_before_;
+    TPageScope scope_;
     TIndexTree tree_;
   };
   TTreeAccess Tree(uint32_t slot, const TKeyComparator& compare) {

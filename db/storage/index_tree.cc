@@ -15,6 +15,14 @@ TIndexTree::TIndexTree(TPageSource& source, const TIndexLayout& layout,
                        const TKeyComparator& compare, uint32_t slot)
     : source_(source), layout_(layout), compare_(compare), slot_(slot) {}
 
+TPage& TIndexTree::Fetch(uint32_t number) {
+  TPage& page = source_.Page(number);
+  // Damaged pages must not lead the fixed-size entry code past the page.
+  if (page.type() > kPageRootLeaf || (page.fixed(layout_) && page.count() > page.capacity(layout_)))
+    source_.Corrupt();
+  return page;
+}
+
 void TIndexTree::Decode(const TPage& page, std::vector<TPageEntry>* entries) const {
   if (!page.Decode(layout_, entries)) source_.Corrupt();
 }
@@ -63,11 +71,10 @@ uint32_t TIndexTree::Descend(const uint8_t* key, std::vector<Step>* path) {
   uint32_t number = source_.Root(slot_);
   for (uint32_t level = 0;; ++level) {
     if (level >= kMaxLevels) source_.Corrupt();
-    TPage& page = source_.Page(number);
+    TPage& page = Fetch(number);
     if (page.count() == 0) source_.Corrupt();
     if (page.is_leaf()) return number;
     if (page.type() != kPageRootBranch && page.type() != kPageBranch) source_.Corrupt();
-    if (page.count() > layout_.branch_capacity()) source_.Corrupt();
     uint32_t index = BranchIndex(page, key);
     path->push_back({number, index});
     number = page.pointer(layout_, index);
@@ -97,7 +104,7 @@ void TIndexTree::FixPath(const std::vector<Step>& path, size_t levels, const std
                          int delta) {
   bool key_may_change = first_key != nullptr;
   for (size_t i = levels; i-- > 0;) {
-    TPage& parent = source_.Page(path[i].page);
+    TPage& parent = Fetch(path[i].page);
     const uint32_t index = path[i].index;
     if (layout_.key_statistics && delta != 0) {
       parent.set_sub_count(layout_, index, parent.sub_count(layout_, index) + delta);
@@ -137,7 +144,7 @@ std::vector<TIndexTree::Piece> TIndexTree::StoreSplit(TPage& page,
   fresh.set_prev(page.number());
   fresh.set_next(page.next());
   if (page.next() != 0) {
-    TPage& after = source_.Page(page.next());
+    TPage& after = Fetch(page.next());
     after.set_prev(fresh.number());
     after.modified = true;
   }
@@ -165,7 +172,7 @@ void TIndexTree::PropagateSplit(std::vector<Step> path, std::vector<Piece> piece
     }
     const Step step = path.back();
     path.pop_back();
-    TPage& parent = source_.Page(step.page);
+    TPage& parent = Fetch(step.page);
     std::vector<TPageEntry> entries;
     Decode(parent, &entries);
     entries[step.index].key = pieces[0].first_key;
@@ -179,7 +186,7 @@ void TIndexTree::PropagateSplit(std::vector<Step> path, std::vector<Piece> piece
       // No further split: the levels above only see their counts and maybe
       // their first key change; set the count of this node exactly.
       if (!path.empty()) {
-        TPage& grand = source_.Page(path.back().page);
+        TPage& grand = Fetch(path.back().page);
         const uint32_t old = grand.sub_count(layout_, path.back().index);
         FixPath(path, path.size(), &pieces[0].first_key,
                 layout_.key_statistics ? static_cast<int>(pieces[0].count - old) : 0);
@@ -201,7 +208,7 @@ bool TIndexTree::Insert(const uint8_t* key, uint32_t record_slot) {
     return true;
   }
   std::vector<Step> path;
-  TPage& leaf = source_.Page(Descend(key, &path));
+  TPage& leaf = Fetch(Descend(key, &path));
   std::vector<TPageEntry> entries;
   const uint32_t pos = LeafLowerBound(leaf, key, &entries);
   if (leaf.fixed(layout_)) {
@@ -229,7 +236,7 @@ bool TIndexTree::Insert(const uint8_t* key, uint32_t record_slot) {
 bool TIndexTree::Delete(const uint8_t* key) {
   if (source_.Root(slot_) == 0) return false;
   std::vector<Step> path;
-  TPage& leaf = source_.Page(Descend(key, &path));
+  TPage& leaf = Fetch(Descend(key, &path));
   std::vector<TPageEntry> entries;
   const uint32_t pos = LeafLowerBound(leaf, key, &entries);
   if (leaf.fixed(layout_)) {
@@ -256,19 +263,19 @@ void TIndexTree::PropagateShrink(std::vector<Step> path, TPage& start,
         return;
       }
       if (page->prev() != 0) {
-        TPage& before = source_.Page(page->prev());
+        TPage& before = Fetch(page->prev());
         before.set_next(page->next());
         before.modified = true;
       }
       if (page->next() != 0) {
-        TPage& after = source_.Page(page->next());
+        TPage& after = Fetch(page->next());
         after.set_prev(page->prev());
         after.modified = true;
       }
       source_.FreePage(*page);
       const Step step = path.back();
       path.pop_back();
-      page = &source_.Page(step.page);
+      page = &Fetch(step.page);
       Decode(*page, &entries);
       entries.erase(entries.begin() + step.index);
       continue;
@@ -277,17 +284,17 @@ void TIndexTree::PropagateShrink(std::vector<Step> path, TPage& start,
       // Merge with the next sibling when both fit one page. Only a sibling
       // under the same parent is taken, so that one parent entry goes.
       const Step step = path.back();
-      TPage& parent = source_.Page(step.page);
+      TPage& parent = Fetch(step.page);
       if (page->next() != 0 && step.index + 1 < parent.count() &&
           parent.pointer(layout_, step.index + 1) == page->next()) {
-        TPage& sibling = source_.Page(page->next());
+        TPage& sibling = Fetch(page->next());
         std::vector<TPageEntry> combined;
         Decode(sibling, &combined);
         combined.insert(combined.begin(), entries.begin(), entries.end());
         if (Fits(leaf, combined)) {
           page->set_next(sibling.next());
           if (sibling.next() != 0) {
-            TPage& after = source_.Page(sibling.next());
+            TPage& after = Fetch(sibling.next());
             after.set_prev(page->number());
             after.modified = true;
           }
@@ -315,7 +322,7 @@ void TIndexTree::PropagateShrink(std::vector<Step> path, TPage& start,
     page->Encode(layout_, entries);
     page->modified = true;
     if (path.empty()) return;
-    TPage& parent = source_.Page(path.back().page);
+    TPage& parent = Fetch(path.back().page);
     const uint32_t old = parent.sub_count(layout_, path.back().index);
     const uint32_t total = NodeTotal(*page, entries);
     FixPath(path, path.size(), &entries.front().key,
@@ -328,7 +335,7 @@ TIndexPosition TIndexTree::Seek(const uint8_t* key) {
   if (source_.Root(slot_) == 0) return {};
   std::vector<Step> path;
   const uint32_t leaf_number = Descend(key, &path);
-  TPage& leaf = source_.Page(leaf_number);
+  TPage& leaf = Fetch(leaf_number);
   std::vector<TPageEntry> entries;
   const uint32_t pos = LeafLowerBound(leaf, key, &entries);
   if (pos < leaf.count()) return {leaf_number, pos};
@@ -349,7 +356,7 @@ TIndexPosition TIndexTree::First() {
   if (number == 0) return {};
   for (uint32_t level = 0;; ++level) {
     if (level >= kMaxLevels) source_.Corrupt();
-    TPage& page = source_.Page(number);
+    TPage& page = Fetch(number);
     if (page.count() == 0) source_.Corrupt();
     if (page.is_leaf()) return {number, 0};
     number = page.pointer(layout_, 0);
@@ -361,7 +368,7 @@ TIndexPosition TIndexTree::Last() {
   if (number == 0) return {};
   for (uint32_t level = 0;; ++level) {
     if (level >= kMaxLevels) source_.Corrupt();
-    TPage& page = source_.Page(number);
+    TPage& page = Fetch(number);
     if (page.count() == 0) source_.Corrupt();
     if (page.is_leaf()) return {number, page.count() - 1u};
     number = page.pointer(layout_, page.count() - 1u);
@@ -370,13 +377,13 @@ TIndexPosition TIndexTree::Last() {
 
 TIndexPosition TIndexTree::Next(TIndexPosition pos) {
   if (!pos.valid()) return {};
-  TPage* page = &source_.Page(pos.page);
+  TPage* page = &Fetch(pos.page);
   if (pos.entry + 1 < page->count()) return {pos.page, pos.entry + 1};
   // Bounded walk: a link cycle must not hang the reader.
   for (uint32_t hops = 0; page->next() != 0; ++hops) {
     if (hops > 1u << 24) source_.Corrupt();
     const uint32_t number = page->next();
-    page = &source_.Page(number);
+    page = &Fetch(number);
     if (page->count() > 0) return {number, 0};
   }
   return {};
@@ -385,18 +392,18 @@ TIndexPosition TIndexTree::Next(TIndexPosition pos) {
 TIndexPosition TIndexTree::Prior(TIndexPosition pos) {
   if (!pos.valid()) return {};
   if (pos.entry > 0) return {pos.page, pos.entry - 1};
-  TPage* page = &source_.Page(pos.page);
+  TPage* page = &Fetch(pos.page);
   for (uint32_t hops = 0; page->prev() != 0; ++hops) {
     if (hops > 1u << 24) source_.Corrupt();
     const uint32_t number = page->prev();
-    page = &source_.Page(number);
+    page = &Fetch(number);
     if (page->count() > 0) return {number, page->count() - 1u};
   }
   return {};
 }
 
 void TIndexTree::Read(TIndexPosition pos, std::string* key, uint32_t* record_slot) {
-  TPage& page = source_.Page(pos.page);
+  TPage& page = Fetch(pos.page);
   if (!page.is_leaf() || pos.entry >= page.count()) source_.Corrupt();
   if (page.fixed(layout_)) {
     key->assign(reinterpret_cast<const char*>(page.entry(layout_, pos.entry)), layout_.key_length);
@@ -412,7 +419,7 @@ void TIndexTree::Read(TIndexPosition pos, std::string* key, uint32_t* record_slo
 uint32_t TIndexTree::Total() {
   const uint32_t root = source_.Root(slot_);
   if (root == 0) return 0;
-  TPage& page = source_.Page(root);
+  TPage& page = Fetch(root);
   if (page.is_leaf()) return page.count();
   if (layout_.key_statistics) {
     uint32_t total = 0;
@@ -422,7 +429,7 @@ uint32_t TIndexTree::Total() {
   uint32_t total = 0;
   TIndexPosition pos = First();
   while (pos.valid()) {
-    const uint32_t n = source_.Page(pos.page).count();
+    const uint32_t n = Fetch(pos.page).count();
     total += n;
     pos = Next({pos.page, n - 1u});
   }
@@ -442,10 +449,10 @@ uint32_t TIndexTree::CountBefore(const uint8_t* key) {
     return n;
   }
   std::vector<Step> path;
-  TPage& leaf = source_.Page(Descend(key, &path));
+  TPage& leaf = Fetch(Descend(key, &path));
   uint32_t n = 0;
   for (const Step& step : path) {
-    TPage& page = source_.Page(step.page);
+    TPage& page = Fetch(step.page);
     for (uint32_t i = 0; i < step.index; ++i) n += page.sub_count(layout_, i);
   }
   std::vector<TPageEntry> entries;

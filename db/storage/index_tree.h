@@ -98,6 +98,9 @@ class TIndexTree {
     uint32_t count;
   };
 
+  // A page of the tree; 8965 for a type other than 0..3 or more fixed-size
+  // entries than fit.
+  TPage& Fetch(uint32_t number);
   uint32_t Descend(const uint8_t* key, std::vector<Step>* path);
   uint32_t BranchIndex(const TPage& page, const uint8_t* key) const;
   // Lower bound of key in a leaf; entries is filled for compressed leaves.

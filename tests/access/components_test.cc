@@ -126,6 +126,45 @@ TEST_F(ComponentsTest, SessionRules) {
   EXPECT_EQ(u.SessionName(), "Worker_1") << "the freed number is handed out again";
 }
 
+TEST_F(ComponentsTest, CoreAsksThePasswordEventAndRaisesRowEventsWithComponents) {
+  default_.SetActive(true);
+  EXPECT_FALSE(default_.core()->AskPassword()) << "no handler: the open fails";
+  int asked = 0;
+  default_.OnPassword = [&](TTabulaSession& sender, bool& again) {
+    EXPECT_EQ(&sender, &default_);
+    EXPECT_FALSE(again);
+    again = ++asked == 1;
+  };
+  EXPECT_TRUE(default_.core()->AskPassword());
+  EXPECT_FALSE(default_.core()->AskPassword());
+
+  TTabulaDatabase& db = default_.AcquireDatabase("Memory");
+  std::string seen;
+  engine_.AfterInsertTrigger = [&](TTabulaEngine&, TTabulaSession* s, TTabulaDatabase* d,
+                                   const std::string& table, TTabulaRecord*) {
+    EXPECT_EQ(s, &default_);
+    EXPECT_EQ(d, &db);
+    seen = table;
+  };
+  engine_.RaiseRowEvent(TTabulaEngine::kBeforeInsert, *default_.core(), *db.Handle(), "T", nullptr);
+  EXPECT_EQ(seen, "") << "an unassigned event is skipped";
+  engine_.RaiseRowEvent(TTabulaEngine::kAfterInsert, *default_.core(), *db.Handle(), "T", nullptr);
+  EXPECT_EQ(seen, "T");
+  std::runtime_error error("x");
+  EXPECT_EQ(engine_.RaiseRowError(TTabulaEngine::kInsertError, *default_.core(), *db.Handle(), "T",
+                                  nullptr, error),
+            daFail);
+  engine_.OnInsertError = [](TTabulaEngine&, TTabulaSession*, TTabulaDatabase*, const std::string&,
+                             TTabulaRecord*, const std::exception& e, TDataAction& action) {
+    EXPECT_STREQ(e.what(), "x");
+    EXPECT_EQ(action, daFail);
+    action = daRetry;
+  };
+  EXPECT_EQ(engine_.RaiseRowError(TTabulaEngine::kInsertError, *default_.core(), *db.Handle(), "T",
+                                  nullptr, error),
+            daRetry);
+}
+
 TEST_F(ComponentsTest, PathNamedQueriesShareOneTemporaryDatabaseAndDirectory) {
   ScratchDir scratch;
   const std::string native = scratch.path().string() + "/Games";  // POSIX: "/tmp/.../Games"

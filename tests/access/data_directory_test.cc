@@ -193,6 +193,10 @@ TEST(DataSession, OpenDirectorySharesOneObjectPerPath) {
   EXPECT_NE(&memory, &a);
   EXPECT_EQ(memory.path(), "");
   EXPECT_TRUE(memory.in_memory());
+  TDataDirectory& long_path = session.OpenDirectory("z", "\\" + std::string(300, 'z'), false);
+  EXPECT_EQ(long_path.path().size(), 255u);
+  EXPECT_EQ(long_path.path().back(), '\\');
+  session.ReleaseDirectory(long_path);
   session.ReleaseDirectory(a);
   EXPECT_EQ(session.directory_count(), 2u);
   session.ReleaseDirectory(b);

@@ -85,6 +85,34 @@ TEST(LockFileProcesses, SecondProcessReadsTheSameTableNumbers) {
   EXPECT_EQ(ReadAll(store, path), LockFileBytes(3, {"LOTTO", "MINI"}));
 }
 
+// Another process probing the lock file with the operating system's own
+// lock call sees exactly the bytes of table 1 taken.
+TEST(LockFileProcesses, OtherProcessSeesTableOneAtItsOffsets) {
+  ScratchDir dir;
+  Channel to_child, to_parent;
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    to_child.Receive();
+    auto file = platform::OpenFile(dir.path().string() + "/tabula.lck",
+                                   platform::Access::kReadWrite, platform::Share::kShared);
+    int code = 0;
+    if (file->TryLock(0xFFFEFFFF, 1)) code |= 1;          // table 1's transaction byte
+    if (file->TryLock(0xFFFDF001, 1)) code |= 2;          // first byte of its region
+    if (file->TryLock(0xFFFDF001 + 65534, 1)) code |= 4;  // last byte of its region
+    if (!file->TryLock(0xFFFDF000, 1)) code |= 8;         // region 2 ends just below
+    if (!file->TryLock(0xFFFEFFFE, 1)) code |= 16;        // table 2's transaction byte
+    to_parent.Send('x');
+    _exit(code);
+  }
+  TEngineLockFileStore store(false);
+  auto locks = OpenLocks(store, dir);
+  locks->TableEntry("T1").WriteLock(true);
+  to_child.Send('g');
+  to_parent.Receive();
+  EXPECT_EQ(WaitChild(pid), 0);
+}
+
 TEST(LockFileProcesses, NewLockFileListsTheDataFilesInListingOrder) {
   ScratchDir dir;
   for (const char* f : {"Lotto.dat", "Lotto.idx", "Mini.DAT", "notes.txt", "Keno.dat"})

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 #include "http/net_exception.h"
 #include "http/net_io_handler_memory.h"
 #include "tests/http/script_server.h"
@@ -102,6 +105,27 @@ TEST(NetTcpClientTest, ConnectsToLocalhostByName) {
                                       "Connected.", "Disconnected."}));
 }
 
+TEST(NetTcpClientTest, ReadTimeouts) {
+  ScriptServer server({{testing::Pause(300), testing::Send("late\n")}});
+  TNetTCPClient client;
+  client.Host = "127.0.0.1";
+  client.Port = server.port();
+  client.Connect();
+  // An explicit limit gives an empty line and the timed-out flag...
+  EXPECT_EQ(client.ReadLn("\n", 20), "");
+  EXPECT_TRUE(client.ReadLnTimedOut());
+  // ... the connection's ReadTimeout raises.
+  client.ReadTimeout = 20;
+  try {
+    client.ReadLn();
+    FAIL();
+  } catch (const ENetReadTimeout& e) {
+    EXPECT_STREQ(e.what(), "Read Timeout");
+  }
+  client.ReadTimeout = 0;
+  EXPECT_EQ(client.ReadLn(), "late");
+}
+
 TEST(NetTcpClientTest, SocketErrors) {
   struct Case {
     std::string host;
@@ -126,6 +150,33 @@ TEST(NetTcpClientTest, SocketErrors) {
     }
     EXPECT_FALSE(client.Connected());
   }
+}
+
+TEST(NetTcpClientTest, ConnectTimeout) {
+  // A listener that never accepts: once its queue is full, connects wait.
+  platform::Socket listener;
+  uint32_t address = 0;
+  uint16_t port = 0;
+  ASSERT_EQ(listener.Open(), 0);
+  ASSERT_EQ(listener.Bind(0x7F000001, 0), 0);
+  ASSERT_EQ(listener.Listen(0), 0);
+  ASSERT_EQ(listener.LocalName(&address, &port), 0);
+  std::vector<std::unique_ptr<TNetTCPClient>> clients;
+  bool timed_out = false;
+  for (int i = 0; i < 8 && !timed_out; ++i) {
+    auto client = std::make_unique<TNetTCPClient>();
+    client->Host = "127.0.0.1";
+    client->Port = port;
+    try {
+      client->Connect(100);
+    } catch (const ENetConnectTimeout& e) {
+      EXPECT_STREQ(e.what(), "Connect timed out.");
+      EXPECT_FALSE(client->Connected());
+      timed_out = true;
+    }
+    clients.push_back(std::move(client));
+  }
+  EXPECT_TRUE(timed_out);
 }
 
 TEST(NetTcpClientTest, ErrorTexts) {

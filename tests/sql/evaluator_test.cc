@@ -220,6 +220,12 @@ TEST(Evaluator, ParametersAndTheClock) {
   const std::vector<TValue> params = {TValue::String("2009-3-14"), TValue::Integer(7)};
   ctx.parameters = &params;
   EXPECT_EQ(Evaluate("d = ? and id = ?", r, ctx), "TRUE");
+  const std::vector<TValue> texts = {TValue::String("5"), TValue::String("2")};
+  ctx.parameters = &texts;
+  EXPECT_EQ(Evaluate("? + id", r, ctx), "12");
+  EXPECT_EQ(Evaluate("d + ?", r, ctx), "2009-03-19");
+  EXPECT_EQ(Evaluate("name || ?", r, ctx), "Lotto5");
+  ctx.parameters = &params;
   EXPECT_EQ(Evaluate("current_date", r, ctx), "2009-03-14");
   EXPECT_EQ(Evaluate("current_time", r, ctx), "13:05:07.009");
   EXPECT_EQ(Evaluate("current_timestamp", r, ctx), "2009-03-14 13:05:07.009");

@@ -204,6 +204,31 @@ TEST(Parser, ErrorsPointIntoTheScript) {
   }
 }
 
+TEST(Parser, DeepExpressionsAreRejected) {
+  const std::string parens = std::string(300, '(') + "1" + std::string(300, ')');
+  EXPECT_EQ(Parse(parens).substr(0, 39), "SQL parsing error - Invalid expression ");
+  std::string signs;
+  for (int i = 0; i < 300; ++i) signs += "- ";  // "--" would start a comment
+  EXPECT_EQ(Parse(signs + "1").substr(0, 39), "SQL parsing error - Invalid expression ");
+  std::string chain = "1";
+  for (int i = 0; i < 300; ++i) chain += "+1";
+  EXPECT_EQ(Parse(chain).substr(0, 39), "SQL parsing error - Invalid expression ");
+  std::string fine = std::string(50, '(') + "1" + std::string(50, ')');
+  for (int i = 0; i < 100; ++i) fine += "+1";
+  EXPECT_EQ(Parse(fine).substr(0, 5), "(17 (");
+}
+
+TEST(Parser, ExpressionsKeepTheCallersMark) {
+  TExpressionParser p;
+  p.Load("where upper(x) = count(*)", 1, 1);
+  p.NextToken();
+  p.Mark();
+  p.NextToken();
+  p.ParseExpression(kAll);
+  EXPECT_EQ(p.MarkColumn(), 1u);
+  EXPECT_EQ(p.MarkedText(), "where upper(x) = count(*)");
+}
+
 TEST(Parser, NodesKeepTheirTextAndPlace) {
   TExpressionParser p;
   p.Load("x = 1 and\n  upper( name ) = 'A'", 3, 8);

@@ -118,6 +118,31 @@ TEST(Verifier, Errors) {
   }
 }
 
+TEST(Verifier, PermittedOperandKinds) {
+  TestResolver r;
+  TExpressionParser p;
+  TExpressionVerifier v;
+  v.set_context("SELECT SQL statement");
+  EXPECT_EQ(OperandKindNames(kOperandColumnName), "column name");
+  EXPECT_EQ(OperandKindNames(kOperandColumnName | kOperandFunctionName),
+            "column name or function name");
+  auto root = Prepare("name || upper(name) like 'x' and -f = 1", r, p);
+  EXPECT_EQ(OperandKindOf(*root), kOperandBinaryOperator);
+  EXPECT_EQ(OperandKindOf(*root->left), kOperandExtendedBinaryOperator);
+  EXPECT_EQ(OperandKindOf(*root->right), kOperandCompareOperator);
+  EXPECT_EQ(OperandKindOf(*root->right->left), kOperandUnaryOperator);
+  v.RequireOperandKind(*root->right->right, kOperandConstantValue);
+  try {
+    v.RequireOperandKind(*root->left->left,
+                         kOperandColumnName | kOperandConstantValue | kOperandFunctionName);
+    ADD_FAILURE();
+  } catch (const ETabulaEngineError& e) {
+    EXPECT_EQ(e.text(),
+              "SQL parsing error - Expected column name, constant value or function name but "
+              "instead found name || upper(name) in SELECT SQL statement at line 1, column 1");
+  }
+}
+
 TEST(Verifier, AggregateUse) {
   TestResolver r;
   TExpressionVerifier v;

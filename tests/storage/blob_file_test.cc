@@ -166,13 +166,14 @@ TEST_F(BlobFileTest, DamagedChainsAreReported) {
       {"chain ends early", 2, 4, 0, 0, 8711},
       {"used length above B - 18", 2, 8, kB - 17, 0, 10029},
       {"not a zlib stream", 2, 4, 3, 6, 15002},
+      {"stored length beyond the chain", 1, 14, 0xFFFFFFF0, 0, 8711},
   };
-  const Bytes good = Stored(2);
   for (const Case& c : cases) {
+    const Bytes good = Stored(c.block);
     Patch(c.block, c.offset, c.value);
     Bytes out;
     EXPECT_EQ(CodeOf([&] { file.Read(1, 1, c.compression, &out); }), c.code) << c.what;
-    file.file().Write(512 + kB, good.data(), good.size());
+    file.file().Write(512 + (c.block - 1) * kB, good.data(), good.size());
     file.Discard();
   }
   Patch(2, 4, 1);

@@ -132,6 +132,8 @@ TEST_F(DataFileTest, OpenChecksHeaderInOrder) {
   } cases[] = {
       {8, {5}, 12035},          {8, {9}, 12036},          {8, {7}, 12036},
       {9, {0xDE, 0xAD}, 12036}, {47, {0x01, 0x04}, 8961},  // 1025 columns
+      {29, {0, 0, 0, 0}, 8961},                            // next slot 0
+      {25, {1, 0, 0, 0}, 8961},                            // chain head past the last slot
       {8, {5, 0xDE}, 12035},                               // version before signature
   };
   for (const Case& c : cases) {
@@ -283,6 +285,24 @@ TEST_F(DataFileTest, HeaderWritesAdvanceTheUpdateCount) {
   other.WriteHeader(true);
   EXPECT_TRUE(table.ReReadHeader());
   other.Close();
+}
+
+TEST_F(DataFileTest, EmptyResetsCountersAndKeepsDefinitions) {
+  table.Create(OneInteger(), false);
+  for (int i = 0; i < 3; ++i) Insert(i);
+  table.DeleteSlot(2);
+  table.WriteModified();
+  table.WriteHeader();
+  table.Empty();
+  table.WriteHeader();
+  std::vector<uint8_t> f = FileBytes();
+  EXPECT_EQ(f.size(), 512u + 768u);
+  EXPECT_EQ(base::GetLE32(&f[0]), 1u);
+  EXPECT_EQ(base::GetLE32(&f[25]), 0u);
+  EXPECT_EQ(base::GetLE32(&f[29]), 1u);
+  EXPECT_EQ(base::GetLE32(&f[33]), 0u);
+  EXPECT_EQ(base::GetLE32(&f[41]), 0u);
+  EXPECT_EQ(Insert(5), 1u);
 }
 
 TEST_F(DataFileTest, CountersWrapToOne) {

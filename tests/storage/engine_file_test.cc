@@ -86,6 +86,30 @@ TEST(EngineFile, SharedObjectGivesEachHandleItsFileAndRefusesDeleteWhileOpen) {
   a.Delete();
 }
 
+TEST(BaseFile, HandlesKeepTheirOwnPositionsAndAnEmptyWriteTruncates) {
+  auto file = AcquireBaseFile("MemBase.dat", true);
+  EXPECT_EQ(AcquireBaseFile("membase.DAT", true), file);
+  TBaseFile::Handle h1 = file->Create(platform::Share::kShared);
+  TBaseFile::Handle h2 = file->Open(platform::Access::kReadOnly, platform::Share::kShared);
+  EXPECT_NE(h1, h2);
+  file->Write(h1, "abcdef", 6);
+  file->Seek(h2, 2, TBaseFile::kFromStart);
+  char got[8] = {};
+  EXPECT_EQ(file->Read(h2, got, 2), 2u);
+  EXPECT_EQ(std::string(got, 2), "cd");
+  EXPECT_EQ(file->Position(h2), 4u);
+  EXPECT_EQ(file->Position(h1), 6u);
+  EXPECT_EQ(file->Read(h2, got, 8), 2u);  // at most size - position
+  file->Seek(h1, -3, TBaseFile::kFromEnd);
+  file->Write(h1, nullptr, 0);
+  EXPECT_EQ(file->Size(), 3u);
+  EXPECT_THROW(file->Write(h2, "x", 1), platform::OsError);
+  file->Close(h1);
+  file->Close(h2);
+  DeleteBaseFile("MemBase.dat", true);
+  EXPECT_FALSE(BaseFileExists("MemBase.dat", true));
+}
+
 TEST(EngineFile, ByteRangeLocksExcludeOverlapsAndReleaseOnClose) {
   TEngineFile a("MemLock.lck", true), b("MemLock.lck", true);
   a.Create(false);

@@ -81,7 +81,7 @@ TEST(ColumnText, SetsEachTypeFromText) {
   struct Case {
     TFieldDef def;
     const char* text;
-    const char* back;  // ColumnToText after setting
+    std::string back;  // ColumnToText after setting
   } cases[] = {
       {Col(kTypeInteger), "-42", "-42"},
       {Col(kTypeSmallInt), "300", "300"},
@@ -94,6 +94,7 @@ TEST(ColumnText, SetsEachTypeFromText) {
       {Col(kTypeTimestamp), "CURRENT_DATE", "2013-05-04 00:00"},
       {Col(kTypeTimestamp), "CURRENT_TIMESTAMP", "2013-05-04 21:40"},
       {Col(kTypeString, 0, 4), "abcdef", "abcd"},
+      {Col(kTypeString, kSubtypeWideChar, 4), "a\xB9", std::string("a\0\x05\x01", 4)},
   };
   for (const Case& c : cases) {
     TRecordBuffer r(64);

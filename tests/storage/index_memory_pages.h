@@ -43,19 +43,6 @@ class MemoryPages : public TPageSource {
   void SetRoot(uint32_t slot, uint32_t page) override { roots_[slot] = page; }
   [[noreturn]] void Corrupt() const override { throw ETabulaEngineError(8965, {"T"}); }
 
-  // Every page is either in a tree (tree_pages) or on the free chain, once.
-  std::string CheckFreeChain(const std::set<uint32_t>& tree_pages) {
-    std::set<uint32_t> seen;
-    for (uint32_t n = free_head_; n != 0; n = Page(n).next()) {
-      if (!seen.insert(n).second) return "free chain loops at " + std::to_string(n);
-      if (tree_pages.count(n)) return "free page " + std::to_string(n) + " is in a tree";
-      if (Page(n).count() != 0) return "free page " + std::to_string(n) + " has entries";
-    }
-    if (seen.size() + tree_pages.size() != next_page_ - 1)
-      return "pages lost: " + std::to_string(next_page_ - 1 - seen.size() - tree_pages.size());
-    return "";
-  }
-
   uint32_t free_head() const { return free_head_; }
   uint32_t next_page() const { return next_page_; }
 
@@ -66,5 +53,20 @@ class MemoryPages : public TPageSource {
   uint32_t next_page_ = 1;
   uint32_t roots_[32] = {};
 };
+
+// Every page 1..next_page - 1 of a source is either in a tree (tree_pages)
+// or on the free chain, once; free pages have no entries.
+inline std::string CheckFreeChain(TPageSource& pages, uint32_t free_head, uint32_t next_page,
+                                  const std::set<uint32_t>& tree_pages) {
+  std::set<uint32_t> seen;
+  for (uint32_t n = free_head; n != 0; n = pages.Page(n).next()) {
+    if (!seen.insert(n).second) return "free chain loops at " + std::to_string(n);
+    if (tree_pages.count(n)) return "free page " + std::to_string(n) + " is in a tree";
+    if (pages.Page(n).count() != 0) return "free page " + std::to_string(n) + " has entries";
+  }
+  if (seen.size() + tree_pages.size() != next_page - 1)
+    return "pages lost: " + std::to_string(next_page - 1 - seen.size() - tree_pages.size());
+  return "";
+}
 
 }  // namespace downsql::storage

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -12,6 +14,7 @@
 
 #include "base/byte_order.h"
 #include "db/storage/column_type.h"
+#include "db/storage/index_file.h"
 #include "db/storage/index_tree.h"
 #include "tests/storage/index_memory_pages.h"
 
@@ -38,11 +41,15 @@ Bytes RecordIdKey(int32_t id) {
   return key;
 }
 
-std::string Check(TIndexTree& tree, MemoryPages& pages) {
+std::string Check(TIndexTree& tree, TPageSource& pages, uint32_t free_head, uint32_t next_page) {
   std::set<uint32_t> tree_pages;
   std::string error = tree.Check(&tree_pages);
   if (!error.empty()) return error;
-  return pages.CheckFreeChain(tree_pages);
+  return CheckFreeChain(pages, free_head, next_page, tree_pages);
+}
+
+std::string Check(TIndexTree& tree, MemoryPages& pages) {
+  return Check(tree, pages, pages.free_head(), pages.next_page());
 }
 
 TEST(IndexTree, FirstInsertAndRootSplitGeometry) {
@@ -104,6 +111,9 @@ struct ModelConfig {
   uint8_t compression;
   uint32_t page_size;
   bool descending;
+  // Through the index file and a pool of 8 buffers (eviction, writes and
+  // reads of pages while the tree works), instead of memory pages.
+  bool through_file = false;
 };
 
 // Keys: a zero-filled string drawn from few letters (so neighbours share
@@ -125,8 +135,21 @@ TEST_P(ModelTest, MatchesSortedMultimap) {
   number.null_offset = 50;
   TKeyComparator cmp({text, number}, config.unique, false, 0);
   TIndexLayout layout = LayoutFor(cmp, config.page_size, config.compression);
-  MemoryPages pages(config.page_size);
-  TIndexTree tree(pages, layout, cmp, 0);
+  EngineSettings settings;
+  settings.set_max_table_index_buffer_count(8);
+  std::unique_ptr<MemoryPages> memory;
+  std::unique_ptr<TIndexFile> file;
+  if (config.through_file) {
+    file = std::make_unique<TIndexFile>("T", "memory\\model_test.idx", true, settings);
+    file->Create(config.page_size);
+  } else {
+    memory = std::make_unique<MemoryPages>(config.page_size);
+  }
+  TPageSource& pages = file ? static_cast<TPageSource&>(*file) : *memory;
+  auto check = [&](TIndexTree& t) {
+    return file ? Check(t, pages, file->free_head(), file->next_page()) : Check(t, *memory);
+  };
+  TIndexTree tree(pages, layout, cmp, 1);
 
   auto less = [&cmp](const Bytes& a, const Bytes& b) {
     return cmp.Compare(a.data(), b.data()) < 0;
@@ -157,6 +180,8 @@ TEST_P(ModelTest, MatchesSortedMultimap) {
   };
 
   for (int step = 0; step < steps; ++step) {
+    std::optional<TIndexFile::TPageScope> scope;
+    if (file) scope.emplace(*file);
     const bool grow = step < steps * 2 / 3 ? rng() % 10 < 7 : rng() % 10 < 3;
     if (grow || model.empty()) {
       const int32_t id = next_id++;
@@ -170,7 +195,7 @@ TEST_P(ModelTest, MatchesSortedMultimap) {
       ASSERT_TRUE(tree.Delete(it->first.data())) << "step " << step;
       model.erase(it);
     }
-    ASSERT_EQ(Check(tree, pages), "") << "step " << step;
+    ASSERT_EQ(check(tree), "") << "step " << step;
     ASSERT_EQ(tree.Total(), model.size()) << "step " << step;
 
     if (step % 331 == 0 || step == steps - 1) {
@@ -214,6 +239,18 @@ TEST_P(ModelTest, MatchesSortedMultimap) {
       }
     }
   }
+  if (file) {
+    // What the pool wrote reads back as the same tree.
+    file->Flush();
+    file->Close();
+    file->Open(config.page_size);
+    TIndexFile::TPageScope scope(*file);
+    TIndexTree reopened(*file, layout, cmp, 1);
+    EXPECT_EQ(check(reopened), "");
+    EXPECT_EQ(reopened.Total(), model.size());
+    file->Close();
+    file->file().Delete();
+  }
 }
 
 std::vector<ModelConfig> ModelConfigs() {
@@ -222,6 +259,8 @@ std::vector<ModelConfig> ModelConfigs() {
     for (uint8_t compression = 0; compression <= 3; ++compression)
       for (uint32_t page_size : {1024u, 16384u})
         configs.push_back({unique, compression, page_size, (compression + unique) % 2 == 1});
+  configs.push_back({false, 3, 1024, true, true});
+  configs.push_back({true, 0, 1024, false, true});
   return configs;
 }
 
@@ -229,7 +268,7 @@ std::string ConfigName(const ::testing::TestParamInfo<ModelConfig>& info) {
   const ModelConfig& c = info.param;
   return std::string(c.unique ? "Unique" : "NonUnique") + "Compression" +
          std::to_string(c.compression) + "Page" + std::to_string(c.page_size) +
-         (c.descending ? "Desc" : "Asc");
+         (c.descending ? "Desc" : "Asc") + (c.through_file ? "IndexFile" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Configurations, ModelTest, ::testing::ValuesIn(ModelConfigs()),
@@ -280,6 +319,18 @@ TEST(IndexTree, DamageIsReportedAs8965) {
     t.pages.Page(root.pointer(t.layout, root.count() - 1u)).set_count(0);
     try {
       t.tree.Find(RecordIdKey(3000).data());
+      FAIL() << "no error";
+    } catch (const ETabulaEngineError& e) {
+      EXPECT_EQ(e.code(), 8965u);
+    }
+  }
+  {
+    SmallTree t;
+    TPage& root = t.pages.Page(t.pages.Root(0));
+    // More entries than a page holds: reading them would leave the page.
+    t.pages.Page(root.pointer(t.layout, 0)).set_count(t.layout.leaf_capacity() + 1);
+    try {
+      t.tree.Find(RecordIdKey(10).data());
       FAIL() << "no error";
     } catch (const ETabulaEngineError& e) {
       EXPECT_EQ(e.code(), 8965u);

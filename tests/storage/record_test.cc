@@ -154,6 +154,23 @@ TEST(RecordValues, EveryTypeEncodesLittleEndian) {
     EXPECT_EQ(c.value(), (std::vector<uint8_t>{0x5A, 0x95, 0x0A, 0x00}));
   }
   {
+    OneColumn c(Def(kTypeTime));
+    c.rec.SetInteger(c.def(), 1000);
+    EXPECT_EQ(c.value(), (std::vector<uint8_t>{0xE8, 0x03, 0, 0}));
+  }
+  {
+    OneColumn c(Def(kTypeTimestamp));
+    c.rec.SetFloat(c.def(), 86400000.0);  // 1 Jan 0001 00:00
+    EXPECT_EQ(c.value(), (std::vector<uint8_t>{0, 0, 0, 0, 0x70, 0x99, 0x94, 0x41}));
+  }
+  {
+    OneColumn c(Def(kTypeString, kSubtypeGuid));
+    EXPECT_EQ(c.def().stored_size, 39);
+    c.rec.SetString(c.def(), "{00000000-0000-0000-0000-000000000001}xyz");
+    EXPECT_EQ(c.rec.GetString(c.def())->size(), 38u);
+    EXPECT_EQ(c.value()[38], 0);
+  }
+  {
     OneColumn c(Def(kTypeBytes, 0, 4));
     c.rec.SetBytes(c.def(), "\x01\x02", 2);
     EXPECT_EQ(c.value(), (std::vector<uint8_t>{1, 2, 0, 0}));
