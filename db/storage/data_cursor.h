@@ -17,15 +17,23 @@
 // Change steps (insert; update and delete follow the same frame):
 //    1 before-event            7 slot buffer filled, header counters raised
 //    2 table write lock, and   8 keys inserted into every index, slot 0 first
-//      change detection        9 BLOBs (none yet on this road)
-//    3 slot chosen + locked   10 the new record becomes the current one
-//    4 record built: AUTOINC, 11 flush: data, index, BLOB file; the data
-//      constraints, RecordID,     header always written when another was
-//      RecordHash             12 record and table unlocked, after-event
-//    5 unique keys checked
+//      change detection        9 BLOB values written, each under
+//    3 slot chosen + locked       a fresh version; slot written again
+//    4 record built: AUTOINC, 10 the new record becomes the current one
+//      constraints, RecordID, 11 flush: data, index, BLOB file; the data
+//      RecordHash                 header always written when another was
+//    5 unique keys checked    12 record and table unlocked, after-event
 //    6 free chain taken
 // Nothing is written before step 6, so a failed constraint or unique check
-// leaves the table's files and buffers as they were.
+// leaves the table's files and buffers as they were. A failure after it
+// drops the shared table's buffers outside a transaction (the files hold the
+// state of the last change) and is undone by the rollback inside one.
+//
+// Between processes a cursor sees others' changes through the data header's
+// update count (written whenever any of the table's headers is): a
+// different count drops the buffers and re-reads the headers, and the
+// cursor finds its record again by its key. Reads take the table's read
+// lock, changes its write lock.
 #pragma once
 
 #include <cstdint>
