@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "base/byte_order.h"
 #include "db/storage/data_file.h"
@@ -80,9 +81,18 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
     }
     if (locked) table->locks_->ReadUnlock();
   }
-  if (options.verify) table->data_->Verify();
   table->seen_update_count_ = table->data_->update_count();
   table->LoadIndexes();
+  if (options.verify) {
+    table->data_->Verify();
+    // Every tree must be sound: order, links, branch keys and counts.
+    std::set<uint32_t> pages;
+    for (const TTableIndex& index : table->indexes_) {
+      if (!table->Tree(index)->Check(&pages).empty()) {
+        throw ETabulaEngineError(8965, {options.name});
+      }
+    }
+  }
   table->opened_ = true;
   return table;
 }

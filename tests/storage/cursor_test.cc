@@ -490,6 +490,33 @@ TEST_F(CursorTest, MissingIndexFileIsMadeAgainEmpty) {
   EXPECT_EQ(CodeOf([&] { c->SetCurrentIndex(1); }), 8710u);
 }
 
+TEST_F(CursorTest, VerificationFindsADamagedTree) {
+  {
+    auto table = OpenTable();
+    auto c = Cursor(table);
+    for (const char* num : {"1", "2", "3"}) Insert(*c, "", "", "", num);
+  }
+  TTableOpenOptions options;
+  options.directory = dir_;
+  options.name = "DRAWS";
+  options.settings = &settings_;
+  options.verify = true;
+  EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), 0u);
+  // Swap the two first keys of the one leaf page of ByNum (page 2).
+  std::fstream f(dir_ + "DRAWS.idx", std::ios::in | std::ios::out | std::ios::binary);
+  uint32_t page_size = 4096, key = 5, entry = key + 4;
+  uint64_t entries = 25088 + page_size + 13;
+  std::string a(entry, '\0'), b(entry, '\0');
+  f.seekg(static_cast<std::streamoff>(entries));
+  f.read(a.data(), entry);
+  f.read(b.data(), entry);
+  f.seekp(static_cast<std::streamoff>(entries));
+  f.write(b.data(), entry);
+  f.write(a.data(), entry);
+  f.close();
+  EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), 8965u);
+}
+
 TEST_F(CursorTest, MaintenanceNeedsTheTableExclusively) {
   {
     auto shared = OpenTable();
