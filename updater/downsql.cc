@@ -12,11 +12,20 @@
 #include <exception>
 #include <iostream>
 
+#include "db/access/tabula_library.h"
 #include "ui/terminal_view.h"
 #include "updater/fmsqlall.h"
 #include "updater/host_string.h"
 #include "updater/results_service.h"
 #include "updater/run_update.h"
+
+namespace {
+
+// The database engine's default engine and its session "Default" exist from
+// the moment the library is loaded until it is unloaded.
+downsql::access::TTabulaLibrary library_database_objects;
+
+}  // namespace
 
 extern "C" __attribute__((visibility("default"))) void DoUpdate(
     uint32_t /*unused*/, int32_t /*a2*/, int32_t /*a3*/, const char* /*a4*/, const char* /*a5*/,
