@@ -359,27 +359,27 @@ void TDataTable::UndoFailedChange() {
 // ---- maintenance -----------------------------------------------------------------
 
 void TDataTable::Create(const std::string& directory, const std::string& name,
-                        const EngineSettings& settings, const TTableCreateSpec& spec,
+                        const EngineSettings& settings, const TNewTableDefinition& new_table,
                         bool in_memory) {
   std::string base = directory + name;
   std::string data_name = base + settings.extension(EngineSettings::kData);
   std::string index_name = base + settings.extension(EngineSettings::kIndex);
   std::string blob_name = base + settings.extension(EngineSettings::kBlob);
-  TTableSpec table_spec = spec.table;
-  table_spec.secondary_indexes = static_cast<int>(spec.secondary.size());
+  TTableSpec table_properties = new_table.table;
+  table_properties.secondary_indexes = static_cast<int>(new_table.secondary.size());
   auto data = std::make_unique<TDataFile>(name, data_name, in_memory, settings);
-  data->Create(table_spec, /*exclusive=*/true);
+  data->Create(table_properties, /*exclusive=*/true);
   try {
     std::unique_ptr<base::BlowfishCbc> cipher;
-    if (spec.table.encrypted) {
-      base::Md5Digest key = base::Md5(spec.table.password);
+    if (new_table.table.encrypted) {
+      base::Md5Digest key = base::Md5(new_table.table.password);
       cipher = std::make_unique<base::BlowfishCbc>(key.data(), key.size());
     }
     TIndexFile index(name, index_name, in_memory, settings);
     index.set_cipher(cipher.get());
     index.Create(data->index_page_size());
-    if (spec.primary) index.ReplacePrimary(*spec.primary, data->fields());
-    for (const TIndexDefinition& def : spec.secondary) index.AddIndex(def, data->fields());
+    if (new_table.primary) index.ReplacePrimary(*new_table.primary, data->fields());
+    for (const TIndexDefinition& def : new_table.secondary) index.AddIndex(def, data->fields());
     index.Flush();
     index.Close();
     if (data->blob_column_count() > 0) {

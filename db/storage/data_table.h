@@ -83,7 +83,7 @@ struct TTableIndex {
 // What CREATE TABLE asks for: the table's properties and columns, an
 // optional declared primary index (the default is RecordID) and secondary
 // indexes.
-struct TTableCreateSpec {
+struct TNewTableDefinition {
   TTableSpec table;
   std::optional<TIndexDefinition> primary;
   std::vector<TIndexDefinition> secondary;
@@ -97,7 +97,7 @@ class TDataTable {
   // 10022, 10026, 10027, 12292, 9993). On a failure nothing of the new table
   // is left behind.
   static void Create(const std::string& directory, const std::string& name,
-                     const EngineSettings& settings, const TTableCreateSpec& spec,
+                     const EngineSettings& settings, const TNewTableDefinition& new_table,
                      bool in_memory = false);
 
   // Deletes the files of a closed table (a missing index or BLOB file is no

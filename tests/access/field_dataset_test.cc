@@ -52,10 +52,10 @@ TEST(BuildFieldDefs, SkipsHiddenColumnsAndKeepsNumbers) {
 class DataSetTest : public ::testing::Test {
  protected:
   DataSetTest() {
-    storage::TTableCreateSpec spec;
-    spec.table.fields = {Column("date", 2), Column("id", 6), Column("name", 1, 0, 8),
-                         Column("note", 3, 22)};
-    storage::TDataTable::Create(dir_, "LOTTO", settings_, spec);
+    storage::TNewTableDefinition new_table;
+    new_table.table.fields = {Column("date", 2), Column("id", 6), Column("name", 1, 0, 8),
+                              Column("note", 3, 22)};
+    storage::TDataTable::Create(dir_, "LOTTO", settings_, new_table);
     storage::TTableOpenOptions options;
     options.directory = dir_;
     options.name = "LOTTO";

@@ -46,11 +46,11 @@ uint32_t CodeOf(const std::function<void()>& f) {
 class CursorTest : public ::testing::Test {
  protected:
   CursorTest() {
-    TTableCreateSpec spec;
-    spec.table.fields = {Column("ID", kTypeInteger, kSubtypeAutoInc), Column("DAY", kTypeDate),
-                         Column("NAME", kTypeString, 0, 10), Column("NUM", kTypeInteger)};
-    spec.table.fields[2].max_value = "zz";
-    spec.table.fields[3].required = true;
+    TNewTableDefinition new_table;
+    new_table.table.fields = {Column("ID", kTypeInteger, kSubtypeAutoInc), Column("DAY", kTypeDate),
+                              Column("NAME", kTypeString, 0, 10), Column("NUM", kTypeInteger)};
+    new_table.table.fields[2].max_value = "zz";
+    new_table.table.fields[3].required = true;
     TIndexDefinition by_num;
     by_num.name = "ByNum";
     by_num.unique = true;
@@ -61,8 +61,8 @@ class CursorTest : public ::testing::Test {
     by_name.case_insensitive = true;
     by_name.columns = {3};
     by_name.descending_of = {0};
-    spec.secondary = {by_num, by_name};
-    TDataTable::Create(dir_, "DRAWS", settings_, spec);
+    new_table.secondary = {by_num, by_name};
+    TDataTable::Create(dir_, "DRAWS", settings_, new_table);
   }
 
   std::shared_ptr<TDataTable> OpenTable(bool exclusive = false) {
@@ -369,17 +369,17 @@ TEST(CursorEncrypted, IndexAndBlobFilesUseTheTablesPassword) {
   platform::TempDir temp;
   std::string dir = temp.path() + "/";
   EngineSettings settings;
-  TTableCreateSpec spec;
-  spec.table.fields = {Column("NUM", kTypeInteger), Column("NOTE", kTypeBlob, 22)};
-  spec.table.encrypted = true;
-  spec.table.password = "tajne";
+  TNewTableDefinition new_table;
+  new_table.table.fields = {Column("NUM", kTypeInteger), Column("NOTE", kTypeBlob, 22)};
+  new_table.table.encrypted = true;
+  new_table.table.password = "tajne";
   TIndexDefinition by_num;
   by_num.name = "ByNum";
   by_num.unique = true;
   by_num.columns = {1};
   by_num.descending_of = {1};
-  spec.secondary = {by_num};
-  TDataTable::Create(dir, "E", settings, spec);
+  new_table.secondary = {by_num};
+  TDataTable::Create(dir, "E", settings, new_table);
   TTableOpenOptions options;
   options.directory = dir;
   options.name = "E";
@@ -410,9 +410,9 @@ TEST(CursorEncrypted, IndexAndBlobFilesUseTheTablesPassword) {
 
 TEST(CursorInMemory, TableInMemoryWorksAndIsDeleted) {
   EngineSettings settings;
-  TTableCreateSpec spec;
-  spec.table.fields = {Column("NUM", kTypeInteger)};
-  TDataTable::Create("", "MEMTAB", settings, spec, /*in_memory=*/true);
+  TNewTableDefinition new_table;
+  new_table.table.fields = {Column("NUM", kTypeInteger)};
+  TDataTable::Create("", "MEMTAB", settings, new_table, /*in_memory=*/true);
   TTableOpenOptions options;
   options.name = "MEMTAB";
   options.settings = &settings;
@@ -554,12 +554,12 @@ namespace {
 class CursorBlobTest : public ::testing::Test {
  protected:
   CursorBlobTest() {
-    TTableCreateSpec spec;
-    spec.table.fields = {Column("NUM", kTypeInteger), Column("NOTE", kTypeBlob, 22),
-                         Column("DATA", kTypeBlob)};
-    spec.table.fields[2].compression = 6;
-    spec.table.blob_block_size = 64;
-    TDataTable::Create(dir_, "B", settings_, spec);
+    TNewTableDefinition new_table;
+    new_table.table.fields = {Column("NUM", kTypeInteger), Column("NOTE", kTypeBlob, 22),
+                              Column("DATA", kTypeBlob)};
+    new_table.table.fields[2].compression = 6;
+    new_table.table.blob_block_size = 64;
+    TDataTable::Create(dir_, "B", settings_, new_table);
     TTableOpenOptions options;
     options.directory = dir_;
     options.name = "B";
