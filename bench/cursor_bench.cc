@@ -31,15 +31,15 @@ std::string ScratchDir(const char* name) {
 // ---- table cursor -------------------------------------------------------
 
 std::shared_ptr<TDataTable> CreateTabula(const std::string& dir, const EngineSettings& settings) {
-  TTableCreateSpec spec;
+  TNewTableDefinition new_table;
   const char* names[] = {"id", "date", "n1", "n2", "n3", "n4", "n5", "n6"};
   for (const char* name : names) {
     TFieldDef def;
     def.name = name;
     def.type = std::string(name) == "date" ? kTypeDate : kTypeInteger;
-    spec.table.fields.push_back(def);
+    new_table.table.fields.push_back(def);
   }
-  TDataTable::Create(dir, "draws", settings, spec);
+  TDataTable::Create(dir, "draws", settings, new_table);
   TTableOpenOptions options;
   options.directory = dir;
   options.name = "draws";

@@ -35,6 +35,13 @@ std::vector<TDataSetFieldDef> BuildFieldDefs(const std::vector<storage::TFieldDe
   return defs;
 }
 
+std::string TTabulaField::AsString() const {
+  if (def_.data_type == ftMemo || def_.data_type == ftBlob || def_.data_type == ftGraphic) {
+    return dataset_->GetBlobData(column_);
+  }
+  return FieldAsString(def_.data_type, Value(), def_.name);
+}
+
 TFieldValue TTabulaField::Value() const { return dataset_->GetFieldData(def_.field_no, column_); }
 
 TTabulaDataSet::TTabulaDataSet(storage::TDataCursor& cursor) : cursor_(&cursor) {}
@@ -147,6 +154,13 @@ TFieldValue TTabulaDataSet::GetFieldData(int /*field_no*/, const storage::TField
   size_t value_size = column.stored_size;
   if (column.type == storage::kTypeBlob) value_size = 4;
   return {*flag != 0, std::span<const uint8_t>(flag + 1, value_size)};
+}
+
+std::string TTabulaDataSet::GetBlobData(const storage::TFieldDef& column) {
+  if (!active_ || !has_record_) return "";
+  // The cursor stays on the record the dataset shows.
+  std::vector<uint8_t> value = cursor_->ReadBlob(column);
+  return std::string(value.begin(), value.end());
 }
 
 }  // namespace downsql::access

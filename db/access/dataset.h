@@ -69,7 +69,8 @@ class TTabulaField {
   double AsDateTime() const { return FieldAsDateTime(def_.data_type, Value(), def_.name); }
   int64_t AsInteger() const { return FieldAsInteger(def_.data_type, Value(), def_.name); }
   double AsFloat() const { return FieldAsFloat(def_.data_type, Value(), def_.name); }
-  std::string AsString() const { return FieldAsString(def_.data_type, Value(), def_.name); }
+  // BLOB, MEMO and GRAPHIC fields read their whole value.
+  std::string AsString() const;
   bool AsBoolean() const { return FieldAsBoolean(def_.data_type, Value(), def_.name); }
 
  private:
@@ -113,6 +114,8 @@ class TTabulaDataSet {
   // The stored value of column field_no (>= 1) in the current record
   // buffer; no value when the dataset is empty or closed.
   TFieldValue GetFieldData(int field_no, const storage::TFieldDef& column) const;
+  // The whole value of a BLOB column of the current record ("" when none).
+  std::string GetBlobData(const storage::TFieldDef& column);
 
  private:
   void RequireActive() const;

@@ -370,6 +370,10 @@ void TDataCursor::Insert(TRecordBuffer& record) {
         for (const TTableIndex& index : table_->indexes()) {
           table_->Tree(index)->Insert(keys[k++].data(), slot);
         }
+        if (table_->blob() != nullptr) {
+          StoreBlobs(built, nullptr);
+          table_->WriteRecord(slot, built);
+        }
         table_->NoteOwnChange();
         table_->FlushChanges(session_.force_buffer_flush);
       } catch (...) {
@@ -458,6 +462,10 @@ void TDataCursor::Update(TRecordBuffer& record) {
           }
           ++k;
         }
+        if (table_->blob() != nullptr) {
+          StoreBlobs(built, &old);
+          table_->WriteRecord(slot, built);
+        }
         table_->NoteOwnChange();
         table_->FlushChanges(session_.force_buffer_flush);
       } catch (...) {
@@ -507,6 +515,7 @@ void TDataCursor::Delete() {
           table_->Tree(index)->Delete(key.data());
         }
         table_->AddRecordCount(-1);
+        if (table_->blob() != nullptr) FreeBlobs(old);
         table_->FreeSlot(slot);
         table_->NoteOwnChange();
         table_->FlushChanges(session_.force_buffer_flush);
@@ -530,6 +539,97 @@ void TDataCursor::Delete() {
     edit_locked_ = false;
     table_->ReleaseRecordLockUnlessKept(slot);
   });
+}
+
+void TDataCursor::LockTable() {
+  table_->LockTable(session_.lock_retry_count, session_.lock_wait_time);
+}
+
+void TDataCursor::UnlockTable() { table_->UnlockTable(); }
+
+// ---- BLOB columns --------------------------------------------------------------
+
+void TDataCursor::SetBlob(TRecordBuffer& record, const TFieldDef& column,
+                          std::vector<uint8_t> value) {
+  if (!column.IsBlob()) throw ETabulaEngineError(10030, {table_->name()});
+  int32_t old = record.GetBlobBlock(column);
+  if (old < 0) pending_blobs_.erase(old);
+  if (value.empty()) {
+    record.SetBlobRef(column, 0, 0);
+    return;
+  }
+  int32_t handle = next_blob_handle_--;
+  if (next_blob_handle_ == 0) next_blob_handle_ = -1;
+  pending_blobs_[handle] = std::move(value);
+  record.SetBlobRef(column, handle, 0);
+}
+
+std::vector<uint8_t> TDataCursor::ReadBlobOf(const TRecordBuffer& record, const TFieldDef& column) {
+  int32_t first = record.GetBlobBlock(column);
+  if (first < 0) {
+    auto it = pending_blobs_.find(first);
+    if (it == pending_blobs_.end()) throw ETabulaEngineError(10030, {table_->name()});
+    return it->second;
+  }
+  std::vector<uint8_t> value;
+  if (first == 0 || table_->blob() == nullptr) return value;
+  if (!table_->blob()->Read(static_cast<uint32_t>(first), record.GetBlobVersion(column),
+                            column.compression, &value)) {
+    throw ETabulaEngineError(8708, {table_->name()});
+  }
+  return value;
+}
+
+std::vector<uint8_t> TDataCursor::ReadBlob(const TFieldDef& column) {
+  RequireCurrent();
+  ReadLockHold read_lock(*table_);
+  Sync();
+  try {
+    return ReadBlobOf(current_, column);
+  } catch (const ETabulaEngineError& e) {
+    if (e.code() != 8708 || state_ != kOnRecord) throw;
+  }
+  // The value was rewritten since the record was read: read the record
+  // again and its value with it.
+  TRecordBuffer now(record_size());
+  if (!table_->ReadRecord(slot_, now)) throw ETabulaEngineError(8708, {table_->name()});
+  current_ = now;
+  return ReadBlobOf(current_, column);
+}
+
+void TDataCursor::StoreBlobs(TRecordBuffer& record, const TRecordBuffer* old) {
+  TBlobFile& blob = *table_->blob();
+  for (const TFieldDef& def : fields()) {
+    if (!def.IsBlob() || def.computed) continue;
+    int32_t ref = record.GetBlobBlock(def);
+    int32_t old_first = old != nullptr ? old->GetBlobBlock(def) : 0;
+    if (old_first < 0) old_first = 0;
+    if (ref == old_first && old != nullptr) {
+      record.SetBlobRef(def, ref, old->GetBlobVersion(def));
+      continue;
+    }
+    if (ref == 0) {
+      record.SetBlobRef(def, 0, 0);
+      if (old_first > 0) blob.Free(static_cast<uint32_t>(old_first), table_->NextBlobVersion());
+      continue;
+    }
+    // A new value, or the reference of another record's value: a record
+    // never shares a chain, so the value is written anew.
+    std::vector<uint8_t> value = ReadBlobOf(record, def);
+    uint32_t version = table_->NextBlobVersion();
+    uint32_t first = blob.Write(static_cast<uint32_t>(old_first), value.data(), value.size(),
+                                version, def.compression);
+    record.SetBlobRef(def, static_cast<int32_t>(first), first != 0 ? version : 0);
+    if (ref < 0) pending_blobs_.erase(ref);
+  }
+}
+
+void TDataCursor::FreeBlobs(const TRecordBuffer& record) {
+  for (const TFieldDef& def : fields()) {
+    if (!def.IsBlob() || def.computed) continue;
+    int32_t first = record.GetBlobBlock(def);
+    if (first > 0) table_->blob()->Free(static_cast<uint32_t>(first), table_->NextBlobVersion());
+  }
 }
 
 uint32_t TDataCursor::LastAutoIncValue() { return table_->last_autoinc(); }

@@ -17,18 +17,27 @@
 // Change steps (insert; update and delete follow the same frame):
 //    1 before-event            7 slot buffer filled, header counters raised
 //    2 table write lock, and   8 keys inserted into every index, slot 0 first
-//      change detection        9 BLOBs (none yet on this road)
-//    3 slot chosen + locked   10 the new record becomes the current one
-//    4 record built: AUTOINC, 11 flush: data, index, BLOB file; the data
-//      constraints, RecordID,     header always written when another was
-//      RecordHash             12 record and table unlocked, after-event
-//    5 unique keys checked
+//      change detection        9 BLOB values written, each under
+//    3 slot chosen + locked       a fresh version; slot written again
+//    4 record built: AUTOINC, 10 the new record becomes the current one
+//      constraints, RecordID, 11 flush: data, index, BLOB file; the data
+//      RecordHash                 header always written when another was
+//    5 unique keys checked    12 record and table unlocked, after-event
 //    6 free chain taken
 // Nothing is written before step 6, so a failed constraint or unique check
-// leaves the table's files and buffers as they were.
+// leaves the table's files and buffers as they were. A failure after it
+// drops the shared table's buffers outside a transaction (the files hold the
+// state of the last change) and is undone by the rollback inside one.
+//
+// Between processes a cursor sees others' changes through the data header's
+// update count (written whenever any of the table's headers is): a
+// different count drops the buffers and re-reads the headers, and the
+// cursor finds its record again by its key. Reads take the table's read
+// lock, changes its write lock.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -122,6 +131,26 @@ class TDataCursor {
   // held exclusively). The cursor then sits between its neighbours.
   void Delete();
 
+  // --- the whole table --------------------------------------------------------
+  // Locks every record of the table at once (the range that covers all
+  // record locks), with the session's retries; 10241 when refused, 10242
+  // when a release fails. While it is held the table takes no lock-file
+  // locks.
+  void LockTable();
+  void UnlockTable();
+
+  // --- BLOB columns ----------------------------------------------------------
+  // Gives a BLOB column of record (the record to insert or the changed
+  // record to update) a new value; it is written to the BLOB file when the
+  // record is posted. Until then the record names the value by a negative
+  // handle. An empty value makes the column NULL.
+  void SetBlob(TRecordBuffer& record, const TFieldDef& column, std::vector<uint8_t> value);
+  // The value of a BLOB column of the current record (a value set but not
+  // yet posted included). 8709 without a current record, 10030 for a handle
+  // this cursor did not hand out, 8708 when the value was rewritten by
+  // someone else and the record is gone, and the BLOB file's read errors.
+  std::vector<uint8_t> ReadBlob(const TFieldDef& column);
+
   // --- table counters (forwarded to the data-file header) ------------------
   uint32_t LastAutoIncValue();
   void SetLastAutoIncValue(uint32_t value);
@@ -139,6 +168,12 @@ class TDataCursor {
   void ReadIndexEntry(const TIndexPosition& pos);
   void Build(TRecordBuffer& record, uint32_t slot, bool assign_autoinc);
   void RaiseCounters(const TRecordBuffer& record);
+  // Writes the BLOB values a record names (new values, copies of values of
+  // other records) and frees the chains old no longer needs; the record then
+  // holds the stored references.
+  void StoreBlobs(TRecordBuffer& record, const TRecordBuffer* old);
+  void FreeBlobs(const TRecordBuffer& record);
+  std::vector<uint8_t> ReadBlobOf(const TRecordBuffer& record, const TFieldDef& column);
   template <class Body>
   void RunChange(TRowOperation op, const TRecordBuffer& record, Body&& body);
 
@@ -160,6 +195,9 @@ class TDataCursor {
   std::string index_key_;
   uint64_t seen_serial_ = 0;
   bool edit_locked_ = false;
+  // BLOB values set but not yet posted, by their (negative) handle.
+  std::map<int32_t, std::vector<uint8_t>> pending_blobs_;
+  int32_t next_blob_handle_ = -1;
   TRecordBuffer current_;
 };
 

@@ -2,7 +2,9 @@
 // transactions.
 #include "db/storage/data_table.h"
 
+#include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "base/byte_order.h"
 #include "db/storage/data_file.h"
@@ -40,7 +42,7 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
   // Members are closed by their destructors when a later step fails.
   std::string base = options.directory + options.name;
   table->data_ = std::make_unique<TDataFile>(
-      options.name, base + settings.extension(EngineSettings::kData), false, settings);
+      options.name, base + settings.extension(EngineSettings::kData), options.in_memory, settings);
   TPasswordSource passwords;
   std::vector<std::string> known = options.passwords;
   passwords.known = [known] { return known; };
@@ -48,7 +50,11 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
   table->read_only_ = options.read_only || table->data_->file().read_only();
 
   table->index_ = std::make_unique<TIndexFile>(
-      options.name, base + settings.extension(EngineSettings::kIndex), false, settings);
+      options.name, base + settings.extension(EngineSettings::kIndex), options.in_memory, settings);
+  if (table->data_->encrypted()) {
+    table->FindCipher(options.passwords);
+    table->index_->set_cipher(table->cipher_.get());
+  }
   if (!table->index_->file().Exists()) {
     // A lost index file is made again empty; the table works without
     // indexes until it is repaired.
@@ -57,6 +63,13 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
     table->indexes_usable_ = false;
   }
   table->index_->Open(table->data_->index_page_size(), table->read_only_, options.exclusive);
+  if (table->data_->blob_column_count() > 0) {
+    table->blob_ =
+        std::make_unique<TBlobFile>(options.name, base + settings.extension(EngineSettings::kBlob),
+                                    options.in_memory, settings);
+    table->blob_->set_cipher(table->cipher_.get());
+    table->blob_->Open(table->data_->blob_block_size(), table->read_only_, options.exclusive);
+  }
 
   if (table->locks_ != nullptr) {
     bool locked = table->locks_->ReadLock();
@@ -68,15 +81,26 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
     }
     if (locked) table->locks_->ReadUnlock();
   }
-  if (options.verify) table->data_->Verify();
   table->seen_update_count_ = table->data_->update_count();
   table->LoadIndexes();
+  if (options.verify) {
+    table->data_->Verify();
+    // Every tree must be sound: order, links, branch keys and counts.
+    std::set<uint32_t> pages;
+    for (const TTableIndex& index : table->indexes_) {
+      if (!table->Tree(index)->Check(&pages).empty()) {
+        throw ETabulaEngineError(8965, {options.name});
+      }
+    }
+  }
+  table->opened_ = true;
   return table;
 }
 
 TDataTable::~TDataTable() {
   try {
-    if (!in_transaction_ && !read_only_) WriteAll(false);
+    // A table whose open failed half-way has nothing of its own to write.
+    if (opened_ && !in_transaction_ && !read_only_) WriteAll(false);
   } catch (...) {
     // Closing must go on; the files keep their last flushed state.
   }
@@ -84,8 +108,22 @@ TDataTable::~TDataTable() {
     ReleaseAllLocks();
   } catch (...) {
   }
+  blob_.reset();
   index_.reset();
   data_.reset();
+}
+
+void TDataTable::FindCipher(const std::vector<std::string>& passwords) {
+  const uint8_t* stored = data_->raw_header() + 173;
+  for (const std::string& password : passwords) {
+    std::array<uint8_t, 16> check = PasswordCheckValue(password);
+    if (std::equal(check.begin(), check.end(), stored)) {
+      base::Md5Digest key = base::Md5(password);
+      cipher_ = std::make_unique<base::BlowfishCbc>(key.data(), key.size());
+      return;
+    }
+  }
+  throw ETabulaEngineError(10498, {name_});
 }
 
 const std::vector<TFieldDef>& TDataTable::fields() const { return data_->fields(); }
@@ -176,17 +214,20 @@ uint32_t TDataTable::last_autoinc() { return static_cast<uint32_t>(data_->last_a
 void TDataTable::set_last_autoinc(uint32_t value) {
   data_->set_last_autoinc(static_cast<int32_t>(value));
 }
+uint32_t TDataTable::NextBlobVersion() { return static_cast<uint32_t>(data_->NextBlobVersion()); }
 
 // ---- change detection ---------------------------------------------------------
 
 void TDataTable::RereadHeaders() {
   data_->ReReadHeader();
   index_->ReReadHeader();
+  if (blob_) blob_->ReReadHeader();
 }
 
 void TDataTable::DropBuffersAndReread() {
   data_->Discard();
   index_->Discard();
+  if (blob_) blob_->Discard();
   RereadHeaders();
   seen_update_count_ = data_->update_count();
   ++change_serial_;
@@ -296,8 +337,14 @@ void TDataTable::WriteAll(bool os_flush) {
   bool index_header = index_->WriteHeader(index_blocks);
   if (os_flush && (index_blocks || index_header)) index_->file().Flush();
 
+  bool blob_header = false;
+  if (blob_) {
+    bool blob_blocks = blob_->WriteModified(false);
+    blob_header = blob_->WriteHeader(blob_blocks);
+    if (os_flush && (blob_blocks || blob_header)) blob_->file().Flush();
+  }
   // The data header's update count must show every change of the table.
-  if (!data_header && index_header) {
+  if (!data_header && (index_header || blob_header)) {
     data_->WriteHeader(true);
     if (os_flush) data_->file().Flush();
   }
@@ -312,34 +359,59 @@ void TDataTable::UndoFailedChange() {
 // ---- maintenance -----------------------------------------------------------------
 
 void TDataTable::Create(const std::string& directory, const std::string& name,
-                        const EngineSettings& settings, const TTableCreateSpec& spec) {
+                        const EngineSettings& settings, const TNewTableDefinition& new_table,
+                        bool in_memory) {
   std::string base = directory + name;
   std::string data_name = base + settings.extension(EngineSettings::kData);
   std::string index_name = base + settings.extension(EngineSettings::kIndex);
-  TTableSpec table_spec = spec.table;
-  table_spec.secondary_indexes = static_cast<int>(spec.secondary.size());
-  auto data = std::make_unique<TDataFile>(name, data_name, false, settings);
-  data->Create(table_spec, /*exclusive=*/true);
+  std::string blob_name = base + settings.extension(EngineSettings::kBlob);
+  TTableSpec table_properties = new_table.table;
+  table_properties.secondary_indexes = static_cast<int>(new_table.secondary.size());
+  auto data = std::make_unique<TDataFile>(name, data_name, in_memory, settings);
+  data->Create(table_properties, /*exclusive=*/true);
   try {
-    TIndexFile index(name, index_name, false, settings);
+    std::unique_ptr<base::BlowfishCbc> cipher;
+    if (new_table.table.encrypted) {
+      base::Md5Digest key = base::Md5(new_table.table.password);
+      cipher = std::make_unique<base::BlowfishCbc>(key.data(), key.size());
+    }
+    TIndexFile index(name, index_name, in_memory, settings);
+    index.set_cipher(cipher.get());
     index.Create(data->index_page_size());
-    if (spec.primary) index.ReplacePrimary(*spec.primary, data->fields());
-    for (const TIndexDefinition& def : spec.secondary) index.AddIndex(def, data->fields());
+    if (new_table.primary) index.ReplacePrimary(*new_table.primary, data->fields());
+    for (const TIndexDefinition& def : new_table.secondary) index.AddIndex(def, data->fields());
     index.Flush();
     index.Close();
+    if (data->blob_column_count() > 0) {
+      TBlobFile blob(name, blob_name, in_memory, settings);
+      blob.set_cipher(cipher.get());
+      blob.Create(data->blob_block_size());
+      blob.Close();
+    }
     data->WriteHeader(false);
     data->Close();
   } catch (...) {
     data->Close();
     data.reset();
-    for (const std::string& file : {index_name, data_name}) {
-      TEngineFile leftover(file, false);
+    for (const std::string& file : {blob_name, index_name, data_name}) {
+      TEngineFile leftover(file, in_memory);
       try {
         if (leftover.Exists()) leftover.Delete();
       } catch (...) {
       }
     }
     throw;
+  }
+}
+
+void TDataTable::Delete(const std::string& directory, const std::string& name,
+                        const EngineSettings& settings, bool in_memory) {
+  std::string base = directory + name;
+  TEngineFile data(base + settings.extension(EngineSettings::kData), in_memory);
+  data.Delete();
+  for (EngineSettings::Extension ext : {EngineSettings::kIndex, EngineSettings::kBlob}) {
+    TEngineFile file(base + settings.extension(ext), in_memory);
+    if (file.Exists()) file.Delete();
   }
 }
 
@@ -352,8 +424,10 @@ void TDataTable::Empty() {
   if (read_only_) throw ETabulaEngineError(11013, {name_});
   data_->Discard();
   index_->Discard();
+  if (blob_) blob_->Discard();
   data_->Empty();
   index_->Empty();
+  if (blob_) blob_->Empty();
   ++change_serial_;
 }
 
@@ -404,6 +478,7 @@ void TDataTable::SetTransactionFlags(bool on) {
   in_transaction_ = on;
   data_->set_transaction_active(on);
   index_->set_transaction_active(on);
+  if (blob_) blob_->set_transaction_active(on);
 }
 
 void TDataTable::BeginTransaction() {

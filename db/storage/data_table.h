@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "db/storage/blob_file.h"
 #include "db/storage/column_def.h"
 #include "db/storage/data_file.h"
 #include "db/storage/engine_settings.h"
@@ -64,6 +65,9 @@ struct TTableOpenOptions {
   TTableLocks* locks = nullptr;
   // Known passwords for encrypted tables.
   std::vector<std::string> passwords;
+  // The table's files live in memory (temporary results, the in-memory
+  // database) instead of on disk.
+  bool in_memory = false;
 };
 
 // One index of the table as the cursor uses it: its slot (0 primary,
@@ -79,7 +83,7 @@ struct TTableIndex {
 // What CREATE TABLE asks for: the table's properties and columns, an
 // optional declared primary index (the default is RecordID) and secondary
 // indexes.
-struct TTableCreateSpec {
+struct TNewTableDefinition {
   TTableSpec table;
   std::optional<TIndexDefinition> primary;
   std::vector<TIndexDefinition> secondary;
@@ -93,7 +97,13 @@ class TDataTable {
   // 10022, 10026, 10027, 12292, 9993). On a failure nothing of the new table
   // is left behind.
   static void Create(const std::string& directory, const std::string& name,
-                     const EngineSettings& settings, const TTableCreateSpec& spec);
+                     const EngineSettings& settings, const TNewTableDefinition& new_table,
+                     bool in_memory = false);
+
+  // Deletes the files of a closed table (a missing index or BLOB file is no
+  // error; 11010 when the data file is missing, 11013 while it is open).
+  static void Delete(const std::string& directory, const std::string& name,
+                     const EngineSettings& settings, bool in_memory = false);
 
   // Opens the three files (a missing index file is created empty and the
   // table then has no usable indexes), then, unless exclusive, takes the
@@ -114,6 +124,8 @@ class TDataTable {
 
   TDataFile& data() { return *data_; }
   TIndexFile& index() { return *index_; }
+  // nullptr for a table without BLOB columns.
+  TBlobFile* blob() { return blob_.get(); }
   const std::vector<TFieldDef>& fields() const;
   uint32_t record_size() const;
   uint32_t locale() const;
@@ -141,6 +153,8 @@ class TDataTable {
   void set_last_record_id(uint32_t id);
   uint32_t last_autoinc();
   void set_last_autoinc(uint32_t value);
+  // The next value of the table's BLOB version counter.
+  uint32_t NextBlobVersion();
 
   // The usable indexes, slot 0 first, then 1..n (none when the index file
   // was re-created empty).
@@ -240,15 +254,22 @@ class TDataTable {
   void SetTransactionFlags(bool on);
   uint64_t LockBase() const;
   void RequireExclusive() const;
+  // For an encrypted table: the cipher of the known password that opens it.
+  void FindCipher(const std::vector<std::string>& passwords);
 
   std::string name_;
   const EngineSettings* settings_ = nullptr;
   bool exclusive_ = false;
   bool read_only_ = false;
   bool indexes_usable_ = true;
+  bool opened_ = false;
   TTableLocks* locks_ = nullptr;
+  // The cipher of an encrypted table's index and BLOB files (the data file
+  // keeps its own); it outlives both.
+  std::unique_ptr<base::BlowfishCbc> cipher_;
   std::unique_ptr<TDataFile> data_;
   std::unique_ptr<TIndexFile> index_;
+  std::unique_ptr<TBlobFile> blob_;
   uint64_t change_serial_ = 0;
   bool in_transaction_ = false;
   int write_lock_depth_ = 0;

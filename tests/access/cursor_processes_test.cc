@@ -62,15 +62,15 @@ void RunTwoWriters(int batch) {
   std::string dir = temp.path() + "/";
   {
     storage::EngineSettings settings;
-    storage::TTableCreateSpec spec;
-    spec.table.fields = {Column("ID", 6, 29), Column("NUM", 6)};
+    storage::TNewTableDefinition new_table;
+    new_table.table.fields = {Column("ID", 6, 29), Column("NUM", 6)};
     storage::TIndexDefinition by_num;
     by_num.name = "ByNum";
     by_num.unique = true;
     by_num.columns = {2};
     by_num.descending_of = {0};
-    spec.secondary = {by_num};
-    storage::TDataTable::Create(dir, "T", settings, spec);
+    new_table.secondary = {by_num};
+    storage::TDataTable::Create(dir, "T", settings, new_table);
   }
   // The children open everything themselves: nothing is open in the parent
   // when it forks, so no lock is shared through an inherited descriptor.

@@ -52,9 +52,10 @@ TEST(BuildFieldDefs, SkipsHiddenColumnsAndKeepsNumbers) {
 class DataSetTest : public ::testing::Test {
  protected:
   DataSetTest() {
-    storage::TTableCreateSpec spec;
-    spec.table.fields = {Column("date", 2), Column("id", 6), Column("name", 1, 0, 8)};
-    storage::TDataTable::Create(dir_, "LOTTO", settings_, spec);
+    storage::TNewTableDefinition new_table;
+    new_table.table.fields = {Column("date", 2), Column("id", 6), Column("name", 1, 0, 8),
+                              Column("note", 3, 22)};
+    storage::TDataTable::Create(dir_, "LOTTO", settings_, new_table);
     storage::TTableOpenOptions options;
     options.directory = dir_;
     options.name = "LOTTO";
@@ -79,14 +80,21 @@ class DataSetTest : public ::testing::Test {
 TEST_F(DataSetTest, ReadsDatesAndIntegersOfTheRows) {
   Insert("2008-03-01", "4001");
   Insert("2008-03-05", "4002");
+  storage::TRecordBuffer changed = cursor_->current();
+  std::string note = "Losowanie nr 4002";
+  cursor_->SetBlob(changed, cursor_->fields()[3], std::vector<uint8_t>(note.begin(), note.end()));
+  cursor_->Update(changed);
   TTabulaDataSet ds(*cursor_);
   ds.Open();
-  EXPECT_EQ(ds.FieldCount(), 3u);
+  EXPECT_EQ(ds.FieldCount(), 4u);
+  EXPECT_EQ(ds.Fields(3).DataType(), ftMemo);
+  EXPECT_EQ(ds.Fields(3).AsString(), "");
   EXPECT_FALSE(ds.Eof());
   EXPECT_DOUBLE_EQ(ds.Fields(0).AsDateTime(), 39508.0);
   ds.Next();
   EXPECT_DOUBLE_EQ(ds.Fields(0).AsDateTime(), 39512.0);
   EXPECT_EQ(ds.FieldByName("ID").AsInteger(), 4002);
+  EXPECT_EQ(ds.FieldByName("note").AsString(), note);
   EXPECT_TRUE(ds.Fields(2).IsNull());
   EXPECT_EQ(ds.Fields(2).AsString(), "");
   ds.Next();

@@ -23,18 +23,18 @@ TEST(RowEvents, HandlersSeeEveryChangeAndAnswerErrors) {
   TTabulaEngine& engine = library.engine();
   TDataEngine& core = engine.core();
   InstallTableOpener(core);
-  storage::TTableCreateSpec spec;
+  storage::TNewTableDefinition new_table;
   storage::TFieldDef num;
   num.name = "NUM";
   num.type = storage::kTypeInteger;
-  spec.table.fields = {num};
+  new_table.table.fields = {num};
   storage::TIndexDefinition by_num;
   by_num.name = "ByNum";
   by_num.unique = true;
   by_num.columns = {1};
   by_num.descending_of = {0};
-  spec.secondary = {by_num};
-  storage::TDataTable::Create(dir, "T", core.settings(), spec);
+  new_table.secondary = {by_num};
+  storage::TDataTable::Create(dir, "T", core.settings(), new_table);
 
   TDataSession& session = core.CreateSession("events");
   TDataDirectory& directory = session.OpenDirectory("db", dir, false);

@@ -46,11 +46,11 @@ uint32_t CodeOf(const std::function<void()>& f) {
 class CursorTest : public ::testing::Test {
  protected:
   CursorTest() {
-    TTableCreateSpec spec;
-    spec.table.fields = {Column("ID", kTypeInteger, kSubtypeAutoInc), Column("DAY", kTypeDate),
-                         Column("NAME", kTypeString, 0, 10), Column("NUM", kTypeInteger)};
-    spec.table.fields[2].max_value = "zz";
-    spec.table.fields[3].required = true;
+    TNewTableDefinition new_table;
+    new_table.table.fields = {Column("ID", kTypeInteger, kSubtypeAutoInc), Column("DAY", kTypeDate),
+                              Column("NAME", kTypeString, 0, 10), Column("NUM", kTypeInteger)};
+    new_table.table.fields[2].max_value = "zz";
+    new_table.table.fields[3].required = true;
     TIndexDefinition by_num;
     by_num.name = "ByNum";
     by_num.unique = true;
@@ -61,8 +61,8 @@ class CursorTest : public ::testing::Test {
     by_name.case_insensitive = true;
     by_name.columns = {3};
     by_name.descending_of = {0};
-    spec.secondary = {by_num, by_name};
-    TDataTable::Create(dir_, "DRAWS", settings_, spec);
+    new_table.secondary = {by_num, by_name};
+    TDataTable::Create(dir_, "DRAWS", settings_, new_table);
   }
 
   std::shared_ptr<TDataTable> OpenTable(bool exclusive = false) {
@@ -299,6 +299,15 @@ TEST_F(CursorTest, SecondTableObjectSeesChangesThroughUpdateCounts) {
   // Both hand out new RecordIDs from the same counter.
   Insert(*b, "", "", "", "5");
   EXPECT_EQ(b->current().record_id(), 3);
+  // b stays on its record by key while a changes the tree around it.
+  ASSERT_TRUE(b->FindKey(Row(*b, "", "", "", "1")));
+  Insert(*a, "", "", "", "3");
+  Insert(*a, "", "", "", "-1");
+  ASSERT_TRUE(b->Next());
+  EXPECT_EQ(Int(*b, 3), 3);
+  ASSERT_TRUE(b->Prior());
+  ASSERT_TRUE(b->Prior());
+  EXPECT_EQ(Int(*b, 3), 0);
 }
 
 TEST_F(CursorTest, RecordLockOfOneCursorRefusesAnother) {
@@ -316,6 +325,113 @@ TEST_F(CursorTest, RecordLockOfOneCursorRefusesAnother) {
   EXPECT_EQ(CodeOf([&] { b->Update(r); }), 10258u);
   a->Cancel();
   EXPECT_EQ(CodeOf([&] { b->Update(r); }), 0u);
+}
+
+TEST_F(CursorTest, TableLockCoversEveryRecordLock) {
+  auto first = OpenTable();
+  auto second = OpenTable();
+  auto a = Cursor(first);
+  auto b = Cursor(second);
+  Insert(*a, "", "", "", "1");
+  a->LockTable();
+  EXPECT_EQ(CodeOf([&] { b->LockTable(); }), 10241u);
+  EXPECT_EQ(CodeOf([&] { Insert(*b, "", "", "", "2"); }), 10258u);
+  Insert(*a, "", "", "", "3");  // the holder still writes
+  a->UnlockTable();
+  Insert(*b, "", "", "", "2");
+  EXPECT_EQ(Nums(*a), (std::vector<int64_t>{1, 3, 2}));
+}
+
+TEST_F(CursorTest, ReadOnlyTableRefusesWrites) {
+  TTableOpenOptions options;
+  options.directory = dir_;
+  options.name = "DRAWS";
+  options.settings = &settings_;
+  options.read_only = true;
+  auto c = Cursor(TDataTable::Open(options));
+  EXPECT_EQ(CodeOf([&] { Insert(*c, "", "", "", "1"); }), 11013u);
+}
+
+TEST_F(CursorTest, ExclusiveTableWritesWhenItsLastCursorCloses) {
+  std::string before = Files();
+  auto table = OpenTable(/*exclusive=*/true);
+  auto c = Cursor(table);
+  Insert(*c, "", "", "", "1");
+  EXPECT_EQ(Files(), before);  // kept in memory while the table is held
+  c.reset();
+  EXPECT_NE(Files(), before);
+  table.reset();
+  auto d = Cursor(OpenTable());
+  EXPECT_EQ(Nums(*d), (std::vector<int64_t>{1}));
+}
+
+TEST(CursorEncrypted, IndexAndBlobFilesUseTheTablesPassword) {
+  platform::TempDir temp;
+  std::string dir = temp.path() + "/";
+  EngineSettings settings;
+  TNewTableDefinition new_table;
+  new_table.table.fields = {Column("NUM", kTypeInteger), Column("NOTE", kTypeBlob, 22)};
+  new_table.table.encrypted = true;
+  new_table.table.password = "tajne";
+  TIndexDefinition by_num;
+  by_num.name = "ByNum";
+  by_num.unique = true;
+  by_num.columns = {1};
+  by_num.descending_of = {1};
+  new_table.secondary = {by_num};
+  TDataTable::Create(dir, "E", settings, new_table);
+  TTableOpenOptions options;
+  options.directory = dir;
+  options.name = "E";
+  options.settings = &settings;
+  options.passwords = {"wrong", "tajne"};
+  {
+    TDataCursor c(TDataTable::Open(options), TSessionSettings{});
+    for (int n : {1, 3, 2}) {
+      TRecordBuffer r = c.NewRecord();
+      r.SetInteger(c.fields()[0], n);
+      c.SetBlob(r, c.fields()[1], std::vector<uint8_t>(100, uint8_t(n)));
+      c.Insert(r);
+    }
+  }
+  TDataCursor c(TDataTable::Open(options), TSessionSettings{});
+  c.SetCurrentIndex(1);
+  std::vector<int64_t> order;
+  c.First();
+  while (c.Next()) {
+    order.push_back(*c.current().GetInteger(c.fields()[0]));
+    EXPECT_EQ(c.ReadBlob(c.fields()[1]), std::vector<uint8_t>(100, uint8_t(order.back())));
+  }
+  EXPECT_EQ(order, (std::vector<int64_t>{3, 2, 1}));
+  EXPECT_EQ(ReadWhole(dir + "E.idx").find(std::string(4, '\0') + "\x80"), std::string::npos);
+  options.passwords = {"wrong"};
+  EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), 10498u);
+}
+
+TEST(CursorInMemory, TableInMemoryWorksAndIsDeleted) {
+  EngineSettings settings;
+  TNewTableDefinition new_table;
+  new_table.table.fields = {Column("NUM", kTypeInteger)};
+  TDataTable::Create("", "MEMTAB", settings, new_table, /*in_memory=*/true);
+  TTableOpenOptions options;
+  options.name = "MEMTAB";
+  options.settings = &settings;
+  options.in_memory = true;
+  {
+    TDataCursor c(TDataTable::Open(options), TSessionSettings{});
+    TRecordBuffer r = c.NewRecord();
+    r.SetInteger(c.fields()[0], 42);
+    c.Insert(r);
+  }
+  {
+    TDataCursor c(TDataTable::Open(options), TSessionSettings{});
+    c.First();
+    ASSERT_TRUE(c.Next());
+    EXPECT_EQ(c.current().GetInteger(c.fields()[0]), 42);
+  }
+  EXPECT_FALSE(std::filesystem::exists("MEMTAB.dat"));
+  TDataTable::Delete("", "MEMTAB", settings, /*in_memory=*/true);
+  EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), 11010u);
 }
 
 // Answers the error event with the actions given, in turn.
@@ -374,6 +490,33 @@ TEST_F(CursorTest, MissingIndexFileIsMadeAgainEmpty) {
   EXPECT_EQ(CodeOf([&] { c->SetCurrentIndex(1); }), 8710u);
 }
 
+TEST_F(CursorTest, VerificationFindsADamagedTree) {
+  {
+    auto table = OpenTable();
+    auto c = Cursor(table);
+    for (const char* num : {"1", "2", "3"}) Insert(*c, "", "", "", num);
+  }
+  TTableOpenOptions options;
+  options.directory = dir_;
+  options.name = "DRAWS";
+  options.settings = &settings_;
+  options.verify = true;
+  EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), 0u);
+  // Swap the two first keys of the one leaf page of ByNum (page 2).
+  std::fstream f(dir_ + "DRAWS.idx", std::ios::in | std::ios::out | std::ios::binary);
+  uint32_t page_size = 4096, key = 5, entry = key + 4;
+  uint64_t entries = 25088 + page_size + 13;
+  std::string a(entry, '\0'), b(entry, '\0');
+  f.seekg(static_cast<std::streamoff>(entries));
+  f.read(a.data(), entry);
+  f.read(b.data(), entry);
+  f.seekp(static_cast<std::streamoff>(entries));
+  f.write(b.data(), entry);
+  f.write(a.data(), entry);
+  f.close();
+  EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), 8965u);
+}
+
 TEST_F(CursorTest, MaintenanceNeedsTheTableExclusively) {
   {
     auto shared = OpenTable();
@@ -400,6 +543,100 @@ TEST_F(CursorTest, MaintenanceNeedsTheTableExclusively) {
   table->Empty();
   EXPECT_EQ(Nums(*c), (std::vector<int64_t>{}));
   EXPECT_EQ(table->record_count(), 0u);
+}
+
+}  // namespace
+}  // namespace downsql::storage
+
+namespace downsql::storage {
+namespace {
+
+class CursorBlobTest : public ::testing::Test {
+ protected:
+  CursorBlobTest() {
+    TNewTableDefinition new_table;
+    new_table.table.fields = {Column("NUM", kTypeInteger), Column("NOTE", kTypeBlob, 22),
+                              Column("DATA", kTypeBlob)};
+    new_table.table.fields[2].compression = 6;
+    new_table.table.blob_block_size = 64;
+    TDataTable::Create(dir_, "B", settings_, new_table);
+    TTableOpenOptions options;
+    options.directory = dir_;
+    options.name = "B";
+    options.settings = &settings_;
+    table_ = TDataTable::Open(options);
+    cursor_ = std::make_unique<TDataCursor>(table_, TSessionSettings{});
+  }
+  std::vector<uint8_t> Bytes(size_t n, uint8_t seed) {
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7);
+    return v;
+  }
+  const TFieldDef& F(int i) { return cursor_->fields()[static_cast<size_t>(i)]; }
+  void Insert(int num, std::vector<uint8_t> note, std::vector<uint8_t> data) {
+    TRecordBuffer r = cursor_->NewRecord();
+    r.SetInteger(F(0), num);
+    cursor_->SetBlob(r, F(1), std::move(note));
+    cursor_->SetBlob(r, F(2), std::move(data));
+    cursor_->Insert(r);
+  }
+
+  platform::TempDir temp_;
+  std::string dir_ = temp_.path() + "/";
+  EngineSettings settings_;
+  std::shared_ptr<TDataTable> table_;
+  std::unique_ptr<TDataCursor> cursor_;
+};
+
+TEST_F(CursorBlobTest, ValuesAreWrittenReadRewrittenAndFreed) {
+  Insert(1, Bytes(300, 1), Bytes(1000, 2));
+  EXPECT_EQ(cursor_->ReadBlob(F(1)), Bytes(300, 1));
+  EXPECT_EQ(cursor_->ReadBlob(F(2)), Bytes(1000, 2));
+  EXPECT_GT(cursor_->current().GetBlobBlock(F(1)), 0);
+  uint32_t first_version = cursor_->current().GetBlobVersion(F(1));
+
+  TRecordBuffer changed = cursor_->current();
+  cursor_->SetBlob(changed, F(1), Bytes(10, 3));
+  cursor_->SetBlob(changed, F(2), {});  // NULL frees the chain
+  cursor_->Update(changed);
+  EXPECT_EQ(cursor_->ReadBlob(F(1)), Bytes(10, 3));
+  EXPECT_GT(cursor_->current().GetBlobVersion(F(1)), first_version);
+  EXPECT_TRUE(cursor_->current().IsNull(F(2)));
+
+  uint64_t length = std::filesystem::file_size(dir_ + "B.blb");
+  cursor_->Delete();
+  EXPECT_NE(table_->blob()->free_head(), 0u);
+  Insert(2, Bytes(300, 4), {});  // reuses the freed blocks
+  EXPECT_EQ(std::filesystem::file_size(dir_ + "B.blb"), length);
+  EXPECT_EQ(cursor_->ReadBlob(F(1)), Bytes(300, 4));
+
+  // A second open reads the values from the files.
+  TTableOpenOptions options;
+  options.directory = dir_;
+  options.name = "B";
+  options.settings = &settings_;
+  TDataCursor other(TDataTable::Open(options), TSessionSettings{});
+  other.First();
+  ASSERT_TRUE(other.Next());
+  EXPECT_EQ(other.ReadBlob(other.fields()[1]), Bytes(300, 4));
+}
+
+TEST_F(CursorBlobTest, CopiedReferenceGetsItsOwnChain) {
+  Insert(1, Bytes(200, 5), Bytes(50, 6));
+  TRecordBuffer copy = cursor_->current();  // holds record 1's references
+  copy.SetInteger(F(0), 2);
+  cursor_->Insert(copy);
+  EXPECT_NE(cursor_->current().GetBlobBlock(F(1)), 0);
+  cursor_->GoToSlot(1);
+  int32_t original = cursor_->current().GetBlobBlock(F(1));
+  cursor_->Delete();
+  cursor_->GoToSlot(2);
+  EXPECT_NE(cursor_->current().GetBlobBlock(F(1)), original);
+  EXPECT_EQ(cursor_->ReadBlob(F(1)), Bytes(200, 5));
+  EXPECT_EQ(cursor_->ReadBlob(F(2)), Bytes(50, 6));
+  TRecordBuffer forged = cursor_->NewRecord();
+  forged.SetBlobRef(F(1), -77, 0);
+  EXPECT_EQ(CodeOf([&] { cursor_->Insert(forged); }), 10030u);
 }
 
 }  // namespace
