@@ -17,8 +17,8 @@
 namespace downsql::storage {
 namespace {
 
-TTableSpec Spec() {
-  TTableSpec spec;
+TTableDefinition Definition() {
+  TTableDefinition definition;
   const struct {
     const char* name;
     uint8_t type;
@@ -32,9 +32,9 @@ TTableSpec Spec() {
     d.name = c.name;
     d.type = c.type;
     d.size = c.size;
-    spec.fields.push_back(d);
+    definition.fields.push_back(d);
   }
-  return spec;
+  return definition;
 }
 
 std::string PathFor(bool in_memory, const char* name) {
@@ -70,7 +70,7 @@ void BM_Append(benchmark::State& state, bool in_memory) {
   std::string path = PathFor(in_memory, "append");
   for (auto _ : state) {
     TDataFile table("BENCH", path, in_memory, settings);
-    table.Create(Spec());
+    table.Create(Definition());
     Fill(table, state.range(0));
     table.Close();
   }
@@ -84,7 +84,7 @@ void BM_Read(benchmark::State& state, bool in_memory) {
   std::string path = PathFor(in_memory, "read");
   {
     TDataFile table("BENCH", path, in_memory, settings);
-    table.Create(Spec());
+    table.Create(Definition());
     Fill(table, state.range(0));
   }
   int64_t sum = 0;

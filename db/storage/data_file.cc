@@ -114,20 +114,20 @@ void TDataFile::SetUp() {
 
 // --- create -------------------------------------------------------------------
 
-void TDataFile::Create(const TTableSpec& spec, bool exclusive) {
+void TDataFile::Create(const TTableDefinition& definition, bool exclusive) {
   const std::string& table = table_name();
-  if (spec.encrypted) {
-    size_t n = Trimmed(spec.password).size();
+  if (definition.encrypted) {
+    size_t n = Trimmed(definition.password).size();
     if (n < 1 || n > 128) Fail(10015);
   }
-  if (!LocaleSupported(spec.locale)) Fail(15878);
-  if (spec.fields.empty() || spec.fields.size() > size_t(kMaxColumnCount)) Fail(9492);
-  if (spec.index_page_size < 1024 || spec.index_page_size > 16384 ||
-      spec.secondary_indexes > int(kMaxSecondaryIndexes) || spec.secondary_indexes < 0)
+  if (!LocaleSupported(definition.locale)) Fail(15878);
+  if (definition.fields.empty() || definition.fields.size() > size_t(kMaxColumnCount)) Fail(9492);
+  if (definition.index_page_size < 1024 || definition.index_page_size > 16384 ||
+      definition.secondary_indexes > int(kMaxSecondaryIndexes) || definition.secondary_indexes < 0)
     Fail(9487);
-  if (spec.blob_block_size < 64 || spec.blob_block_size > 65536) Fail(9498);
+  if (definition.blob_block_size < 64 || definition.blob_block_size > 65536) Fail(9498);
 
-  std::vector<TFieldDef> fields = spec.fields;
+  std::vector<TFieldDef> fields = definition.fields;
   const size_t count = fields.size();
   std::set<std::string> seen_names;  // upper-cased
   std::set<int> seen_numbers;
@@ -167,24 +167,24 @@ void TDataFile::Create(const TTableSpec& spec, bool exclusive) {
   h[kHdrVersion] = kTableFormatVersion;
   std::memcpy(&h[kHdrSignature], settings_.signature_digest().data(), 16);
   base::PutLE32(&h[kHdrNextSlot], 1);
-  base::PutLE32(&h[kHdrLastAutoInc], spec.last_autoinc);
+  base::PutLE32(&h[kHdrLastAutoInc], definition.last_autoinc);
   base::PutLE16(&h[kHdrRecordSize], uint16_t(record_size));
   base::PutLE16(&h[kHdrColumnCount], uint16_t(count));
   base::PutLE16(&h[kHdrBlobColumns], uint16_t(blobs));
-  base::PutLE32(&h[kHdrBlobBlockSize], spec.blob_block_size);
-  base::PutLE32(&h[kHdrIndexPageSize], spec.index_page_size);
-  PutShortString(&h[kHdrDescription], kFieldTextMax, spec.description);
+  base::PutLE32(&h[kHdrBlobBlockSize], definition.blob_block_size);
+  base::PutLE32(&h[kHdrIndexPageSize], definition.index_page_size);
+  PutShortString(&h[kHdrDescription], kFieldTextMax, definition.description);
   std::unique_ptr<base::BlowfishCbc> cipher;
-  if (spec.encrypted) {
+  if (definition.encrypted) {
     h[kHdrEncrypted] = 1;
-    auto check = PasswordCheckValue(spec.password);
+    auto check = PasswordCheckValue(definition.password);
     std::memcpy(&h[kHdrPasswordCheck], check.data(), 16);
-    base::Md5Digest key = KeyOf(spec.password);
+    base::Md5Digest key = KeyOf(definition.password);
     cipher = std::make_unique<base::BlowfishCbc>(key.data(), key.size());
   }
-  base::PutLE32(&h[kHdrLocale], spec.locale);
-  base::PutLE16(&h[kHdrUserMajor], spec.user_major);
-  base::PutLE16(&h[kHdrUserMinor], spec.user_minor);
+  base::PutLE32(&h[kHdrLocale], definition.locale);
+  base::PutLE16(&h[kHdrUserMajor], definition.user_major);
+  base::PutLE16(&h[kHdrUserMinor], definition.user_minor);
 
   std::vector<uint8_t> defs(size_t(kFieldDefSize) * count);
   for (size_t i = 0; i < count; ++i) EncodeFieldDef(fields[i], &defs[i * kFieldDefSize]);

@@ -75,7 +75,7 @@ inline constexpr int kMaxBlobColumns = 128;
 inline constexpr int32_t kNewFileUpdateCount = 1;
 
 // The properties of a table to create.
-struct TTableSpec {
+struct TTableDefinition {
   std::vector<TFieldDef> fields;  // numbers 0 are numbered by position
   uint32_t locale = 0;
   uint16_t user_major = 0;
@@ -110,7 +110,7 @@ class TDataFile : public TBufferedFile {
             const EngineSettings& settings);
   ~TDataFile() override;
 
-  // Checks the spec in this order, raising the first failure: password
+  // Checks the definition in this order, raising the first failure: password
   // 1..128 characters after trimming when encrypted (10015), locale (15878),
   // 1..1024 columns (9492), index page size 1024..16384 and at most 30
   // secondary indexes (9487), BLOB block size 64..65536 (9498); per column:
@@ -118,7 +118,7 @@ class TDataFile : public TBufferedFile {
   // (10006), compression (10000); then at most 128 BLOB columns (9498) and a
   // record size of at most 65534 (9477). Then creates the file (replacing
   // one) and writes the header and definitions. The file stays open.
-  void Create(const TTableSpec& spec, bool exclusive = true);
+  void Create(const TTableDefinition& definition, bool exclusive = true);
 
   // Opens the file and checks the header: version (12035 below 7, 12036
   // from 7), signature (12036), column count (8961), then for encrypted

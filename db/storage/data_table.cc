@@ -365,7 +365,7 @@ void TDataTable::Create(const std::string& directory, const std::string& name,
   std::string data_name = base + settings.extension(EngineSettings::kData);
   std::string index_name = base + settings.extension(EngineSettings::kIndex);
   std::string blob_name = base + settings.extension(EngineSettings::kBlob);
-  TTableSpec table_properties = new_table.table;
+  TTableDefinition table_properties = new_table.table;
   table_properties.secondary_indexes = static_cast<int>(new_table.secondary.size());
   auto data = std::make_unique<TDataFile>(name, data_name, in_memory, settings);
   data->Create(table_properties, /*exclusive=*/true);

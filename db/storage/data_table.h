@@ -84,7 +84,7 @@ struct TTableIndex {
 // optional declared primary index (the default is RecordID) and secondary
 // indexes.
 struct TNewTableDefinition {
-  TTableSpec table;
+  TTableDefinition table;
   std::optional<TIndexDefinition> primary;
   std::vector<TIndexDefinition> secondary;
 };

@@ -23,8 +23,8 @@ TFieldDef Col(const std::string& name, uint8_t type, uint8_t subtype = 0, uint16
   return d;
 }
 
-TTableSpec OneInteger() {
-  TTableSpec s;
+TTableDefinition OneInteger() {
+  TTableDefinition s;
   s.fields = {Col("ID", kTypeInteger)};
   return s;
 }
@@ -76,13 +76,13 @@ class DataFileTest : public ::testing::Test {
 };
 
 TEST_F(DataFileTest, EmptyTableHasEveryHeaderFieldAtItsOffset) {
-  TTableSpec spec = OneInteger();
-  spec.description = "Lotto";
-  spec.locale = 0;
-  spec.user_major = 3;
-  spec.user_minor = 4;
-  spec.last_autoinc = 10;
-  table.Create(spec, false);
+  TTableDefinition definition = OneInteger();
+  definition.description = "Lotto";
+  definition.locale = 0;
+  definition.user_major = 3;
+  definition.user_minor = 4;
+  definition.last_autoinc = 10;
+  table.Create(definition, false);
   std::vector<uint8_t> f = FileBytes();
   ASSERT_EQ(f.size(), 512u + 768u);
   base::Md5Digest sig = base::Md5("TABULA_SIG");
@@ -158,8 +158,8 @@ TEST_F(DataFileTest, OpenChecksHeaderInOrder) {
 }
 
 TEST_F(DataFileTest, CreateChecksInTheirOrder) {
-  auto with = [](std::function<void(TTableSpec&)> change) {
-    TTableSpec s = OneInteger();
+  auto with = [](std::function<void(TTableDefinition&)> change) {
+    TTableDefinition s = OneInteger();
     change(s);
     return s;
   };
@@ -167,61 +167,61 @@ TEST_F(DataFileTest, CreateChecksInTheirOrder) {
   for (size_t i = 0; i < many.size(); ++i) many[i].name = "C" + std::to_string(i);
   struct Case {
     const char* what;
-    TTableSpec spec;
+    TTableDefinition definition;
     uint32_t code;
   } cases[] = {
-      {"empty password", with([](TTableSpec& s) {
+      {"empty password", with([](TTableDefinition& s) {
          s.encrypted = true;
          s.password = "   ";
        }),
        10015},
-      {"long password", with([](TTableSpec& s) {
+      {"long password", with([](TTableDefinition& s) {
          s.encrypted = true;
          s.password = std::string(129, 'x');
        }),
        10015},
-      {"password first", with([&](TTableSpec& s) {
+      {"password first", with([&](TTableDefinition& s) {
          s.encrypted = true;
          s.fields = many;
        }),
        10015},
-      {"no columns", with([](TTableSpec& s) { s.fields.clear(); }), 9492},
-      {"1025 columns", with([&](TTableSpec& s) { s.fields = many; }), 9492},
-      {"page size", with([](TTableSpec& s) { s.index_page_size = 512; }), 9487},
-      {"31 indexes", with([](TTableSpec& s) { s.secondary_indexes = 31; }), 9487},
-      {"block size", with([](TTableSpec& s) { s.blob_block_size = 63; }), 9498},
-      {"recordid", with([](TTableSpec& s) { s.fields.push_back(Col("rEcOrDiD", kTypeInteger)); }),
+      {"no columns", with([](TTableDefinition& s) { s.fields.clear(); }), 9492},
+      {"1025 columns", with([&](TTableDefinition& s) { s.fields = many; }), 9492},
+      {"page size", with([](TTableDefinition& s) { s.index_page_size = 512; }), 9487},
+      {"31 indexes", with([](TTableDefinition& s) { s.secondary_indexes = 31; }), 9487},
+      {"block size", with([](TTableDefinition& s) { s.blob_block_size = 63; }), 9498},
+      {"recordid", with([](TTableDefinition& s) { s.fields.push_back(Col("rEcOrDiD", kTypeInteger)); }),
        10038},
-      {"recordhash", with([](TTableSpec& s) { s.fields[0].name = " RecordHash "; }), 10038},
-      {"digit first", with([](TTableSpec& s) { s.fields[0].name = "1st"; }), 10038},
-      {"duplicate", with([](TTableSpec& s) { s.fields.push_back(Col("id", kTypeDate)); }), 10038},
-      {"61 chars", with([](TTableSpec& s) { s.fields[0].name = std::string(61, 'a'); }), 10038},
+      {"recordhash", with([](TTableDefinition& s) { s.fields[0].name = " RecordHash "; }), 10038},
+      {"digit first", with([](TTableDefinition& s) { s.fields[0].name = "1st"; }), 10038},
+      {"duplicate", with([](TTableDefinition& s) { s.fields.push_back(Col("id", kTypeDate)); }), 10038},
+      {"61 chars", with([](TTableDefinition& s) { s.fields[0].name = std::string(61, 'a'); }), 10038},
       {"string size",
-       with([](TTableSpec& s) { s.fields.push_back(Col("S", kTypeString, 0, 513)); }), 10000},
-      {"integer size", with([](TTableSpec& s) { s.fields[0].size = 4; }), 10000},
-      {"number twice", with([](TTableSpec& s) {
+       with([](TTableDefinition& s) { s.fields.push_back(Col("S", kTypeString, 0, 513)); }), 10000},
+      {"integer size", with([](TTableDefinition& s) { s.fields[0].size = 4; }), 10000},
+      {"number twice", with([](TTableDefinition& s) {
          s.fields.push_back(Col("B", kTypeDate));
          s.fields[0].number = 2;
        }),
        10000},
-      {"default", with([](TTableSpec& s) { s.fields[0].default_value = "x"; }), 10006},
-      {"compression", with([](TTableSpec& s) { s.fields[0].compression = 1; }), 10000},
-      {"129 BLOBs", with([](TTableSpec& s) {
+      {"default", with([](TTableDefinition& s) { s.fields[0].default_value = "x"; }), 10006},
+      {"compression", with([](TTableDefinition& s) { s.fields[0].compression = 1; }), 10000},
+      {"129 BLOBs", with([](TTableDefinition& s) {
          for (int i = 0; i < 129; ++i) s.fields.push_back(Col("B" + std::to_string(i), kTypeBlob));
        }),
        9498},
-      {"record size", with([](TTableSpec& s) {
+      {"record size", with([](TTableDefinition& s) {
          for (int i = 0; i < 128; ++i)
            s.fields.push_back(Col("S" + std::to_string(i), kTypeString, 0, 512));
        }),
        9477},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(CodeOf([&] { table.Create(c.spec, false); }), c.code) << c.what;
+    EXPECT_EQ(CodeOf([&] { table.Create(c.definition, false); }), c.code) << c.what;
   EXPECT_FALSE(TEngineFile(kName, true).Exists());
 
   many.pop_back();
-  TTableSpec wide = OneInteger();
+  TTableDefinition wide = OneInteger();
   wide.fields = many;
   table.Create(wide, false);
   EXPECT_EQ(table.column_count(), 1024);
@@ -314,10 +314,10 @@ TEST_F(DataFileTest, CountersWrapToOne) {
 }
 
 TEST_F(DataFileTest, EncryptedTableNeedsItsPassword) {
-  TTableSpec spec = OneInteger();
-  spec.encrypted = true;
-  spec.password = "tajne";
-  table.Create(spec, false);
+  TTableDefinition definition = OneInteger();
+  definition.encrypted = true;
+  definition.password = "tajne";
+  table.Create(definition, false);
   Insert(0x01020304);
   table.WriteModified();
   table.WriteHeader();
@@ -364,7 +364,7 @@ TEST_F(DataFileTest, CapacityLimitsDependOnLargeFileSupport) {
   settings.set_large_file_support(false);
 
   // File size at 4000000000 bytes with large records.
-  TTableSpec big;
+  TTableDefinition big;
   for (int i = 0; i < 127; ++i)
     big.fields.push_back(Col("S" + std::to_string(i), kTypeString, 0, 512));
   table.Create(big, false);
