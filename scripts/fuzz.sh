@@ -36,7 +36,11 @@ while read -r name exe; do
   [ -d "fuzz/corpus/$name" ] && seeds+=("fuzz/corpus/$name")
   echo "== fuzz $name (${seconds}s)"
   if ! "$exe" "${args[@]}" "$work" "${seeds[@]}" >"$dir/$name.log" 2>&1; then
-    tail -n 60 "$dir/$name.log"
+    # The report from its first line (sanitizer or libFuzzer), else the tail.
+    report="$(awk '/ERROR:|runtime error:/{p=1} p' "$dir/$name.log" | head -n 80)"
+    [ -n "$report" ] || report="$(tail -n 40 "$dir/$name.log")"
+    printf '%s\n' "$report"
+    echo "fuzz: reproduce with $exe $dir/artifacts/$name-<crash file>"
     failed+=("$name")
   fi
 done <"$dir/fuzz_targets.txt"
