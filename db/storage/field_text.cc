@@ -14,6 +14,11 @@
 #include "db/storage/decimal.h"
 
 namespace downsql::storage {
+
+namespace {
+// 31 December 9999, the last day the calendar functions handle.
+const int32_t kLastDayNumber = base::DayNumber(9999, 12, 31);
+}  // namespace
 namespace {
 
 std::string_view Trim(std::string_view s) {
@@ -292,12 +297,23 @@ std::string FormatTimeText(int32_t ms) {
 
 std::string FormatTimestampText(double timestamp_ms) {
   double day = std::floor(timestamp_ms / double(base::kMsPerDay));
+  // A stored value outside the calendar (a damaged or foreign file) is shown
+  // as the number it is rather than converted out of range.
+  if (!std::isfinite(day) || day < 1 || day > double(kLastDayNumber)) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.17g", timestamp_ms);
+    return buf;
+  }
   int32_t ms = int32_t(timestamp_ms - day * double(base::kMsPerDay));
   return FormatDateText(int32_t(day)) + " " + FormatTimeText(ms);
 }
 
 int32_t DayNumberFromHost(double host) {
-  return int32_t(std::trunc(host)) + base::kHostEpochDayNumber;
+  // Clamped to the calendar so that no value converts out of range.
+  double day = std::trunc(host) + base::kHostEpochDayNumber;
+  if (!(day >= 1)) return 1;
+  if (day > double(kLastDayNumber)) return kLastDayNumber;
+  return int32_t(day);
 }
 
 int32_t TimeFromHost(double host) {

@@ -64,6 +64,14 @@ TEST(HostDateTime, ConvertsBothWays) {
   EXPECT_DOUBLE_EQ(HostFromTime(43200000), 0.5);
 }
 
+// Values a damaged or foreign file may hold must never convert out of range.
+TEST(HostDateTime, ValuesOutsideTheCalendarStayInRange) {
+  EXPECT_EQ(FormatTimestampText(1e300), "1.0000000000000001e+300");
+  EXPECT_EQ(FormatTimestampText(-86400000.0), "-86400000");
+  EXPECT_EQ(DayNumberFromHost(1e300), 3652059);
+  EXPECT_EQ(DayNumberFromHost(-1e300), 1);
+}
+
 TFieldDef Col(uint8_t type, uint8_t subtype = 0, uint16_t size = 0, uint8_t scale = 0) {
   TFieldDef d;
   d.number = 1;
