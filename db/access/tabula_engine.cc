@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "db/access/database_error.h"
+#include "db/access/directory_table.h"
 #include "db/access/names.h"
 #include "db/access/tabula_database.h"
 #include "db/access/tabula_session.h"
@@ -11,7 +12,12 @@ namespace downsql::access {
 
 TTabulaEngine* TTabulaEngine::default_engine_ = nullptr;
 
-TTabulaEngine::TTabulaEngine() : core_(std::make_unique<TDataEngine>()) {}
+// The core's directories open tables themselves when a restricted
+// transaction names a table no cursor has open, so that table joins the
+// transaction too.
+TTabulaEngine::TTabulaEngine() : core_(std::make_unique<TDataEngine>()) {
+  InstallTableOpener(*core_);
+}
 
 TTabulaEngine::~TTabulaEngine() {
   FreeAllSessions();

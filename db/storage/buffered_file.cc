@@ -26,8 +26,6 @@ KindRules RulesOf(TBufferedFile::Kind kind) {
   }
 }
 
-bool ByBlock(const TBuffer* b, uint32_t n) { return b->block < n; }
-
 }  // namespace
 
 TBufferedFile::TBufferedFile(Kind kind, std::string table_name, std::string file_name,
@@ -75,7 +73,7 @@ void TBufferedFile::DecodeBlock(const uint8_t* in, TBuffer& buffer) const {
   std::memcpy(buffer.data.data(), in, block_size_);
 }
 
-// --- chain and sorted list ---------------------------------------------------
+// --- chain, sorted tree and candidates ----------------------------------------
 
 void TBufferedFile::Unlink(TBuffer* b) {
   if (b->newer_) b->newer_->older_ = b->older_;
@@ -86,63 +84,108 @@ void TBufferedFile::Unlink(TBuffer* b) {
 }
 
 void TBufferedFile::MoveToFront(TBuffer* b) {
-  if (newest_ == b) return;
-  Unlink(b);
-  b->older_ = newest_;
-  if (newest_) newest_->newer_ = b;
-  newest_ = b;
-  if (!oldest_) oldest_ = b;
+  if (newest_ != b) {
+    Unlink(b);
+    b->older_ = newest_;
+    if (newest_) newest_->newer_ = b;
+    newest_ = b;
+    if (!oldest_) oldest_ = b;
+  }
+  Withdraw(b);
+  b->stamp_ = ++clock_;
+  Offer(b);
+}
+
+void TBufferedFile::Offer(TBuffer* b) {
+  if (b->candidate_ || b->modified || b->pin_count != 0) return;
+  candidates_.emplace_hint(candidates_.end(), b->stamp_, b);
+  b->candidate_ = true;
+}
+
+void TBufferedFile::Withdraw(TBuffer* b) {
+  if (!b->candidate_) return;
+  candidates_.erase(b->stamp_);
+  b->candidate_ = false;
 }
 
 void TBufferedFile::Insert(TBuffer* b) {
-  auto it = std::lower_bound(sorted_.begin(), sorted_.end(), b->block, ByBlock);
-  sorted_.insert(it, b);
+  auto hint = sorted_.empty() || sorted_.rbegin()->first < b->block ? sorted_.end()
+                                                                    : sorted_.lower_bound(b->block);
+  sorted_.emplace_hint(hint, b->block, b);
   MoveToFront(b);
 }
 
 void TBufferedFile::Remove(TBuffer* b) {
-  auto it = std::lower_bound(sorted_.begin(), sorted_.end(), b->block, ByBlock);
-  if (it != sorted_.end() && *it == b) sorted_.erase(it);
+  auto it = sorted_.find(b->block);
+  if (it != sorted_.end() && it->second == b) sorted_.erase(it);
   Unlink(b);
+  Withdraw(b);
 }
 
 TBuffer* TBufferedFile::Find(uint32_t n) {
   int recent = RulesOf(kind_).recent;
   for (TBuffer* b = newest_; b && recent > 0; b = b->older_, --recent)
     if (b->block == n) return b;
-  auto it = std::lower_bound(sorted_.begin(), sorted_.end(), n, ByBlock);
-  return (it != sorted_.end() && (*it)->block == n) ? *it : nullptr;
+  auto it = sorted_.find(n);
+  return it != sorted_.end() ? it->second : nullptr;
+}
+
+void TBufferedFile::MarkModified(TBuffer* buffer) {
+  buffer->modified = true;
+  Withdraw(buffer);
 }
 
 // --- taking buffers ----------------------------------------------------------
 
-TBuffer* TBufferedFile::TakeBuffer() {
-  auto fresh = [this]() -> TBuffer* {
-    if (!spare_.empty()) {
-      TBuffer* b = spare_.back();
-      spare_.pop_back();
+TBuffer* TBufferedFile::NewOrSpare() {
+  if (!spare_.empty()) {
+    TBuffer* b = spare_.back();
+    spare_.pop_back();
+    return b;
+  }
+  owned_.push_back(NewBuffer());
+  owned_.back()->owned_index_ = owned_.size() - 1;
+  return owned_.back().get();
+}
+
+// The least recently used buffer that is neither modified nor pinned, out of
+// the pool; entries that stopped being evictable since they were listed are
+// dropped on the way (they are listed again when they become evictable).
+TBuffer* TBufferedFile::TakeEvictable() {
+  while (!candidates_.empty()) {
+    auto it = candidates_.begin();
+    TBuffer* b = it->second;
+    candidates_.erase(it);
+    b->candidate_ = false;
+    if (!b->modified && b->pin_count == 0) {
+      Remove(b);
       return b;
     }
-    owned_.push_back(NewBuffer());
-    return owned_.back().get();
-  };
-  if (sorted_.size() < capacity_) return fresh();
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    for (TBuffer* b = oldest_; b; b = b->newer_) {
-      if (!b->modified && b->pin_count == 0) {
-        Remove(b);
-        return b;
-      }
-    }
-    if (attempt == 0 && !transaction_active_) {
-      WriteModified();
-      if (sorted_.size() < capacity_) return fresh();
-    } else {
-      break;
-    }
+  }
+  return nullptr;
+}
+
+void TBufferedFile::Free(TBuffer* b) {
+  Remove(b);
+  size_t at = b->owned_index_;
+  if (at >= owned_.size() || owned_[at].get() != b) return;
+  if (at + 1 != owned_.size()) {
+    std::swap(owned_[at], owned_.back());
+    owned_[at]->owned_index_ = at;
+  }
+  owned_.pop_back();
+}
+
+TBuffer* TBufferedFile::TakeBuffer() {
+  if (sorted_.size() < capacity_) return NewOrSpare();
+  if (TBuffer* b = TakeEvictable()) return b;
+  if (!transaction_active_) {
+    WriteModified();
+    if (sorted_.size() < capacity_) return NewOrSpare();
+    if (TBuffer* b = TakeEvictable()) return b;
   }
   capacity_ += RulesOf(kind_).growth;
-  return fresh();
+  return NewOrSpare();
 }
 
 TBuffer* TBufferedFile::GetBlock(uint32_t n) {
@@ -162,8 +205,8 @@ TBuffer* TBufferedFile::GetBlock(uint32_t n) {
   if (n > count) RaiseCorrupt();
   if (TBuffer* b = Find(n)) {
     ++hits_;
-    MoveToFront(b);
     ++b->pin_count;
+    MoveToFront(b);
     return b;
   }
   if (before_disk_read) {
@@ -214,24 +257,7 @@ void TBufferedFile::ReadRange(uint32_t n, TBuffer* target) {
     }
     // Read-ahead never writes, never grows the pool and never evicts the
     // block asked for (it is pinned).
-    TBuffer* b = nullptr;
-    if (sorted_.size() < capacity_) {
-      if (!spare_.empty()) {
-        b = spare_.back();
-        spare_.pop_back();
-      } else {
-        owned_.push_back(NewBuffer());
-        b = owned_.back().get();
-      }
-    } else {
-      for (TBuffer* c = oldest_; c; c = c->newer_) {
-        if (!c->modified && c->pin_count == 0) {
-          Remove(c);
-          b = c;
-          break;
-        }
-      }
-    }
+    TBuffer* b = sorted_.size() < capacity_ ? NewOrSpare() : TakeEvictable();
     if (!b) break;
     b->block = m;
     b->modified = false;
@@ -243,16 +269,17 @@ void TBufferedFile::ReadRange(uint32_t n, TBuffer* target) {
 }
 
 void TBufferedFile::Unpin(TBuffer* buffer) {
-  if (buffer && buffer->pin_count > 0) --buffer->pin_count;
+  if (buffer && buffer->pin_count > 0 && --buffer->pin_count == 0) Offer(buffer);
 }
 
 bool TBufferedFile::HasModified() const {
-  return std::any_of(sorted_.begin(), sorted_.end(), [](const TBuffer* b) { return b->modified; });
+  return std::any_of(sorted_.begin(), sorted_.end(),
+                     [](const auto& entry) { return entry.second->modified; });
 }
 
 bool TBufferedFile::WriteModified(bool flush_os) {
   std::vector<TBuffer*> dirty;
-  for (TBuffer* b : sorted_)
+  for (const auto& [block, b] : sorted_)
     if (b->modified && b->pin_count == 0) dirty.push_back(b);
   if (dirty.empty()) return false;
   std::vector<uint8_t> run;
@@ -264,7 +291,10 @@ bool TBufferedFile::WriteModified(bool flush_os) {
     for (size_t k = i; k < j; ++k) EncodeBlock(*dirty[k], run.data() + (k - i) * block_size_);
     file_.Write(BlockOffset(dirty[i]->block), run.data(), run.size());
     ++writes_;
-    for (size_t k = i; k < j; ++k) dirty[k]->modified = false;
+    for (size_t k = i; k < j; ++k) {
+      dirty[k]->modified = false;
+      Offer(dirty[k]);
+    }
     i = j;
   }
   OnBlocksWritten();
@@ -278,13 +308,7 @@ void TBufferedFile::ShrinkToCapacity() {
   TBuffer* b = oldest_;
   while (b && sorted_.size() > base_capacity_) {
     TBuffer* next = b->newer_;
-    if (!b->modified && b->pin_count == 0) {
-      Remove(b);
-      b->block = 0;
-      auto it = std::find_if(owned_.begin(), owned_.end(),
-                             [b](const std::unique_ptr<TBuffer>& p) { return p.get() == b; });
-      if (it != owned_.end()) owned_.erase(it);
-    }
+    if (!b->modified && b->pin_count == 0) Free(b);
     b = next;
   }
   capacity_ = std::max<uint32_t>(base_capacity_, uint32_t(sorted_.size()));
@@ -292,6 +316,7 @@ void TBufferedFile::ShrinkToCapacity() {
 
 void TBufferedFile::Discard() {
   sorted_.clear();
+  candidates_.clear();
   spare_.clear();
   owned_.clear();
   newest_ = oldest_ = nullptr;

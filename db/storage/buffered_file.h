@@ -31,6 +31,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +54,9 @@ class TBuffer {
   friend class TBufferedFile;
   TBuffer* newer_ = nullptr;  // most-recently-used chain
   TBuffer* older_ = nullptr;
+  uint64_t stamp_ = 0;      // when last moved to the front of the chain
+  bool candidate_ = false;  // listed among the eviction candidates
+  size_t owned_index_ = 0;  // position in the pool's ownership list
 };
 
 class TBufferedFile {
@@ -95,7 +99,7 @@ class TBufferedFile {
   TBuffer* GetBlock(uint32_t n);
   // Lets go of a pinned buffer.
   void Unpin(TBuffer* buffer);
-  void MarkModified(TBuffer* buffer) { buffer->modified = true; }
+  void MarkModified(TBuffer* buffer);
 
   // Writes every modified, unpinned buffer; flush_os asks for the
   // operating-system flush after writing. Returns whether anything was
@@ -135,7 +139,12 @@ class TBufferedFile {
 
  private:
   TBuffer* Find(uint32_t n);
+  TBuffer* NewOrSpare();
   TBuffer* TakeBuffer();
+  TBuffer* TakeEvictable();
+  void Offer(TBuffer* buffer);  // lists it as a candidate when evictable
+  void Withdraw(TBuffer* buffer);
+  void Free(TBuffer* buffer);
   void Insert(TBuffer* buffer);  // into the sorted list
   void Remove(TBuffer* buffer);  // from the sorted list and the chain
   void MoveToFront(TBuffer* buffer);
@@ -158,11 +167,20 @@ class TBufferedFile {
   uint64_t hits_ = 0;
   uint64_t writes_ = 0;
 
+  // Every cost per block is O(log n) at most, however far the pool has grown
+  // inside a transaction: the buffers in use are a search tree by block
+  // number, and the eviction candidates (unmodified, unpinned) are kept apart
+  // in least-recently-used order, so taking a buffer never walks the
+  // modified or pinned ones. Candidates are listed when a buffer becomes
+  // evictable (unpinned, written) and checked again when taken, since
+  // callers set the modified flag directly.
   std::vector<std::unique_ptr<TBuffer>> owned_;
-  std::vector<TBuffer*> sorted_;  // in use, by block number
-  std::vector<TBuffer*> spare_;   // allocated, not in use
+  std::map<uint32_t, TBuffer*> sorted_;      // in use, by block number
+  std::map<uint64_t, TBuffer*> candidates_;  // by stamp, oldest first
+  std::vector<TBuffer*> spare_;              // allocated, not in use
   TBuffer* newest_ = nullptr;
   TBuffer* oldest_ = nullptr;
+  uint64_t clock_ = 0;
 };
 
 }  // namespace downsql::storage

@@ -46,7 +46,7 @@ bool DecimalFromText(std::string_view text, uint8_t scale, uint8_t* out) {
   size_t skip = 0;
   while (skip < int_len && digits[skip] == '0') ++skip;
   digits.erase(0, skip);
-  if (digits.empty()) digits = "0";
+  if (digits.empty()) digits.assign(1, '0');
   if (digits.size() > kDecimalMaxDigits) return false;
   bool zero = digits.find_first_not_of('0') == std::string::npos;
   std::memset(out, 0, kDecimalSize);
@@ -82,7 +82,7 @@ std::string DecimalToText(const uint8_t* in) {
   size_t skip = 0;
   while (skip + 1 < int_part.size() && int_part[skip] == '0') ++skip;
   int_part.erase(0, skip);
-  if (int_part.empty()) int_part = "0";
+  if (int_part.empty()) int_part.assign(1, '0');
   bool zero = (int_part + frac_part).find_first_not_of('0') == std::string::npos;
   std::string text = (negative && !zero) ? "-" : "";
   text += int_part;

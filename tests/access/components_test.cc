@@ -5,10 +5,12 @@
 #include "db/access/data_directory.h"
 #include "db/access/data_engine.h"
 #include "db/access/database_error.h"
+#include "db/access/directory_table.h"
 #include "db/access/tabula_database.h"
 #include "db/access/tabula_engine.h"
 #include "db/access/tabula_library.h"
 #include "db/access/tabula_session.h"
+#include "db/storage/data_table.h"
 #include "platform/file.h"
 #include "platform/path.h"
 #include "tests/access/access_test_util.h"
@@ -334,6 +336,45 @@ TEST_F(ComponentTransactionTest, ReadOnlyDirectoryStartsNoTransaction) {
   ro.BeginTransaction();
   EXPECT_FALSE(ro.TransactionActive());
   EXPECT_EQ(ErrorOf([&] { ro.CommitTransaction(); }), "Database 'RO' has no active transaction");
+}
+
+// The engine lets a restricted transaction open a listed table that no
+// cursor has open, so a cursor opened afterwards changes it inside the
+// transaction: nothing reaches the file until the commit, and a rollback
+// leaves it as it was.
+TEST_F(ComponentsTest, RestrictedTransactionTakesInATableNoCursorHasOpen) {
+  ScratchDir scratch;
+  TTabulaDatabase db;
+  db.SetDatabaseName("Draws");
+  db.SetDirectory(scratch.EnginePath());
+  db.SetConnected(true);
+  storage::TNewTableDefinition new_table;
+  storage::TFieldDef num;
+  num.name = "NUM";
+  num.type = storage::kTypeInteger;
+  new_table.table.fields = {num};
+  storage::TDataTable::Create(db.Handle()->path(), "T", engine_.core().settings(), new_table);
+  const auto data_file = scratch.path() / "T.dat";
+  const auto empty_size = std::filesystem::file_size(data_file);
+
+  auto insert_one = [&](int64_t value) {
+    db.BeginTransaction({"T"});
+    ASSERT_NE(db.Handle()->FindTable("T"), nullptr);
+    auto cursor = OpenTableCursor(*db.Handle(), "T");
+    storage::TRecordBuffer r = cursor->NewRecord();
+    r.SetInteger(cursor->fields()[0], value);
+    cursor->Insert(r);
+    EXPECT_EQ(std::filesystem::file_size(data_file), empty_size);
+  };
+  auto record_count = [&] { return OpenTableCursor(*db.Handle(), "T")->RecordCount(); };
+
+  insert_one(1);
+  db.RollbackTransaction();
+  EXPECT_EQ(record_count(), 0u);
+  insert_one(2);
+  db.CommitTransaction();
+  EXPECT_GT(std::filesystem::file_size(data_file), empty_size);
+  EXPECT_EQ(record_count(), 1u);
 }
 
 }  // namespace
