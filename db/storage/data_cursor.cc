@@ -159,6 +159,20 @@ void TDataCursor::TakeCurrent(uint32_t slot) {
   state_ = kOnRecord;
 }
 
+void TDataCursor::AdoptWritten(TRecordBuffer& built, uint32_t slot, TRecordBuffer& record) {
+  built.set_link(static_cast<int32_t>(slot));
+  record = built;
+  current_ = built;
+  TakeCurrent(slot);
+  if (index_slot_ != kNaturalOrder) {
+    const TTableIndex* index = table_->index_in_slot(index_slot_);
+    std::vector<uint8_t> key = index->compare.BuildKey(current_.data());
+    index_key_.assign(key.begin(), key.end());
+    index_pos_ = table_->Tree(*index)->Seek(key.data());
+  }
+  seen_serial_ = table_->change_serial();
+}
+
 bool TDataCursor::StepNatural(bool forward) {
   uint32_t count = table_->slot_count();
   uint32_t slot;
@@ -381,17 +395,7 @@ void TDataCursor::Insert(TRecordBuffer& record) {
         throw;
       }
 
-      built.set_link(static_cast<int32_t>(slot));
-      record = built;
-      current_ = built;
-      TakeCurrent(slot);
-      if (index_slot_ != kNaturalOrder) {
-        const TTableIndex* index = table_->index_in_slot(index_slot_);
-        std::vector<uint8_t> key = index->compare.BuildKey(current_.data());
-        index_key_.assign(key.begin(), key.end());
-        index_pos_ = table_->Tree(*index)->Seek(key.data());
-      }
-      seen_serial_ = table_->change_serial();
+      AdoptWritten(built, slot, record);
     } catch (...) {
       table_->ReleaseRecordLockUnlessKept(slot);
       throw;
@@ -473,17 +477,7 @@ void TDataCursor::Update(TRecordBuffer& record) {
         throw;
       }
 
-      built.set_link(static_cast<int32_t>(slot));
-      record = built;
-      current_ = built;
-      TakeCurrent(slot);
-      if (index_slot_ != kNaturalOrder) {
-        const TTableIndex* index = table_->index_in_slot(index_slot_);
-        std::vector<uint8_t> key = index->compare.BuildKey(current_.data());
-        index_key_.assign(key.begin(), key.end());
-        index_pos_ = table_->Tree(*index)->Seek(key.data());
-      }
-      seen_serial_ = table_->change_serial();
+      AdoptWritten(built, slot, record);
     } catch (...) {
       edit_locked_ = false;
       table_->ReleaseRecordLockUnlessKept(slot);

@@ -165,6 +165,9 @@ class TDataCursor {
   bool StepNatural(bool forward);
   bool StepIndex(bool forward);
   void TakeCurrent(uint32_t slot);
+  // Makes a record just written at slot the current one (and the caller's
+  // copy), re-seeking the index position in index order.
+  void AdoptWritten(TRecordBuffer& built, uint32_t slot, TRecordBuffer& record);
   void ReadIndexEntry(const TIndexPosition& pos);
   void Build(TRecordBuffer& record, uint32_t slot, bool assign_autoinc);
   void RaiseCounters(const TRecordBuffer& record);
