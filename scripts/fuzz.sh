@@ -2,7 +2,8 @@
 # Builds every fuzz target (fuzz/*.cmake) with clang, libFuzzer, ASan and
 # UBSan into build/fuzz, and runs each for a bounded time.
 #
-#   FUZZ_SECONDS=60   seconds per target (default 60)
+#   FUZZ_SECONDS=60   seconds per target (default 60); one input running
+#                     longer than 25 s counts as a hang and fails the run
 #   scripts/fuzz.sh [name...]   only the named targets
 #
 # A target's seeds are read from fuzz/corpus/<name>/ when it exists (never
@@ -30,7 +31,7 @@ while read -r name exe; do
   if [ $# -gt 0 ] && [[ " $* " != *" $name "* ]]; then continue; fi
   work="$dir/corpus/$name"
   mkdir -p "$work"
-  args=(-max_total_time="$seconds" -print_final_stats=0 -artifact_prefix="$dir/artifacts/$name-")
+  args=(-max_total_time="$seconds" -timeout=25 -print_final_stats=0 -artifact_prefix="$dir/artifacts/$name-")
   [ -f "fuzz/$name.dict" ] && args+=(-dict="fuzz/$name.dict")
   seeds=()
   [ -d "fuzz/corpus/$name" ] && seeds+=("fuzz/corpus/$name")

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 namespace downsql::storage {
 
@@ -434,8 +435,10 @@ uint32_t TIndexTree::Total() {
     return total;
   }
   uint32_t total = 0;
+  std::unordered_set<uint32_t> visited;  // a leaf-link cycle must not hang the count
   TIndexPosition pos = First();
   while (pos.valid()) {
+    if (!visited.insert(pos.page).second) source_.Corrupt();
     const uint32_t n = Fetch(pos.page).count();
     total += n;
     pos = Next({pos.page, n - 1u});
@@ -449,7 +452,13 @@ uint32_t TIndexTree::CountBefore(const uint8_t* key) {
     uint32_t n = 0;
     std::string k;
     uint32_t s;
+    std::unordered_set<uint32_t> visited;  // a leaf-link cycle must not hang the count
+    uint32_t page = 0;
     for (TIndexPosition pos = First(); pos.valid(); pos = Next(pos), ++n) {
+      if (pos.page != page || pos.entry == 0) {
+        page = pos.page;
+        if (!visited.insert(page).second) source_.Corrupt();
+      }
       Read(pos, &k, &s);
       if (compare_.Compare(Bytes(k), key) >= 0) break;
     }
