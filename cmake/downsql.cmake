@@ -1,5 +1,13 @@
 # Helpers shared by every folder's CMakeLists.txt.
 
+# A compiler cache, when the machine has one, makes rebuilds in several
+# checkouts of the tree cheap; the build never depends on it.
+find_program(DOWNSQL_CCACHE ccache)
+if(DOWNSQL_CCACHE)
+  set(CMAKE_C_COMPILER_LAUNCHER ${DOWNSQL_CCACHE})
+  set(CMAKE_CXX_COMPILER_LAUNCHER ${DOWNSQL_CCACHE})
+endif()
+
 # Warnings for our own code only; dependencies are never built here.
 set(DOWNSQL_WARNINGS -Wall -Wextra -Werror)
 
