@@ -114,14 +114,17 @@ uint64_t TBaseFile::Position(Handle h) {
   return StateOf(h).position;
 }
 
+size_t TBaseFile::DoReadUpTo(uint64_t pos, void* data, size_t n) {
+  uint64_t size = DoSize();
+  if (pos >= size) return 0;
+  return DoRead(pos, data, size_t(std::min<uint64_t>(n, size - pos)));
+}
+
 size_t TBaseFile::ReadAt(Handle h, uint64_t pos, void* data, size_t n) {
   std::lock_guard<std::mutex> lock(mutex_);
   HandleState& st = StateOf(h);
-  uint64_t size = DoSize();
   st.position = pos;
-  if (pos >= size) return 0;
-  size_t count = size_t(std::min<uint64_t>(n, size - pos));
-  count = DoRead(pos, data, count);
+  size_t count = DoReadUpTo(pos, data, n);
   st.position += count;
   return count;
 }

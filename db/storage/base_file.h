@@ -85,6 +85,9 @@ class TBaseFile {
   virtual bool DoOpen(platform::Access access, platform::Share share) = 0;
   virtual void DoCloseAll() = 0;
   virtual size_t DoRead(uint64_t pos, void* data, size_t n) = 0;
+  // Reads up to n bytes at pos, fewer at the end of the file. Files that
+  // stop at their end by themselves save asking for the size first.
+  virtual size_t DoReadUpTo(uint64_t pos, void* data, size_t n);
   virtual size_t DoWrite(uint64_t pos, const void* data, size_t n) = 0;  // count written
   virtual void DoTruncate(uint64_t size) = 0;
   virtual uint64_t DoSize() = 0;

@@ -91,8 +91,15 @@ void TBufferedFile::MoveToFront(TBuffer* b) {
     newest_ = b;
     if (!oldest_) oldest_ = b;
   }
-  Withdraw(b);
-  b->stamp_ = ++clock_;
+  // A listed candidate keeps its entry under the new stamp: the node moves
+  // to the newest end of the list without being freed and made again.
+  uint64_t stamp = ++clock_;
+  if (b->candidate_) {
+    auto node = candidates_.extract(b->stamp_);
+    node.key() = stamp;
+    candidates_.insert(candidates_.end(), std::move(node));
+  }
+  b->stamp_ = stamp;
   Offer(b);
 }
 
@@ -112,12 +119,19 @@ void TBufferedFile::Insert(TBuffer* b) {
   auto hint = sorted_.empty() || sorted_.rbegin()->first < b->block ? sorted_.end()
                                                                     : sorted_.lower_bound(b->block);
   sorted_.emplace_hint(hint, b->block, b);
+  if (b->block >= by_block_.size()) {
+    by_block_.resize(std::max<size_t>(size_t(b->block) + 1, by_block_.size() * 2), nullptr);
+  }
+  by_block_[b->block] = b;
   MoveToFront(b);
 }
 
 void TBufferedFile::Remove(TBuffer* b) {
   auto it = sorted_.find(b->block);
-  if (it != sorted_.end() && it->second == b) sorted_.erase(it);
+  if (it != sorted_.end() && it->second == b) {
+    sorted_.erase(it);
+    by_block_[b->block] = nullptr;
+  }
   Unlink(b);
   Withdraw(b);
 }
@@ -126,8 +140,7 @@ TBuffer* TBufferedFile::Find(uint32_t n) {
   int recent = RulesOf(kind_).recent;
   for (TBuffer* b = newest_; b && recent > 0; b = b->older_, --recent)
     if (b->block == n) return b;
-  auto it = sorted_.find(n);
-  return it != sorted_.end() ? it->second : nullptr;
+  return n < by_block_.size() ? by_block_[n] : nullptr;
 }
 
 void TBufferedFile::MarkModified(TBuffer* buffer) {
@@ -230,17 +243,19 @@ TBuffer* TBufferedFile::GetBlock(uint32_t n) {
 }
 
 void TBufferedFile::ReadRange(uint32_t n, TBuffer* target) {
-  uint64_t size = file_.Size();
-  uint32_t on_disk = size > data_start_ ? uint32_t((size - data_start_) / block_size_) : 0;
+  // The read stops at the end of the file by itself (blocks appended but not
+  // yet written are never read: they are in the pool), so the file's size
+  // is not asked for.
   uint32_t ahead = kind_ == kDataKind ? std::max<uint32_t>(1, capacity_ / 2) : 1;
   uint32_t first = n, last = n;
   if (n >= last_block_read_) {
-    last = uint32_t(std::min<uint64_t>(uint64_t(n) + ahead, std::max(on_disk, n)));
+    last = uint32_t(std::min<uint64_t>(uint64_t(n) + ahead, std::max(block_count(), n)));
   } else {
     first = n > ahead ? n - ahead : 1;
   }
   last_block_read_ = n;
-  std::vector<uint8_t> bytes(size_t(last - first + 1) * block_size_);
+  std::vector<uint8_t>& bytes = read_bytes_;
+  bytes.resize(size_t(last - first + 1) * block_size_);
   size_t got = file_.ReadUpTo(BlockOffset(first), bytes.data(), bytes.size());
   size_t need = size_t(n - first + 1) * block_size_;
   if (got < need) throw ETabulaEngineError(9217, {file_.name()});
@@ -316,6 +331,7 @@ void TBufferedFile::ShrinkToCapacity() {
 
 void TBufferedFile::Discard() {
   sorted_.clear();
+  by_block_.clear();
   candidates_.clear();
   spare_.clear();
   owned_.clear();

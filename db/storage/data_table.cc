@@ -234,7 +234,7 @@ void TDataTable::DropBuffersAndReread() {
 }
 
 bool TDataTable::CheckForChanges() {
-  if (exclusive_ || in_transaction_) return false;
+  if (exclusive_ || in_transaction_ || hold_synced_) return false;
   uint8_t count[4];
   data_->file().Read(0, count, sizeof count);
   if (static_cast<int32_t>(base::GetLE32(count)) == seen_update_count_) return false;
@@ -248,9 +248,11 @@ void TDataTable::WriteLock() {
   if (write_lock_depth_++ > 0) return;
   if (locks_ != nullptr && !table_locked_) {
     try {
+      SuspendReadHold();
       locks_->WriteLock(!in_transaction_);
     } catch (...) {
       --write_lock_depth_;
+      ResumeReadHold();
       throw;
     }
   }
@@ -259,16 +261,76 @@ void TDataTable::WriteLock() {
 
 void TDataTable::WriteUnlock() {
   if (write_lock_depth_ == 0 || --write_lock_depth_ > 0) return;
-  if (locks_ != nullptr && !table_locked_) locks_->WriteUnlock(!in_transaction_);
+  if (locks_ != nullptr && !table_locked_) {
+    locks_->WriteUnlock(!in_transaction_);
+    ResumeReadHold();
+  }
 }
 
 bool TDataTable::ReadLock() {
-  if (locks_ == nullptr || table_locked_) return false;
+  if (locks_ == nullptr || table_locked_ || read_held()) return false;
   return locks_->ReadLock();
 }
 
 void TDataTable::ReadUnlock() {
   if (locks_ != nullptr) locks_->ReadUnlock();
+}
+
+// ---- read holds -------------------------------------------------------------------
+
+void TDataTable::BeginReadHold() {
+  if (read_hold_depth_++ > 0) return;
+  try {
+    hold_read_locked_ = ReadLock();
+    CheckForChanges();
+  } catch (...) {
+    --read_hold_depth_;
+    if (hold_read_locked_) {
+      hold_read_locked_ = false;
+      try {
+        ReadUnlock();
+      } catch (...) {
+      }
+    }
+    throw;
+  }
+  hold_synced_ = true;
+}
+
+void TDataTable::EndReadHold() {
+  if (read_hold_depth_ == 0 || --read_hold_depth_ > 0) return;
+  hold_synced_ = false;
+  if (hold_read_locked_) {
+    hold_read_locked_ = false;
+    ReadUnlock();
+  }
+}
+
+// The table write lock's region covers every read byte of the table, and a
+// lock that overlaps one of this process's own is refused, so the hold lets
+// its read byte go while the write lock is taken; whatever happens between
+// the two is seen by the change check that follows the write lock.
+void TDataTable::SuspendReadHold() {
+  if (read_hold_depth_ == 0) return;
+  hold_synced_ = false;
+  if (hold_read_locked_) {
+    hold_read_locked_ = false;
+    ReadUnlock();
+  }
+}
+
+// After the write lock is gone: the read lock again, and a change check,
+// since another process may write between the two. When that fails the hold
+// stays unsynchronised and every step locks and checks on its own.
+void TDataTable::ResumeReadHold() {
+  if (read_hold_depth_ == 0 || hold_synced_ || write_lock_depth_ > 0) return;
+  try {
+    hold_read_locked_ = ReadLock();
+    CheckForChanges();
+    hold_synced_ = true;
+  } catch (...) {
+    // Reported by the next step, which locks and checks for itself.
+  }
 }
 
 // ---- record and table locks ---------------------------------------------------------
@@ -277,19 +339,54 @@ uint64_t TDataTable::LockBase() const {
   return settings_->large_file_support() ? kLockBaseLarge : kLockBase;
 }
 
+bool TDataTable::InReservedRun(uint32_t slot) const {
+  auto it = reserved_runs_.upper_bound(slot);
+  if (it == reserved_runs_.begin()) return false;
+  --it;
+  return slot - it->first < it->second;
+}
+
+bool TDataTable::TryLockRecordByte(uint32_t slot) {
+  if (InReservedRun(slot)) return true;
+  if (!in_transaction_ || slot <= data_->block_count()) {
+    return data_->file().Lock(LockBase() - slot, 1);
+  }
+  // A slot past the last one, inside a transaction: lock it together with
+  // the slots that follow, so that the next inserts find their locks taken.
+  // Nobody else can ask for them before the commit (they do not exist for
+  // others, and the transaction byte keeps other writers off), except a
+  // lock of the whole table, which they still refuse. The run is kept to
+  // the end of the transaction.
+  uint64_t count = std::min<uint64_t>(kReservedRunSlots, settings_->max_record_count() - slot + 1);
+  if (slot > settings_->max_record_count() || count <= 1) {
+    return data_->file().Lock(LockBase() - slot, 1);
+  }
+  if (!data_->file().Lock(LockBase() - (slot + count - 1), count)) return false;
+  reserved_runs_.emplace(slot, uint32_t(count));
+  return true;
+}
+
+void TDataTable::ReleaseReservedRuns() {
+  bool ok = true;
+  for (const auto& [first, count] : reserved_runs_) {
+    ok = data_->file().Unlock(LockBase() - (uint64_t(first) + count - 1), count) && ok;
+  }
+  reserved_runs_.clear();
+  if (!ok) throw ETabulaEngineError(10242, {name_});
+}
+
 void TDataTable::LockRecord(uint32_t slot, const void* owner, uint16_t retry_count,
                             uint16_t wait_ms) {
   if (exclusive_ || table_locked_ || HoldsRecordLock(slot, owner)) return;
-  uint64_t offset = LockBase() - slot;
   // A lock another cursor of this table holds is refused like a lock of
   // another process: through the same file handle the system would grant it.
-  auto try_lock = [&] { return record_locks_.count(slot) == 0 && data_->file().Lock(offset, 1); };
+  auto try_lock = [&] { return record_locks_.count(slot) == 0 && TryLockRecordByte(slot); };
   if (!LockWithRetry(try_lock, retry_count, wait_ms)) throw ETabulaEngineError(10258, {name_});
   record_locks_[slot] = owner;
 }
 
 void TDataTable::UnlockRecord(uint32_t slot) {
-  if (record_locks_.erase(slot) == 0) return;
+  if (record_locks_.erase(slot) == 0 || InReservedRun(slot)) return;
   if (!data_->file().Unlock(LockBase() - slot, 1)) throw ETabulaEngineError(10242, {name_});
 }
 
@@ -299,6 +396,9 @@ void TDataTable::ReleaseRecordLockUnlessKept(uint32_t slot) {
 
 void TDataTable::LockTable(uint16_t retry_count, uint16_t wait_ms) {
   if (exclusive_ || table_locked_) return;
+  // The table lock covers the runs of this table's own new slots (a record
+  // lock still held refuses it anyway, as any lock inside its range does).
+  if (record_locks_.empty()) ReleaseReservedRuns();
   uint64_t length = settings_->max_record_count();
   uint64_t offset = LockBase() - length;
   if (!LockWithRetry([&] { return data_->file().Lock(offset, length); }, retry_count, wait_ms)) {
@@ -318,6 +418,7 @@ void TDataTable::UnlockTable() {
 
 void TDataTable::ReleaseAllLocks() {
   while (!record_locks_.empty()) UnlockRecord(record_locks_.begin()->first);
+  ReleaseReservedRuns();
   UnlockTable();
 }
 
@@ -493,16 +594,23 @@ void TDataTable::CommitTransaction(bool force_flush, bool end) {
   if (!read_only_) {
     bool locked = false;
     if (locks_ != nullptr && !table_locked_ && write_lock_depth_ == 0) {
+      SuspendReadHold();
       locks_->WriteLock(false);
       locked = true;
     }
     try {
       WriteAll(force_flush);
     } catch (...) {
-      if (locked) locks_->WriteUnlock(false);
+      if (locked) {
+        locks_->WriteUnlock(false);
+        ResumeReadHold();
+      }
       throw;
     }
-    if (locked) locks_->WriteUnlock(false);
+    if (locked) {
+      locks_->WriteUnlock(false);
+      ResumeReadHold();
+    }
   }
   if (end) ReleaseAllLocks();
 }

@@ -15,7 +15,11 @@
 //
 // with B = 4294967295 (9223372036854775807 with large file support) and
 // the maximum record count 200000000 (1000000000). A lock that is refused is
-// tried again LockRetryCount times, LockWaitTime ms apart.
+// tried again LockRetryCount times, LockWaitTime ms apart. Inside a
+// transaction the record lock of a slot appended past the last one is taken
+// as part of a run of the following slots' bytes, held to the end of the
+// transaction, so that a long run of inserts costs one lock call per run
+// rather than two per row.
 //
 // Change detection: every change of a table file writes that file's header,
 // whose update count then goes up, and the data header is written whenever
@@ -179,10 +183,28 @@ class TDataTable {
   // when the table is not in a transaction), then change detection.
   void WriteLock();
   void WriteUnlock();
-  // The read lock around a read that may miss the buffers; false when not
-  // taken (exclusive, no lock-file locks, or a lock already held).
+  // The read lock around one navigation step; false when not taken
+  // (exclusive, no lock-file locks, a lock already held, or a read hold
+  // that already keeps writers away).
   bool ReadLock();
   void ReadUnlock();
+
+  // --- holding the table for a statement ----------------------------------
+  // A statement that reads many rows holds the table once instead of taking
+  // the read lock and re-reading the data header at every step: the hold
+  // takes the read lock (unless the table is exclusive, in a transaction or
+  // write-locked, which keep writers away by themselves) and checks for
+  // changes once; until it ends, navigation takes no lock and reads no
+  // header, since no other process can write meanwhile. Without lock-file
+  // locks the hold is a single synchronisation at its start. Holds nest.
+  // A change made during the hold gives the read lock up for the table
+  // write lock (which covers it), takes it back afterwards and checks for
+  // changes again. Raises the read-lock error 10225 and the header errors.
+  // End the hold before the directory commits a transaction that began
+  // during it: the commit's write locks cover the held read lock.
+  void BeginReadHold();
+  void EndReadHold();
+  bool read_held() const { return read_hold_depth_ > 0 && hold_synced_; }
 
   // --- record and table locks in the data file ---------------------------
   // owner is the cursor that takes a record lock: a record locked by one
@@ -251,7 +273,15 @@ class TDataTable {
   void DropBuffersAndReread();
   void LoadIndexes();
   void ReleaseAllLocks();
+  // Record locks: the byte of one slot, or a run of new slots reserved in a
+  // transaction (TryLockRecordByte).
+  bool TryLockRecordByte(uint32_t slot);
+  bool InReservedRun(uint32_t slot) const;
+  void ReleaseReservedRuns();
   void SetTransactionFlags(bool on);
+  // The read hold's lock around the table write lock.
+  void SuspendReadHold();
+  void ResumeReadHold();
   uint64_t LockBase() const;
   void RequireExclusive() const;
   // For an encrypted table: the cipher of the known password that opens it.
@@ -273,12 +303,41 @@ class TDataTable {
   uint64_t change_serial_ = 0;
   bool in_transaction_ = false;
   int write_lock_depth_ = 0;
+  int read_hold_depth_ = 0;
+  // The hold owns the read lock it took (false when none was needed).
+  bool hold_read_locked_ = false;
+  // The hold checked for changes under its lock and nothing can change
+  // the files until it ends: no header reads, no per-step locks.
+  bool hold_synced_ = false;
   int cursor_count_ = 0;
   // The data header's update count as of the buffers held.
   int32_t seen_update_count_ = 0;
   bool table_locked_ = false;
   std::map<uint32_t, const void*> record_locks_;
+  // Runs of record-lock bytes of new slots held to the end of the
+  // transaction: first slot -> number of slots.
+  static constexpr uint32_t kReservedRunSlots = 4096;
+  std::map<uint32_t, uint32_t> reserved_runs_;
   std::vector<TTableIndex> indexes_;
+};
+
+// Holds a table for reading for the length of a statement (see
+// TDataTable::BeginReadHold).
+class TTableReadHold {
+ public:
+  explicit TTableReadHold(TDataTable& table) : table_(table) { table_.BeginReadHold(); }
+  ~TTableReadHold() {
+    try {
+      table_.EndReadHold();
+    } catch (...) {
+      // The reads are done; a failed release must not hide their result.
+    }
+  }
+  TTableReadHold(const TTableReadHold&) = delete;
+  TTableReadHold& operator=(const TTableReadHold&) = delete;
+
+ private:
+  TDataTable& table_;
 };
 
 }  // namespace downsql::storage

@@ -23,6 +23,10 @@ class TPhysicalFile : public TBaseFile {
   bool DoOpen(platform::Access access, platform::Share share) override;
   void DoCloseAll() override { file_.reset(); }
   size_t DoRead(uint64_t pos, void* data, size_t n) override { return file_->ReadAt(pos, data, n); }
+  // The system's read stops at the end of the file.
+  size_t DoReadUpTo(uint64_t pos, void* data, size_t n) override {
+    return file_->ReadAt(pos, data, n);
+  }
   size_t DoWrite(uint64_t pos, const void* data, size_t n) override {
     return file_->WriteAt(pos, data, n);
   }
