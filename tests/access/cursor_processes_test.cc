@@ -1,10 +1,13 @@
 // Two processes inserting into one table at the same time, each through its
 // own engine, session and directory: no row is lost, no RecordID is used
-// twice and every index holds every row.
+// twice and every index holds every row. A third process scans the table
+// meanwhile and never sees a half-written row.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <optional>
 #include <set>
 
 #include "db/access/data_directory.h"
@@ -57,6 +60,48 @@ int InsertRows(const std::string& dir, int base, int rows, int batch) {
   }
 }
 
+// Scans the table again and again until it holds total rows, alternately
+// holding the table for the whole scan and locking step by step. Every row
+// seen must be whole (its RecordHash matches its bytes) and seen once; a
+// held scan sees exactly the rows the header counts, since no writer can
+// come between. Returns the exit code for the parent.
+int ScanWhileWritten(const std::string& dir, size_t total) {
+  try {
+    TDataEngine engine;
+    engine.settings().table_read_lock_wait_time = 1;
+    InstallTableOpener(engine);
+    engine.Start();
+    TDataSession& session = engine.CreateSession("reader");
+    TDataDirectory& directory = session.OpenDirectory("db", dir, false);
+    auto cursor = OpenTableCursor(directory, "T");
+    size_t previous = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    for (int scan = 0; std::chrono::steady_clock::now() < deadline; ++scan) {
+      const bool held = scan % 2 == 0;
+      std::optional<storage::TTableReadHold> hold;
+      if (held) hold.emplace(cursor->table());
+      std::set<int64_t> nums;
+      cursor->First();
+      while (cursor->Next()) {
+        const storage::TRecordBuffer& r = cursor->current();
+        if (r.record_hash() != storage::ComputeRecordHash(r.data(), r.size(), cursor->fields()))
+          return 4;
+        if (!nums.insert(*r.GetInteger(cursor->fields()[1])).second) return 5;
+      }
+      if (held && nums.size() != cursor->table().record_count()) return 6;
+      if (nums.size() < previous) return 7;
+      previous = nums.size();
+      if (nums.size() == total) break;
+    }
+    cursor.reset();
+    session.ReleaseDirectory(directory);
+    return previous == total ? 0 : 8;
+  } catch (const std::exception& e) {
+    fprintf(stderr, "reader: %s\n", e.what());
+    return 2;
+  }
+}
+
 void RunTwoWriters(int batch) {
   platform::TempDir temp;
   std::string dir = temp.path() + "/";
@@ -74,11 +119,14 @@ void RunTwoWriters(int batch) {
   }
   // The children open everything themselves: nothing is open in the parent
   // when it forks, so no lock is shared through an inherited descriptor.
-  pid_t children[2];
-  for (int k = 0; k < 2; ++k) {
+  pid_t children[3];
+  for (int k = 0; k < 3; ++k) {
     children[k] = fork();
     ASSERT_GE(children[k], 0);
-    if (children[k] == 0) _exit(InsertRows(dir, k * 100000, kRowsPerProcess, batch));
+    if (children[k] == 0) {
+      _exit(k < 2 ? InsertRows(dir, k * 100000, kRowsPerProcess, batch)
+                  : ScanWhileWritten(dir, 2u * kRowsPerProcess));
+    }
   }
   for (pid_t child : children) {
     int status = 0;

@@ -65,12 +65,13 @@ class CursorTest : public ::testing::Test {
     TDataTable::Create(dir_, "DRAWS", settings_, new_table);
   }
 
-  std::shared_ptr<TDataTable> OpenTable(bool exclusive = false) {
+  std::shared_ptr<TDataTable> OpenTable(bool exclusive = false, TTableLocks* locks = nullptr) {
     TTableOpenOptions options;
     options.directory = dir_;
     options.name = "DRAWS";
     options.settings = &settings_;
     options.exclusive = exclusive;
+    options.locks = locks;
     return TDataTable::Open(options);
   }
   std::unique_ptr<TDataCursor> Cursor(const std::shared_ptr<TDataTable>& table,
@@ -340,6 +341,102 @@ TEST_F(CursorTest, TableLockCoversEveryRecordLock) {
   a->UnlockTable();
   Insert(*b, "", "", "", "2");
   EXPECT_EQ(Nums(*a), (std::vector<int64_t>{1, 3, 2}));
+}
+
+// Lock-file locks that log their calls (R/r read lock and unlock, W/w write
+// lock and unlock) and, like the lock file, refuse the write lock over this
+// table's own read lock.
+class LoggingLocks : public TTableLocks {
+ public:
+  bool ReadLock() override {
+    if (read_ || write_) return false;
+    read_ = true;
+    log += "R";
+    return true;
+  }
+  void ReadUnlock() override {
+    if (read_) log += "r";
+    read_ = false;
+  }
+  void WriteLock(bool) override {
+    if (read_) throw ETabulaEngineError(10227, {"DRAWS"});
+    if (!write_) log += "W";
+    write_ = true;
+  }
+  void WriteUnlock(bool) override {
+    if (write_) log += "w";
+    write_ = false;
+  }
+  std::string log;
+
+ private:
+  bool read_ = false, write_ = false;
+};
+
+TEST_F(CursorTest, ReadHoldLocksOnceForAScanAndStepsAsideForAChange) {
+  LoggingLocks locks;
+  auto table = OpenTable(false, &locks);
+  auto c = Cursor(table);
+  Insert(*c, "", "", "", "1");
+  Insert(*c, "", "", "", "2");
+  locks.log.clear();
+  EXPECT_EQ(Nums(*c), (std::vector<int64_t>{1, 2}));
+  EXPECT_EQ(locks.log, "RrRrRrRr");  // First and three Next, each on its own
+  locks.log.clear();
+  {
+    TTableReadHold hold(*table);
+    EXPECT_EQ(Nums(*c), (std::vector<int64_t>{1, 2}));
+    Insert(*c, "", "", "", "3");
+    EXPECT_EQ(Nums(*c), (std::vector<int64_t>{1, 2, 3}));
+  }
+  EXPECT_EQ(locks.log, "RrWwRr");
+}
+
+TEST_F(CursorTest, ReadHoldSynchronisesWhenItBegins) {
+  auto first = OpenTable();
+  auto second = OpenTable();
+  auto a = Cursor(first);
+  auto b = Cursor(second);
+  Insert(*a, "", "", "", "1");
+  EXPECT_EQ(Nums(*b), (std::vector<int64_t>{1}));
+  Insert(*a, "", "", "", "2");
+  {
+    TTableReadHold hold(*second);
+    EXPECT_EQ(Nums(*b), (std::vector<int64_t>{1, 2}));
+  }
+  Insert(*a, "", "", "", "3");
+  EXPECT_EQ(Nums(*b), (std::vector<int64_t>{1, 2, 3}));
+}
+
+// New records of a transaction hold their record locks in runs to the end of
+// the transaction: another table object's table lock waits for the commit,
+// while this table's own cursors and table lock go on as before.
+TEST_F(CursorTest, NewRecordsOfATransactionKeepTheirLocksToItsEnd) {
+  auto first = OpenTable();
+  auto second = OpenTable();
+  auto a = Cursor(first);
+  auto b = Cursor(second);
+  TSessionSettings pessimistic;
+  pessimistic.lock_retry_count = 1;
+  pessimistic.lock_wait_time = 1;
+  TDataCursor editor(first, pessimistic);
+  first->BeginTransaction();
+  Insert(*a, "", "", "", "1");
+  Insert(*a, "", "", "", "2");
+  EXPECT_EQ(CodeOf([&] { b->LockTable(); }), 10241u);
+  editor.First();
+  ASSERT_TRUE(editor.Next());
+  editor.Edit();
+  TRecordBuffer r = editor.current();
+  ASSERT_TRUE(SetColumnFromText(r, F(editor, 3), "5"));
+  editor.Update(r);
+  a->LockTable();
+  a->UnlockTable();
+  Insert(*a, "", "", "", "3");
+  first->CommitTransaction(false);
+  EXPECT_EQ(CodeOf([&] { b->LockTable(); }), 0u);
+  b->UnlockTable();
+  EXPECT_EQ(Nums(*b), (std::vector<int64_t>{5, 2, 3}));
 }
 
 TEST_F(CursorTest, ReadOnlyTableRefusesWrites) {
