@@ -15,19 +15,25 @@ using namespace storage;
 namespace {
 
 constexpr uint32_t kExpressionFlags = kAllowQualified | kAllowParameters;
-constexpr uint32_t kSelectItemFlags = kAllowAggregates | kAllowQualified | kAllowStar |
-                                      kAllowParameters;
+constexpr uint32_t kSelectItemFlags =
+    kAllowAggregates | kAllowQualified | kAllowStar | kAllowParameters;
 
 bool SameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && platform::SameTextNoCase(a, b);
 }
 
 // Words that end a source instead of naming its correlation.
-constexpr const char* kNotCorrelation[] = {
-    "EXCLUSIVE", "LEFT",      "RIGHT",  "INNER",  "JOIN",           "WHERE",
-    "ORDER",     "GROUP",     "HAVING", "TOP",    "RANGE",          "ENCRYPTED",
-    "LOCALE",    "NOJOINOPTIMIZE",      "UNION",  "INTERSECT",      "EXCEPT",
-    "COMMIT",    "ON",        "FULL",   "OUTER",  "JOINOPTIMIZECOSTS"};
+constexpr const char* kNotCorrelation[] = {"EXCLUSIVE", "LEFT",
+                                           "RIGHT",     "INNER",
+                                           "JOIN",      "WHERE",
+                                           "ORDER",     "GROUP",
+                                           "HAVING",    "TOP",
+                                           "RANGE",     "ENCRYPTED",
+                                           "LOCALE",    "NOJOINOPTIMIZE",
+                                           "UNION",     "INTERSECT",
+                                           "EXCEPT",    "COMMIT",
+                                           "ON",        "FULL",
+                                           "OUTER",     "JOINOPTIMIZECOSTS"};
 
 const char* AggregatePrefix(uint8_t code) {
   switch (code) {
@@ -122,12 +128,11 @@ void TDataQuery::NodeError(const TExpToken& node, std::string_view message) cons
 void TDataQuery::Parse(bool parenthesised) {
   parenthesised_ = parenthesised;
   parser_.set_subquery_parser(this);
-  if (parser_.IsKeyword("SELECT")) parser_.NextToken();
   ParseBody();
   while (parser_.IsKeyword("UNION") || parser_.IsKeyword("INTERSECT") ||
          parser_.IsKeyword("EXCEPT")) {
     TSetPart part;
-    part.op = parser_.IsKeyword("UNION") ? kSetUnion
+    part.op = parser_.IsKeyword("UNION")       ? kSetUnion
               : parser_.IsKeyword("INTERSECT") ? kSetIntersect
                                                : kSetExcept;
     parser_.NextToken();
@@ -317,7 +322,8 @@ void TDataQuery::ParseSource(TJoinKind kind) {
     // The correlation of an unnamed source is its table name (without a
     // database part).
     const size_t slash = source->name.rfind('\\');
-    source->correlation = slash == std::string::npos ? source->name : source->name.substr(slash + 1);
+    source->correlation =
+        slash == std::string::npos ? source->name : source->name.substr(slash + 1);
   }
   if (parser_.AcceptKeyword("EXCLUSIVE")) source->exclusive = true;
   for (const auto& other : sources_) {
@@ -372,8 +378,8 @@ void TDataQuery::ParseSources() {
 void TDataQuery::ParseTrailing() {
   if (parser_.AcceptKeyword("TOP")) {
     if (!parser_.IsKind(kTokInteger)) parser_.ExpectedError("Integer");
-    top_ = static_cast<int32_t>(std::min<long long>(std::atoll(parser_.TokenText().c_str()),
-                                                    INT32_MAX));
+    top_ = static_cast<int32_t>(
+        std::min<long long>(std::atoll(parser_.TokenText().c_str()), INT32_MAX));
     parser_.NextToken();
   }
   if (parser_.AcceptKeyword("LOCALE")) {
@@ -604,8 +610,7 @@ void TDataQuery::ResolveGroupBy() {
       }
     }
     if (g.column == 0) {
-      parser_.Error("Expected column name but instead found " + g.name + " in " +
-                        parser_.context(),
+      parser_.Error("Expected column name but instead found " + g.name + " in " + parser_.context(),
                     g.line, g.col);
     }
   }
@@ -646,8 +651,9 @@ void TDataQuery::VerifyColumns() {
         const TExpToken* n = stack.back();
         stack.pop_back();
         if (n->kind == kNodeColumn) {
-          NodeError(e, "Invalid use of aggregate function(s), the necessary GROUP BY clause is "
-                       "missing");
+          NodeError(e,
+                    "Invalid use of aggregate function(s), the necessary GROUP BY clause is "
+                    "missing");
         }
         if (n->left) stack.push_back(n->left.get());
         if (n->right) stack.push_back(n->right.get());
@@ -792,9 +798,9 @@ void TDataQuery::ResolveOrderBy() {
         }
       }
       if (o.column == 0) {
-        parser_.Error("Expected column name but instead found " + o.name + " in " +
-                          parser_.context(),
-                      o.line, o.col);
+        parser_.Error(
+            "Expected column name but instead found " + o.name + " in " + parser_.context(), o.line,
+            o.col);
       }
     }
     if (fields_[o.column - 1].type == kTypeBlob) {

@@ -55,8 +55,8 @@ inline constexpr size_t kMaxResultNameLength = 60;
 // One column of the select list.
 struct TResultField {
   std::unique_ptr<TExpToken> expression;
-  std::string name;  // output name
-  bool named = false;  // the name was given with AS or after the expression
+  std::string name;              // output name
+  bool named = false;            // the name was given with AS or after the expression
   uint8_t aggregate = kAggNone;  // the aggregate code when the column is one aggregate
   bool computed = false;         // an expression rather than a plain column
   bool over_aggregates = false;  // computed from aggregates after grouping (MAX(x)+1)
@@ -118,15 +118,14 @@ using TResultRow = std::vector<TValue>;
 
 class TDataQuery : public TColumnResolver, public TSubQueryParser {
  public:
-  TDataQuery(TStatementDatabase& database, TExpressionParser& parser,
-             TExpressionVerifier& verifier, TDataQuery* outer = nullptr);
+  TDataQuery(TStatementDatabase& database, TExpressionParser& parser, TExpressionVerifier& verifier,
+             TDataQuery* outer = nullptr);
   ~TDataQuery() override;
   TDataQuery(const TDataQuery&) = delete;
   TDataQuery& operator=(const TDataQuery&) = delete;
 
-  // Parses from the current token (after the word SELECT; a leading SELECT
-  // is skipped) up to the end of the statement, or, for a sub-query or a
-  // statement opened by "(", up to the closing parenthesis (left current).
+  // Parses from the current token (after the word SELECT) up to the end of the statement, or, for a
+  // sub-query or a statement opened by "(", up to the closing parenthesis (left current).
   void Parse(bool parenthesised = false);
   // Opens the sources, verifies and types everything, picks the strategy.
   void Prepare(bool request_live = false);

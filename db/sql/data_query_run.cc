@@ -63,8 +63,7 @@ class TProgress {
 
 // Ordering of values for sorting, grouping and duplicate removal: NULL
 // before every value, two NULLs equal.
-int CompareNullsFirst(const TValue& a, const TValue& b, const TEvalContext& context,
-                      bool nocase) {
+int CompareNullsFirst(const TValue& a, const TValue& b, const TEvalContext& context, bool nocase) {
   if (a.null || b.null) return a.null == b.null ? 0 : (a.null ? -1 : 1);
   if (nocase && IsTextType(a.type) && IsTextType(b.type)) {
     return context.collation->Compare(a.s, b.s, true);
@@ -262,8 +261,10 @@ bool TDataQuery::ScanSources(TQueryRun& run, const std::function<bool()>& visit)
       if (own_side != nullptr) {
         s.row = nullptr;
         auto it = hash.find(HashKey(EvaluateExpression(*other_side, eval_), cls));
-        if (it == hash.end()) candidates = nullptr;
-        else candidates = &it->second;
+        if (it == hash.end())
+          candidates = nullptr;
+        else
+          candidates = &it->second;
       }
       bool any = false;
       if (candidates != nullptr) {
@@ -336,7 +337,7 @@ bool TDataQuery::ReadColumn(const TColumnBinding& binding, TValue* value) {
     *value = TValue::Null(binding.type, binding.subtype);
     return true;
   }
-  const TFieldDef& def = binding.field > 0 ? s.cursor->fields()[binding.field - 1]
+  const TFieldDef& def = binding.field > 0                  ? s.cursor->fields()[binding.field - 1]
                          : binding.field == kRecordIdColumn ? RecordIdField()
                                                             : RecordHashField();
   if (def.IsBlob()) {
@@ -523,8 +524,10 @@ bool TDataQuery::RunShortcut(TQueryRun& run, std::vector<TResultRow>* rows) {
     const TExpToken& arg = *f.expression->args[0];
     const TFieldDef& def = c.fields()[arg.binding.field - 1];
     c.SetCurrentIndex(shortcut_index_);
-    if (shortcut_from_end_) c.Last();
-    else c.First();
+    if (shortcut_from_end_)
+      c.Last();
+    else
+      c.First();
     // NULL keys sit at one end of the index; the first value is the answer.
     while (shortcut_from_end_ ? c.Prior() : c.Next()) {
       const TValue x = ReadColumnValue(c.current(), def);
@@ -634,9 +637,8 @@ void RemoveDuplicates(std::vector<TResultRow>* rows,
                       const std::function<int(const TResultRow&, const TResultRow&)>& compare) {
   std::vector<size_t> order(rows->size());
   std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-    return compare((*rows)[a], (*rows)[b]) < 0;
-  });
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return compare((*rows)[a], (*rows)[b]) < 0; });
   std::vector<bool> keep(rows->size(), false);
   for (size_t i = 0; i < order.size(); ++i) {
     if (i == 0 || compare((*rows)[order[i - 1]], (*rows)[order[i]]) != 0) keep[order[i]] = true;
@@ -697,9 +699,8 @@ bool TDataQuery::ComputeRows(TQueryRun& run, std::vector<TResultRow>* rows) {
     return false;
   }
   if (distinct_) {
-    RemoveDuplicates(rows, [this](const TResultRow& a, const TResultRow& b) {
-      return CompareRows(a, b);
-    });
+    RemoveDuplicates(
+        rows, [this](const TResultRow& a, const TResultRow& b) { return CompareRows(a, b); });
   }
   for (const TSetPart& part : set_parts_) {
     std::vector<TResultRow> other;
@@ -820,8 +821,10 @@ void TDataQuery::StartPlan(TQueryRun& run) {
     plan->push_back("Result set will be live");
   } else {
     plan->push_back("Result set will be canned");
-    if (one_grouped_row_) plan->push_back("Result set will consist of one grouped row");
-    else if (grouped_) plan->push_back("Result set will consist of grouped rows");
+    if (one_grouped_row_)
+      plan->push_back("Result set will consist of one grouped row");
+    else if (grouped_)
+      plan->push_back("Result set will consist of grouped rows");
     if (distinct_) plan->push_back("Result set will contain distinct rows");
     if (!order_by_.empty()) plan->push_back("Result set will be ordered by the ORDER BY columns");
   }
@@ -837,8 +840,8 @@ void TDataQuery::StartPlan(TQueryRun& run) {
     for (size_t i = 1; i < sources_.size(); ++i) {
       const TSourceTable& s = *sources_[i];
       static const char* kKinds[] = {"Cross", "Inner", "Left outer", "Right outer"};
-      plan->push_back(std::string(kKinds[s.join.kind]) + " join of " + sources_[i - 1]->correlation +
-                      " to " + s.correlation);
+      plan->push_back(std::string(kKinds[s.join.kind]) + " join of " +
+                      sources_[i - 1]->correlation + " to " + s.correlation);
     }
   }
 }
@@ -849,7 +852,6 @@ void TDataQuery::EndPlan(TQueryRun& run, uint32_t rows, double seconds) {
   run.plan->push_back("");
   run.plan->push_back(std::string(80, '='));
   run.plan->push_back(">>>>> " + std::to_string(rows) + " rows affected in " + buf + " seconds");
-  run.plan->push_back(std::string(80, '='));
 }
 
 }  // namespace downsql::sql

@@ -74,8 +74,10 @@ void WriteColumnValue(TRecordBuffer& record, const TFieldDef& def, const TValue&
       break;
     case kTypeDecimal: {
       uint8_t bcd[kDecimalSize];
-      if (DecimalFromDouble(v.f, def.scale, bcd)) record.SetColumn(def, bcd);
-      else record.SetNull(def);
+      if (DecimalFromDouble(v.f, def.scale, bcd))
+        record.SetColumn(def, bcd);
+      else
+        record.SetNull(def);
       break;
     }
     default:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "db/sql/date_time_text.h"
+#include "db/sql/query_statement.h"
 #include "db/storage/engine_error.h"
 #include "tests/sql/select_test_util.h"
 
@@ -46,15 +47,17 @@ class SelectTest : public ::testing::Test {
     auto lotto = std::vector<TFieldDef>{Column("id", kTypeInteger, kSubtypeAutoInc),
                                         Column("date", kTypeDate), Column("n1", kTypeSmallInt)};
     MakeTable(db_, "lotto", lotto, {});
-    MakeTable(db_, "draws", lotto,
-              {{N(), D(2009, 3, 14), I(4)}, {N(), D(2010, 1, 2), I(7)}, {N(), D(2009, 12, 31), I(4)}});
-    MakeTable(db_, "nums",
-              {Column("k", kTypeInteger), Column("v", kTypeInteger), Column("s", kTypeString, 0, 10)},
-              {{I(1), N(), S("b")},
-               {I(2), N(), S("a")},
-               {I(3), I(-5), S("B")},
-               {I(4), I(-2), N()},
-               {I(5), I(-9), S("a")}});
+    MakeTable(
+        db_, "draws", lotto,
+        {{N(), D(2009, 3, 14), I(4)}, {N(), D(2010, 1, 2), I(7)}, {N(), D(2009, 12, 31), I(4)}});
+    MakeTable(
+        db_, "nums",
+        {Column("k", kTypeInteger), Column("v", kTypeInteger), Column("s", kTypeString, 0, 10)},
+        {{I(1), N(), S("b")},
+         {I(2), N(), S("a")},
+         {I(3), I(-5), S("B")},
+         {I(4), I(-2), N()},
+         {I(5), I(-9), S("a")}});
   }
   TestDatabase db_;
 };
@@ -84,8 +87,8 @@ TEST_F(SelectTest, AggregateValuesAndTypes) {
       {"select min(v), count(v), count(*), sum(v) from nums", "-9,3,5,-16;"},
       {"select count(*) from lotto", "0;"},
       {"select count(v), count(*), max(v) from nums where k > 100", "0,0,NULL;"},
-      {"select avg(v) from nums", "-5;"},       // -16 / 3 truncated
-      {"select avg(n1) from draws", "5;"},      // 15 / 3
+      {"select avg(v) from nums", "-5;"},   // -16 / 3 truncated
+      {"select avg(n1) from draws", "5;"},  // 15 / 3
       {"select stddev(n1) from draws", "1.7320508075688772;"},
       {"select stddev(n1) from draws where n1 = 7", "0;"},
       {"select max(v) + 1, count(*) * 2 from nums", "-1,10;"},
@@ -95,7 +98,8 @@ TEST_F(SelectTest, AggregateValuesAndTypes) {
   for (const Case& c : cases) {
     EXPECT_EQ(RowsText(RunSelect(db_, c.sql)), c.rows) << c.sql;
   }
-  const SelectResult r = RunSelect(db_, "select sum(v), sum(n1), count(k), avg(k) from nums, draws");
+  const SelectResult r =
+      RunSelect(db_, "select sum(v), sum(n1), count(k), avg(k) from nums, draws");
   EXPECT_EQ(r.columns[0].type, kTypeLargeInt);  // SUM of Integer
   EXPECT_EQ(r.columns[1].type, kTypeInteger);   // SUM of SmallInt
   EXPECT_EQ(r.columns[2].type, kTypeInteger);
@@ -136,8 +140,7 @@ TEST_F(SelectTest, RowsOrderingGroupingAndSets) {
       {"select k from nums where k < 3 union select k from nums where k > 3 order by 1",
        "1;2;4;5;"},
       {"select s from nums union select s from nums order by 1", "NULL;B;a;b;"},
-      {"select s from nums union all select s from nums where k = 1 order by 1",
-       "NULL;B;a;a;b;b;"},
+      {"select s from nums union all select s from nums where k = 1 order by 1", "NULL;B;a;a;b;b;"},
       {"select k from nums intersect select n1 from draws", "4;"},
       {"select k from nums except select n1 from draws order by k", "1;2;3;5;"},
       {"select k from nums where k in (select n1 from draws) or k = 1 order by k", "1;4;"},
@@ -154,7 +157,8 @@ TEST_F(SelectTest, Joins) {
     const char* sql;
     const char* rows;
   } cases[] = {
-      {"select d.id, x.name from draws d, names x where d.n1 = x.n order by 1", "1,four;2,seven;3,four;"},
+      {"select d.id, x.name from draws d, names x where d.n1 = x.n order by 1",
+       "1,four;2,seven;3,four;"},
       {"select d.id, x.name from draws d join names x on x.n = d.n1 where d.id > 1 order by 1",
        "2,seven;3,four;"},
       {"select x.name, d.id from names x left join draws d on d.n1 = x.n order by 1, 2",
@@ -162,7 +166,8 @@ TEST_F(SelectTest, Joins) {
       {"select x.name, d.id from draws d right outer join names x on d.n1 = x.n order by 1, 2",
        "four,1;four,3;nine,NULL;seven,2;"},
       {"select count(*) from draws a, draws b", "9;"},
-      {"select a.id, b.id from (draws a inner join draws b on a.n1 = b.n1 and a.id < b.id)", "1,3;"},
+      {"select a.id, b.id from (draws a inner join draws b on a.n1 = b.n1 and a.id < b.id)",
+       "1,3;"},
       {"select n.k, x.name from nums n left join names x on x.n = n.k + 3 where x.name is null "
        "order by 1",
        "2;3;5;"},
@@ -227,7 +232,8 @@ TEST_F(SelectTest, ParsingErrors) {
     const char* sql;
     const char* message;
   } cases[] = {
-      {"select n1 draws", "SQL parsing error - Missing FROM in SELECT SQL statement at line 1, column 16"},
+      {"select n1 draws",
+       "SQL parsing error - Missing FROM in SELECT SQL statement at line 1, column 16"},
       {"select nope from draws",
        "SQL parsing error - Expected column name but instead found nope in SELECT SQL statement at "
        "line 1, column 8"},
@@ -261,6 +267,45 @@ TEST_F(SelectTest, ParsingErrors) {
     ADD_FAILURE();
   } catch (const ETabulaEngineError& e) {
     EXPECT_EQ(e.code(), 11010u);
+  }
+}
+
+TEST_F(SelectTest, ThroughTheStatement) {
+  TQueryStatement statement(db_);
+  statement.Prepare("select  max([date]) as mx,max(id) as mid from draws;", 3, 5);
+  EXPECT_EQ(statement.Kind(), skSelect);
+  EXPECT_EQ(statement.TableName(), "draws");
+  std::vector<int> progress;
+  statement.callbacks.progress = [&](uint16_t p, bool&) { progress.push_back(p); };
+  TExecuteOptions options;
+  options.progress = true;
+  options.plan = true;
+  auto result = statement.Execute({}, options);
+  ASSERT_NE(result, nullptr);
+  EXPECT_EQ(statement.RowsAffected(), 1u);
+  EXPECT_EQ(progress.back(), 100);
+  TDataCursor& c = result->cursor();
+  c.First();
+  ASSERT_TRUE(c.Next());
+  EXPECT_EQ(ValueText(ReadColumnValue(c.current(), c.fields()[1])), "3");
+  EXPECT_FALSE(c.Next());
+  const auto& plan = statement.Plan();
+  EXPECT_NE(std::find(plan.begin(), plan.end(), "Result set will consist of one grouped row"),
+            plan.end());
+  EXPECT_EQ(plan.back().substr(0, 6), ">>>>> ");
+
+  statement.Prepare("(select k from nums where k > ?)");
+  EXPECT_EQ(statement.Kind(), skSelect);
+  EXPECT_EQ(statement.ParameterCount(), 1);
+  statement.Execute({I(3)});
+  EXPECT_EQ(statement.RowsAffected(), 2u);
+  try {
+    statement.Prepare("select k from nums x y");
+    ADD_FAILURE();
+  } catch (const ETabulaEngineError& e) {
+    EXPECT_EQ(e.text(),
+              "SQL parsing error - Expected end of statement but instead found y in SELECT SQL "
+              "statement at line 1, column 22");
   }
 }
 
