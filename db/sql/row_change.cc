@@ -195,7 +195,7 @@ void StoreValue(TDataCursor& cursor, TRecordBuffer& record, const TFieldDef& col
     }
     WriteColumnValue(record, column, value, cursor.table().locale());
   } catch (const ETabulaEngineError& e) {
-    if (e.code() != kSqlExecutionError) throw;
+    if (e.code() != kErrSqlExecution) throw;
     ExecutionError("Internal error: type mismatch between column " + column.name +
                    " and constant value " + ValueText(value) + " in " + std::string(statement) +
                    " statement");

@@ -425,7 +425,7 @@ class TCreateIndexStatement : public TStatementBody {
     TIndexDefinition def = def_;
     for (const TKeyColumn& k : keys_) {
       const TFieldDef* f = FindField(cursor->fields(), k.name);
-      if (f == nullptr) throw ETabulaEngineError(12292, {k.name, def_.name, name_});
+      if (f == nullptr) throw ETabulaEngineError(kErrInvalidIndexField, {k.name, def_.name, name_});
       def.columns.push_back(int16_t(f->number));
       def.descending_of.push_back(k.descending ? 1 : 0);
       if (k.descending) def.descending = true;

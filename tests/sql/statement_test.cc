@@ -105,7 +105,7 @@ TEST_F(StatementTest, PositionsCountFromTheStatementsPlaceInTheScript) {
     statement.Prepare("COMMIT ROLLBACK", 7, 5);
     FAIL();
   } catch (const storage::ETabulaEngineError& e) {
-    EXPECT_EQ(e.code(), kSqlParsingError);
+    EXPECT_EQ(e.code(), storage::kErrSqlParsing);
     EXPECT_EQ(e.names()[1], "7");
     EXPECT_EQ(e.names()[2], "12");
   }
