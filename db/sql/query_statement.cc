@@ -39,10 +39,25 @@ constexpr char kStatementWords[] =
 
 const std::string kNoTable;
 
-std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const std::string& keywords) {
+std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const std::string& keywords,
+                                        bool unique, bool nocase) {
   switch (kind) {
     case skSelect:
       return NewSelectStatement();
+    case skInsert:
+      return NewInsertStatement();
+    case skCreateTable:
+      return NewCreateTableStatement();
+    case skEmptyTable:
+      return NewEmptyTableStatement();
+    case skDropTable:
+      return NewDropTableStatement();
+    case skRenameTable:
+      return NewRenameTableStatement();
+    case skCreateIndex:
+      return NewCreateIndexStatement(unique, nocase);
+    case skDropIndex:
+      return NewDropIndexStatement();
     case skStartTransaction:
       return NewStartTransactionStatement();
     case skRollback:
@@ -72,10 +87,10 @@ void TQueryStatement::Prepare(std::string_view text, uint32_t start_line, uint32
   kind_ = skNone;
   parameter_count_ = 0;
   parser_.Load(text, start_line, start_column);
-  parser_.set_error_code(kSqlParsingError);
+  parser_.set_error_code(storage::kErrSqlParsing);
   parser_.set_database_name(database_.DatabaseName());
   parser_.set_context("SQL statement");
-  verifier_.set_error_code(kSqlParsingError);
+  verifier_.set_error_code(storage::kErrSqlParsing);
   verifier_.set_database_name(database_.DatabaseName());
   verifier_.set_context("SQL statement");
   env_.request_live = request_live_;
@@ -137,15 +152,14 @@ void TQueryStatement::Dispatch() {
   verifier_.set_context(p.context());
   std::string keywords = p.KeywordText();
 
-  body_ = NewBody(kind, keywords);
-  (void)unique;
-  (void)nocase;
+  body_ = NewBody(kind, keywords, unique, nocase);
   body_->Prepare(env_);
   if (parenthesized) p.RequireChar(')');
-  if (!p.AcceptKind(';') && !p.IsKind(kTokEnd)) p.ExpectedError("end of statement");
+  if (!p.IsKind(';') && !p.IsKind(kTokEnd)) p.ExpectedError("end of statement");
+  text_ = p.StatementText();
+  p.AcceptKind(';');
   kind_ = kind;
   parameter_count_ = p.parameter_count();
-  text_ = p.StatementText();
 }
 
 std::unique_ptr<TResultTable> TQueryStatement::Execute(const std::vector<TValue>& parameters,
@@ -194,7 +208,7 @@ std::unique_ptr<TResultTable> TQueryStatement::Execute(const std::vector<TValue>
 // --- shared by the bodies -------------------------------------------------
 
 void ExecutionError(std::string_view message) {
-  throw storage::ETabulaEngineError(kSqlExecutionError, {std::string(message)});
+  throw storage::ETabulaEngineError(storage::kErrSqlExecution, {std::string(message)});
 }
 
 std::string ParseTableName(TExpressionParser& parser) {
