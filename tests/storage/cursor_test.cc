@@ -424,19 +424,18 @@ TEST_F(CursorTest, NewRecordsOfATransactionKeepTheirLocksToItsEnd) {
   Insert(*a, "", "", "", "1");
   Insert(*a, "", "", "", "2");
   EXPECT_EQ(CodeOf([&] { b->LockTable(); }), kErrTableLock);
-  editor.First();
-  ASSERT_TRUE(editor.Next());
+  a->LockTable();
+  a->UnlockTable();
+  Insert(*a, "", "", "", "3");
+  editor.GoToSlot(3);
   editor.Edit();
   TRecordBuffer r = editor.current();
   ASSERT_TRUE(SetColumnFromText(r, F(editor, 3), "5"));
   editor.Update(r);
-  a->LockTable();
-  a->UnlockTable();
-  Insert(*a, "", "", "", "3");
   first->CommitTransaction(false);
   EXPECT_EQ(CodeOf([&] { b->LockTable(); }), 0u);
   b->UnlockTable();
-  EXPECT_EQ(Nums(*b), (std::vector<int64_t>{5, 2, 3}));
+  EXPECT_EQ(Nums(*b), (std::vector<int64_t>{1, 2, 5}));
 }
 
 TEST_F(CursorTest, ReadOnlyTableRefusesWrites) {
