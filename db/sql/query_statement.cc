@@ -46,6 +46,10 @@ std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const std::string& 
       return NewSelectStatement();
     case skInsert:
       return NewInsertStatement();
+    case skUpdate:
+      return NewUpdateStatement();
+    case skDelete:
+      return NewDeleteStatement();
     case skCreateTable:
       return NewCreateTableStatement();
     case skEmptyTable:
