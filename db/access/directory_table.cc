@@ -28,6 +28,7 @@ TDirectoryTable::TDirectoryTable(TDataDirectory& directory, const std::string& n
   options.settings = &session.engine().settings();
   options.exclusive = exclusive;
   options.read_only = directory.read_only();
+  options.in_memory = directory.in_memory();
   for (const TDataPassword& password : session.passwords()) {
     options.passwords.push_back(password.text);
   }
