@@ -29,9 +29,6 @@ std::string_view TrimText(std::string_view text) {
 Tfmsqlall::Tfmsqlall(ui::DialogView& view, UpdateState& state, std::string service_host)
     : view_(view), state_(state), service_host_(std::move(service_host)) {
   view_.SetExecuteEnabled(false);
-  Query1.OnQueryProgress = [this](access::TTabulaQuery&, uint16_t percent, bool& abort) {
-    Query1QueryProgress(percent, abort);
-  };
 }
 
 void Tfmsqlall::HandleEvent(ui::DialogEvent event) {
@@ -56,8 +53,6 @@ void Tfmsqlall::HandleEvent(ui::DialogEvent event) {
         StatusBar1DblClick();
         break;
     }
-  } catch (const access::EAbort&) {
-    // Ended on purpose: nothing to show.
   } catch (const std::exception& e) {
     view_.ShowError(ErrorBoxMessage(e.what()));
   } catch (...) {

@@ -51,10 +51,10 @@ class QueryTest : public ::testing::Test {
 
 TEST_F(QueryTest, EmptyStatementsAreSteppedOver) {
   // ";;" used to end the run there, leaving the COMMIT undone.
-  for (std::vector<std::string> script : std::vector<std::vector<std::string>>{
-           {"START TRANSACTION;;COMMIT;"},
-           {"START TRANSACTION; ; -- nothing", ";COMMIT;;"},
-           {";;START TRANSACTION;", "/* a */;", "COMMIT"}}) {
+  for (std::vector<std::string> script :
+       std::vector<std::vector<std::string>>{{"START TRANSACTION;;COMMIT;"},
+                                             {"START TRANSACTION; ; -- nothing", ";COMMIT;;"},
+                                             {";;START TRANSACTION;", "/* a */;", "COMMIT"}}) {
     std::vector<std::string> executed;
     query.BeforeExecute = [&](TTabulaQuery& q) { executed.push_back(q.StatementText()); };
     Run(script);
