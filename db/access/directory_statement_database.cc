@@ -55,24 +55,26 @@ std::unique_ptr<storage::TDataCursor> TDirectoryStatementDatabase::OpenTable(
 
 void TDirectoryStatementDatabase::CreateTable(const std::string& name,
                                               const storage::TNewTableDefinition& definition) {
-  if (directory_.read_only()) throw storage::ETabulaEngineError(11013, {name});
+  if (directory_.read_only()) throw storage::ETabulaEngineError(storage::kErrAccessDenied, {name});
   storage::TDataTable::Create(directory_.path(), name, Settings(), definition,
                               directory_.in_memory());
 }
 
 void TDirectoryStatementDatabase::DropTable(const std::string& name) {
-  if (directory_.read_only()) throw storage::ETabulaEngineError(11013, {name});
+  if (directory_.read_only()) throw storage::ETabulaEngineError(storage::kErrAccessDenied, {name});
   directory_.CloseUnusedTables();
-  if (directory_.FindTable(name) != nullptr) throw storage::ETabulaEngineError(11013, {name});
+  if (directory_.FindTable(name) != nullptr)
+    throw storage::ETabulaEngineError(storage::kErrAccessDenied, {name});
   storage::TDataTable::Delete(directory_.path(), name, Settings(), directory_.in_memory());
 }
 
 void TDirectoryStatementDatabase::RenameTable(const std::string& from, const std::string& to) {
-  if (directory_.read_only()) throw storage::ETabulaEngineError(11013, {from});
+  if (directory_.read_only()) throw storage::ETabulaEngineError(storage::kErrAccessDenied, {from});
   directory_.CloseUnusedTables();
-  if (directory_.FindTable(from) != nullptr) throw storage::ETabulaEngineError(11013, {from});
-  if (!TableExists(from)) throw storage::ETabulaEngineError(11010, {from});
-  if (TableExists(to)) throw storage::ETabulaEngineError(11013, {to});
+  if (directory_.FindTable(from) != nullptr)
+    throw storage::ETabulaEngineError(storage::kErrAccessDenied, {from});
+  if (!TableExists(from)) throw storage::ETabulaEngineError(storage::kErrFileNotFound, {from});
+  if (TableExists(to)) throw storage::ETabulaEngineError(storage::kErrAccessDenied, {to});
   const bool memory = directory_.in_memory();
   for (EngineSettings::Extension ext :
        {EngineSettings::kData, EngineSettings::kIndex, EngineSettings::kBlob}) {

@@ -58,7 +58,7 @@ std::unique_ptr<storage::TDataCursor> OpenTableCursor(TDataDirectory& directory,
     table = static_cast<TDirectoryTable*>(
         &directory.AddTable(std::make_unique<TDirectoryTable>(directory, name, exclusive)));
   } else if (exclusive && !table->table()->exclusive()) {
-    throw storage::ETabulaEngineError(10253, {name});
+    throw storage::ETabulaEngineError(storage::kErrExclusiveRequired, {name});
   }
   TDataSession& session = directory.session();
   storage::TSessionSettings settings;

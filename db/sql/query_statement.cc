@@ -72,10 +72,10 @@ void TQueryStatement::Prepare(std::string_view text, uint32_t start_line, uint32
   kind_ = skNone;
   parameter_count_ = 0;
   parser_.Load(text, start_line, start_column);
-  parser_.set_error_code(kSqlParsingError);
+  parser_.set_error_code(storage::kErrSqlParsing);
   parser_.set_database_name(database_.DatabaseName());
   parser_.set_context("SQL statement");
-  verifier_.set_error_code(kSqlParsingError);
+  verifier_.set_error_code(storage::kErrSqlParsing);
   verifier_.set_database_name(database_.DatabaseName());
   verifier_.set_context("SQL statement");
   env_.request_live = request_live_;
@@ -194,7 +194,7 @@ std::unique_ptr<TResultTable> TQueryStatement::Execute(const std::vector<TValue>
 // --- shared by the bodies -------------------------------------------------
 
 void ExecutionError(std::string_view message) {
-  throw storage::ETabulaEngineError(kSqlExecutionError, {std::string(message)});
+  throw storage::ETabulaEngineError(storage::kErrSqlExecution, {std::string(message)});
 }
 
 std::string ParseTableName(TExpressionParser& parser) {
