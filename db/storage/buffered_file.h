@@ -175,11 +175,11 @@ class TBufferedFile {
   // evictable (unpinned, written) and checked again when taken, since
   // callers set the modified flag directly.
   std::vector<std::unique_ptr<TBuffer>> owned_;
-  std::map<uint32_t, TBuffer*> sorted_;      // in use, by block number
+  std::map<uint32_t, TBuffer*> sorted_;  // in use, by block number
   // The same buffers indexed by block number, for lookups that cost no
   // search: block numbers are dense, so this is one pointer per block.
   std::vector<TBuffer*> by_block_;
-  std::vector<uint8_t> read_bytes_;  // kept from read to read
+  std::vector<uint8_t> read_bytes_;          // kept from read to read
   std::map<uint64_t, TBuffer*> candidates_;  // by stamp, oldest first
   std::vector<TBuffer*> spare_;              // allocated, not in use
   TBuffer* newest_ = nullptr;
