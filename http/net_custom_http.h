@@ -11,6 +11,7 @@
 // exist so callers see the usual defaults.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,6 +41,18 @@ using TNetRedirectEvent = std::function<void(TNetCustomHTTP& sender, std::string
 
 class TNetCustomHTTP : public TNetTCPClient {
  public:
+  // Bounds of one answer head: its status and header lines together (with
+  // their line ends, interim 100 answers included) and its header lines. A
+  // head past either ends the exchange with ENetHTTPProtocolException
+  // carrying the text below and the connection is closed, so a peer that
+  // never ends its head cannot fill memory or keep the client forever.
+  static constexpr int64_t kMaxHeadBytes = int64_t{1} << 20;
+  static constexpr int kMaxHeaderLines = 10000;
+  static constexpr const char* kHeadTooLongText =
+      "Answer head too long: more than 1048576 bytes of status and header lines.";
+  static constexpr const char* kTooManyHeaderLinesText =
+      "Answer head too long: more than 10000 header lines.";
+
   TNetCustomHTTP();
 
   // One GET of an encoded absolute address; the body goes into destination
@@ -48,7 +61,8 @@ class TNetCustomHTTP : public TNetTCPClient {
   // ENetException "Undefined situation" (2xx on a closed connection),
   // ENetUnknownProtocol, ENetURIException, EConvertError (port text),
   // ENetConnClosedGracefully, ENetReadLnMaxLineLengthExceeded,
-  // ENetReadTimeout and ENetSocketError.
+  // ENetReadTimeout and ENetSocketError; ENetHTTPProtocolException also for
+  // a head past its bounds (above).
   void Get(const std::string& address, TNetMemoryStream& destination);
 
   TNetHTTPProtocolVersion ProtocolVersion = pv1_1;
@@ -80,7 +94,10 @@ class TNetCustomHTTP : public TNetTCPClient {
   void ConnectToHost();
   void SendRequest();
   void ReadHead();
-  void ReadHeaderBlock();
+  // Both count into the head's bounds from head_start, the input consumed
+  // when the head began.
+  void ReadHeaderBlock(int64_t head_start, int& header_lines);
+  void CheckHeadBound(int64_t head_start, int header_lines);
   Outcome ProcessResponse(TNetMemoryStream& destination);
   bool AskRedirect(std::string& dest, TNetHTTPMethod& method, bool default_answer);
   void ReadBody(TNetMemoryStream& destination);

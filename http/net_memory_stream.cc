@@ -8,8 +8,24 @@ void TNetMemoryStream::SetSize(int64_t size) {
   if (position_ > size) position_ = size;
 }
 
+std::string TNetMemoryStream::TakeData() {
+  std::string data = std::move(data_);
+  data_.clear();
+  position_ = 0;
+  return data;
+}
+
+void TNetMemoryStream::Reserve(int64_t size) {
+  if (size > 0) data_.reserve(static_cast<size_t>(size));
+}
+
 void TNetMemoryStream::Write(std::string_view bytes) {
   size_t at = static_cast<size_t>(position_);
+  if (at == data_.size()) {
+    data_.append(bytes);
+    position_ += static_cast<int64_t>(bytes.size());
+    return;
+  }
   if (data_.size() < at + bytes.size()) data_.resize(at + bytes.size());
   data_.replace(at, bytes.size(), bytes);
   position_ += static_cast<int64_t>(bytes.size());
