@@ -5,6 +5,7 @@
 #include "base/code_page.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace downsql::base {
 namespace {
@@ -87,6 +88,10 @@ void AppendCp1250AsUtf8(std::string& out, std::string_view text) {
   while (i < text.size()) {
     // Runs of ASCII, most of any SQL text, are the same bytes in UTF-8.
     size_t run = i;
+    uint64_t word;
+    while (run + sizeof word <= text.size() &&
+           (std::memcpy(&word, text.data() + run, sizeof word), word & 0x8080808080808080u) == 0)
+      run += sizeof word;
     while (run < text.size() && uint8_t(text[run]) < 0x80) ++run;
     out.append(text, i, run - i);
     if (run == text.size()) break;

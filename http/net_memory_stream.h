@@ -29,6 +29,9 @@ class TNetMemoryStream {
   std::string TakeData();
 
  private:
+  // Hints the system to back a store of many megabytes with large pages.
+  void AdviseIfLarge();
+
   std::string data_;
   int64_t position_ = 0;
 };

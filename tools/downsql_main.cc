@@ -126,7 +126,10 @@ class StatusReportingView : public ui::HeadlessView {
  public:
   void SetStatusText(std::string_view text) override {
     ui::HeadlessView::SetStatusText(text);
-    std::cerr << base::Cp1250ToUtf8(text) << std::endl;
+    // One write per text: a large answer reports progress a thousand times.
+    std::string line = base::Cp1250ToUtf8(text);
+    line += '\n';
+    std::cerr.write(line.data(), static_cast<std::streamsize>(line.size()));
   }
 };
 

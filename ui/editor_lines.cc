@@ -59,6 +59,12 @@ void EditorLines::SetText(std::string_view text) {
 
 void EditorLines::TakeText(std::string&& text) {
   Clear();
+  // One offset per line, counted first so the index is filled in place.
+  size_t breaks = 0;
+  for (const char* at = text.data();
+       (at = Find(at, text.data() + text.size(), '\n')) < text.data() + text.size(); ++at)
+    ++breaks;
+  starts_.reserve(breaks + 1);
   bool kept_form = true;
   const char* base = text.data();
   SplitLines(text, [&](const char* begin, const char* end, const char* next) {
