@@ -175,8 +175,9 @@ void TNetCustomHTTP::ReadHead() {
   int header_lines = 0;
   do {
     response_.Clear();
-    response_.SetResponseText(ReadLn());
+    std::string status_line = ReadLn();
     CheckHeadBound(head_start, header_lines);
+    response_.SetResponseText(status_line);
     ReadHeaderBlock(head_start, header_lines);
     response_.ProcessHeaders();
     if (AllowCookies) {
@@ -204,10 +205,16 @@ void TNetCustomHTTP::ReadHeaderBlock(int64_t head_start, int& header_lines) {
 }
 
 void TNetCustomHTTP::CheckHeadBound(int64_t head_start, int header_lines) {
-  if (InputConsumed() - head_start > kMaxHeadBytes)
-    throw ENetHTTPProtocolException(response_.ResponseCode, kHeadTooLongText, "");
-  if (header_lines > kMaxHeaderLines)
-    throw ENetHTTPProtocolException(response_.ResponseCode, kTooManyHeaderLinesText, "");
+  if (InputConsumed() - head_start > MaxHeadSize)
+    throw ENetHTTPProtocolException(response_.ResponseCode,
+                                    "Answer head too long: more than " +
+                                        std::to_string(MaxHeadSize) +
+                                        " bytes of status and header lines.",
+                                    "");
+  if (header_lines > MaxHeaderLines)
+    throw ENetHTTPProtocolException(
+        response_.ResponseCode,
+        "Answer head too long: more than " + std::to_string(MaxHeaderLines) + " header lines.", "");
 }
 
 bool TNetCustomHTTP::AskRedirect(std::string& dest, TNetHTTPMethod& method, bool default_answer) {

@@ -41,18 +41,6 @@ using TNetRedirectEvent = std::function<void(TNetCustomHTTP& sender, std::string
 
 class TNetCustomHTTP : public TNetTCPClient {
  public:
-  // Bounds of one answer head: its status and header lines together (with
-  // their line ends, interim 100 answers included) and its header lines. A
-  // head past either ends the exchange with ENetHTTPProtocolException
-  // carrying the text below and the connection is closed, so a peer that
-  // never ends its head cannot fill memory or keep the client forever.
-  static constexpr int64_t kMaxHeadBytes = int64_t{1} << 20;
-  static constexpr int kMaxHeaderLines = 10000;
-  static constexpr const char* kHeadTooLongText =
-      "Answer head too long: more than 1048576 bytes of status and header lines.";
-  static constexpr const char* kTooManyHeaderLinesText =
-      "Answer head too long: more than 10000 header lines.";
-
   TNetCustomHTTP();
 
   // One GET of an encoded absolute address; the body goes into destination
@@ -62,7 +50,7 @@ class TNetCustomHTTP : public TNetTCPClient {
   // ENetUnknownProtocol, ENetURIException, EConvertError (port text),
   // ENetConnClosedGracefully, ENetReadLnMaxLineLengthExceeded,
   // ENetReadTimeout and ENetSocketError; ENetHTTPProtocolException also for
-  // a head past its bounds (above).
+  // a head past its bounds (MaxHeadSize, MaxHeaderLines).
   void Get(const std::string& address, TNetMemoryStream& destination);
 
   TNetHTTPProtocolVersion ProtocolVersion = pv1_1;
@@ -72,6 +60,16 @@ class TNetCustomHTTP : public TNetTCPClient {
   bool AllowCookies = true;
   int MaxAuthRetries = 3;
   int ConnectTimeout = 0;
+  // Bounds of one answer head: the bytes of its status and header lines
+  // together, line ends and interim 100 answers included, and the number
+  // of its header lines. A head past either ends the exchange with
+  // ENetHTTPProtocolException ("Answer head too long: more than 1048576
+  // bytes of status and header lines." or "Answer head too long: more than
+  // 10000 header lines.", with the bound set) and the connection is closed,
+  // so a peer that never ends its head cannot fill memory or hold the
+  // client.
+  int64_t MaxHeadSize = int64_t{1} << 20;
+  int MaxHeaderLines = 10000;
   std::string ProxyServer;
   int ProxyPort = 0;
 
