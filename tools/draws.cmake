@@ -7,7 +7,7 @@ if(WIN32)
 endif()
 find_package(nlohmann_json REQUIRED)
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+pkg_check_modules(CPP_HTTPLIB REQUIRED IMPORTED_TARGET GLOBAL cpp-httplib)
 find_package(Threads REQUIRED)
 
 add_library(draws STATIC
