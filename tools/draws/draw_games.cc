@@ -13,7 +13,7 @@ constexpr uint8_t Days(std::initializer_list<int> weekdays) {
   for (int d : weekdays) mask = uint8_t(mask | (1 << d));
   return mask;
 }
-constexpr int kMon = 0, kTue = 1, kWed = 2, kThu = 3, kFri = 4, kSat = 5;
+constexpr int kTue = 1, kWed = 2, kThu = 3, kFri = 4, kSat = 5;
 constexpr int At(int hour, int minute) { return hour * 60 + minute; }
 
 constexpr TDrawRhythm Once(uint8_t weekdays, int minute) { return {weekdays, minute, 0, minute}; }
