@@ -14,8 +14,7 @@ add_library(draws STATIC
   ${CMAKE_CURRENT_LIST_DIR}/draws/draw_games.cc
   ${CMAKE_CURRENT_LIST_DIR}/draws/draw_payload.cc
   ${CMAKE_CURRENT_LIST_DIR}/draws/draw_answer.cc
-  ${CMAKE_CURRENT_LIST_DIR}/draws/draw_history.cc
-  ${CMAKE_CURRENT_LIST_DIR}/draws/progress_bar.cc)
+  ${CMAKE_CURRENT_LIST_DIR}/draws/draw_history.cc)
 target_include_directories(draws PUBLIC ${PROJECT_SOURCE_DIR})
 target_compile_options(draws PRIVATE ${DOWNSQL_WARNINGS})
 target_link_libraries(draws PUBLIC storage base platform nlohmann_json::nlohmann_json)
@@ -28,4 +27,4 @@ downsql_program(draws-service
 # draws-history: the sample history of both databases.
 downsql_program(draws-history
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/draws_history_main.cc
-  DEPS draws)
+  DEPS draws ui)

@@ -16,7 +16,7 @@
 #include "tools/draws/draw_answer.h"
 #include "tools/draws/draw_history.h"
 #include "tools/draws/draw_payload.h"
-#include "tools/draws/progress_bar.h"
+#include "ui/progress_bar.h"
 
 namespace {
 
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
   try {
     options.service_directory = Directory(service_dir);
     if (!host_dir.empty()) options.host_directory = Directory(host_dir);
-    draws::TProgressBar bar("writing draws");
+    ui::TProgressBar bar("writing draws");
     options.progress = [&bar](int64_t done, int64_t total) { bar.Update(done, total); };
     storage::EngineSettings settings;
     draws::THistoryCounts counts = draws::GenerateHistory(options, settings);

@@ -301,13 +301,15 @@ TEST_F(AnswerTest, WhatIsNotAskedForOrNotNewIsLeftOut) {
     std::string payload;
     int64_t lines;
   } cases[] = {
-      // An empty host table asks for everything.
+      // An empty host table asks for everything; id 1 and day 0 mean
+      // nothing special for other games than LOTTO.
       {R"({"keno":["keno","1899-12-30 00:00:00",20,0]})", keno},
+      {R"({"keno":["keno","1899-12-30 00:00:00",20,1]})", keno - 1},
       // Up to date.
       {R"({"keno":["keno","2025-12-31 22:50:00",20,)" + std::to_string(keno) + "]}", 0},
       // Newer by id but not by date: nothing.
       {R"({"keno":["keno","2026-01-01 00:00:00",20,5]})", 0},
-      // The updater's mark of a game without a table, unknown keys, a game
+      // The updater's mark of LOTTO without a table, unknown keys, a game
       // the service has no table for.
       {R"({"dl":["LOTTO","1899-12-30",6,1],"zz":["zz","2025-01-01",1,0],"ex":["MINI_LOTTO","1899-12-30",5,0]})",
        0},

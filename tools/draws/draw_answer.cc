@@ -11,8 +11,12 @@ namespace downsql::draws {
 
 namespace {
 
+// The updater always sends its first game, LOTTO, and sends it with the
+// values it starts with when the host has no LOTTO table; every other game
+// it sends only when its table exists.
 bool IsAbsentMark(const TPayloadMember& member) {
-  return member.last_id == 1 && member.last_date == PayloadDayZero();
+  return member.key == kDrawGames[0].request_key && member.last_id == 1 &&
+         member.last_date == PayloadDayZero();
 }
 
 }  // namespace

@@ -11,10 +11,10 @@
 // cursor in primary-index order, starting past the host's last id.
 //
 // Members are skipped when their key is unknown, when the service has no
-// table for the game, and when they carry id 1 with date 1899-12-30: that is
-// what the updater sends for its first game when the host has no table for
-// it (an empty table sends id 0), and inserts into a missing table would
-// fail the whole import.
+// table for the game, and for LOTTO ("dl") with id 1 and date 1899-12-30:
+// the updater always sends LOTTO, with those values when the host has no
+// LOTTO table (an empty table sends id 0), and inserts into a missing table
+// would fail the whole import.
 #pragma once
 
 #include <cstdint>

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-namespace downsql::draws {
+namespace downsql::ui {
 
 class TProgressBar {
  public:
@@ -30,4 +30,4 @@ class TProgressBar {
   int last_percent_ = -1;
 };
 
-}  // namespace downsql::draws
+}  // namespace downsql::ui

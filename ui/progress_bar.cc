@@ -1,10 +1,10 @@
-#include "tools/draws/progress_bar.h"
+#include "ui/progress_bar.h"
 
 #include <cstdio>
 
 #include "platform/terminal.h"
 
-namespace downsql::draws {
+namespace downsql::ui {
 
 namespace {
 constexpr int kWidth = 30;
@@ -34,4 +34,4 @@ void TProgressBar::Finish() {
   drawn_ = false;
 }
 
-}  // namespace downsql::draws
+}  // namespace downsql::ui
