@@ -90,8 +90,7 @@ size_t Count(const std::string& text, const std::string& what) {
 class DoUpdateTest : public ::testing::Test {
  protected:
   DoUpdateTest() {
-    dir.AddFile("LOTTO.dat");
-    dir.AddFile("keno.dat");
+    MakeGameTables(dir.path());
   }
   TempDir dir;
 };
