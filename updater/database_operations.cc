@@ -49,8 +49,7 @@ void Tfmsqlall::ExecuteImport(const std::string& text) {
   };
   Query1.RunStatements();
   state_.LastImportCount = Query1.AffectedRows();
-  view_.SetStatusText(std::string(texts::kImportedPrefix) +
-                      std::to_string(state_.LastImportCount) +
+  view_.SetStatusText(std::string(texts::kImportedPrefix) + std::to_string(state_.LastImportCount) +
                       std::string(texts::kImportedSuffix));
 }
 

@@ -7,11 +7,10 @@
 // runs the same under a window toolkit, in a terminal and headless in tests.
 // Handlers catch nothing; HandleEvent, the event dispatch, shows an escaping
 // error in the view's error box (a silent abort shows nothing) and the
-// dialog keeps whatever state the handler reached. Command states: "Wykonaj" starts disabled; "Pobierz"
-// clears UpdateState::ExecuteLocked and a non-empty answer enables
-// "Wykonaj"; a finished import (also one that found nothing to run) disables
-// it and sets the lock; a double click on the button strip enables it and
-// clears the lock.
+// dialog keeps whatever state the handler reached. Command states: "Wykonaj" starts disabled;
+// "Pobierz" clears UpdateState::ExecuteLocked and a non-empty answer enables "Wykonaj"; a finished
+// import (also one that found nothing to run) disables it and sets the lock; a double click on the
+// button strip enables it and clears the lock.
 //
 // The operations live in their own files: fetch_answer.cc (FetchAnswer,
 // HttpWork) and database_operations.cc (RefreshLastDraws, ExecuteImport,

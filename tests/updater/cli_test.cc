@@ -32,9 +32,7 @@ Result RunCli(const std::string& args) {
 
 class CliTest : public ::testing::Test {
  protected:
-  CliTest() {
-    MakeGameTables(dir.path());
-  }
+  CliTest() { MakeGameTables(dir.path()); }
   TempDir dir;
 };
 

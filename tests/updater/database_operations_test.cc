@@ -70,13 +70,13 @@ TEST_F(ImportTest, EmptyTablesReadAsNoDrawAndGoIntoTheRequest) {
   EXPECT_TRUE(view.history.empty());
   std::string request = BuildRequestAddress(state, "h");
   EXPECT_NE(request.find("[\"LOTTO\",\"1899-12-30\",6,0]"), std::string::npos) << request;
-  EXPECT_NE(request.find("[\"keno\",\"1899-12-30 00:00:00\",20,0]"), std::string::npos)
-      << request;
+  EXPECT_NE(request.find("[\"keno\",\"1899-12-30 00:00:00\",20,0]"), std::string::npos) << request;
 }
 
 TEST_F(ImportTest, TwoInsertsAreCountedAndTheSummaryShowsTheNewLastDraw) {
   dialog.ExecuteImport("  \r\n" + std::string(kTwoLottoDraws) +
-                       "INSERT INTO keno VALUES (9, '2013-05-04 12:00:00', 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, "
+                       "INSERT INTO keno VALUES (9, '2013-05-04 12:00:00', 1, 2, 3, 4, 5, 6, 7, 8, "
+                       "9, 10, 11, 12, 13, "
                        "14, 15, 16, 17, 18, 19, 20);\r\n\r\n");
   EXPECT_EQ(state.LastImportCount, 3);
   EXPECT_EQ(view.history, std::vector<std::string>{Status(3)});  // no "Wykonano" on the way
@@ -91,9 +91,9 @@ TEST_F(ImportTest, DuplicateKeyLeavesTablesCountAndStatusAsTheyWere) {
   dialog.ExecuteImport(kTwoLottoDraws);
   ASSERT_EQ(state.LastImportCount, 2);
   // The second INSERT repeats the date of 7002: the first is undone with it.
-  std::string error =
-      ImportError("INSERT INTO LOTTO VALUES (7003, '2024-01-06', 1, 2, 3, 4, 5, 6);\r\n"
-                  "INSERT INTO LOTTO VALUES (7004, '2024-01-04', 1, 2, 3, 4, 5, 6);\r\n");
+  std::string error = ImportError(
+      "INSERT INTO LOTTO VALUES (7003, '2024-01-06', 1, 2, 3, 4, 5, 6);\r\n"
+      "INSERT INTO LOTTO VALUES (7004, '2024-01-04', 1, 2, 3, 4, 5, 6);\r\n");
   EXPECT_NE(error.find("Tabula Engine Error # 9729"), std::string::npos) << error;
   EXPECT_EQ(state.LastImportCount, 2);
   EXPECT_EQ(view.StatusText(), Status(2));

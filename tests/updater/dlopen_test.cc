@@ -89,9 +89,7 @@ size_t Count(const std::string& text, const std::string& what) {
 
 class DoUpdateTest : public ::testing::Test {
  protected:
-  DoUpdateTest() {
-    MakeGameTables(dir.path());
-  }
+  DoUpdateTest() { MakeGameTables(dir.path()); }
   TempDir dir;
 };
 

@@ -20,8 +20,8 @@ inline std::string GameTableSql(const std::string& table, const char* date_type,
 
 // Empty LOTTO and keno tables in dir (keno only when asked).
 inline void MakeGameTables(const std::string& dir, bool keno = true) {
-  std::string command = std::string(TABULA_PATH) + " '" + dir + "' '" +
-                        GameTableSql("LOTTO", "DATE", 6) + "'";
+  std::string command =
+      std::string(TABULA_PATH) + " '" + dir + "' '" + GameTableSql("LOTTO", "DATE", 6) + "'";
   if (keno) command += " '" + GameTableSql("keno", "TIMESTAMP", 20) + "'";
   if (std::system((command + " >/dev/null").c_str()) != 0) {
     throw std::runtime_error("tabula could not make the game tables");
