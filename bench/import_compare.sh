@@ -3,7 +3,7 @@
 # into a keno-like table (id, a draw timestamp and twenty numbers, a unique
 # index on the timestamp) inside one transaction, run through build/bin/tabula
 # and through sqlite3 on fresh databases. Prints the median of 3 runs of
-# each and their ratio.
+# each (CPU seconds, user + system; wall-clock beside them) and their ratio.
 #
 #   bench/import_compare.sh [ROWS]        (default 100000)
 #   TABULA=path/to/tabula bench/import_compare.sh
@@ -45,12 +45,13 @@ BEGIN {
 { echo "START TRANSACTION;"; cat "$work/inserts.sql"; echo "COMMIT;"; } > "$work/tabula.sql"
 { echo "BEGIN;"; cat "$work/inserts.sql"; echo "COMMIT;"; } > "$work/sqlite.sql"
 
-seconds() {  # runs "$@", prints the wall-clock seconds it took
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null
-  end=$(date +%s.%N)
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }'
+# Runs "$@" and prints the CPU seconds it used (user + system), which a busy
+# machine does not inflate the way it does wall-clock time, and the
+# wall-clock seconds after a colon.
+seconds() {
+  local TIMEFORMAT='%U %S %R' t
+  t=$( { time "$@" >/dev/null; } 2>&1 )
+  awk -v t="$t" 'BEGIN { split(t, f, " "); printf "%.3f:%.3f", f[1] + f[2], f[3] }'
 }
 median() { printf '%s\n' "$@" | sort -g | sed -n 2p; }
 
@@ -64,9 +65,11 @@ for run in 1 2 3; do
   sqlite3 "$work/db.sqlite" "$create"
   sql+=("$(seconds sqlite3 "$work/db.sqlite" ".read $work/sqlite.sql")")
 done
-t=$(median "${tab[@]}")
-s=$(median "${sql[@]}")
+cpu() { for x in "$@"; do echo "${x%%:*}"; done; }
+wall() { for x in "$@"; do echo "${x##*:}"; done; }
+t=$(median $(cpu "${tab[@]}"))
+s=$(median $(cpu "${sql[@]}"))
 printf 'rows            %d\n' "$rows"
-printf 'tabula          %.3f s  (runs: %s)\n' "$t" "${tab[*]}"
-printf 'sqlite3         %.3f s  (runs: %s)\n' "$s" "${sql[*]}"
+printf 'tabula          %.3f s CPU  (runs: %s; wall %s)\n' "$t" "$(cpu "${tab[@]}" | paste -sd' ')" "$(wall "${tab[@]}" | paste -sd' ')"
+printf 'sqlite3         %.3f s CPU  (runs: %s; wall %s)\n' "$s" "$(cpu "${sql[@]}" | paste -sd' ')" "$(wall "${sql[@]}" | paste -sd' ')"
 printf 'tabula/sqlite3  %s\n' "$(awk -v a="$t" -v b="$s" 'BEGIN { printf "%.2f", a / b }')"
