@@ -50,6 +50,8 @@ bool TDirectoryStatementDatabase::TableExists(const std::string& name) {
 
 std::unique_ptr<storage::TDataCursor> TDirectoryStatementDatabase::OpenTable(
     const std::string& name, bool exclusive) {
+  // Tables kept open after their last cursor would refuse the exclusive open.
+  if (exclusive) directory_.CloseUnusedTables();
   return OpenTableCursor(directory_, name, exclusive);
 }
 

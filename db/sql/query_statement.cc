@@ -39,10 +39,25 @@ constexpr char kStatementWords[] =
 
 const std::string kNoTable;
 
-std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const std::string& keywords) {
+std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const std::string& keywords,
+                                        bool unique, bool nocase) {
   switch (kind) {
     case skSelect:
       return NewSelectStatement();
+    case skInsert:
+      return NewInsertStatement();
+    case skCreateTable:
+      return NewCreateTableStatement();
+    case skEmptyTable:
+      return NewEmptyTableStatement();
+    case skDropTable:
+      return NewDropTableStatement();
+    case skRenameTable:
+      return NewRenameTableStatement();
+    case skCreateIndex:
+      return NewCreateIndexStatement(unique, nocase);
+    case skDropIndex:
+      return NewDropIndexStatement();
     case skStartTransaction:
       return NewStartTransactionStatement();
     case skRollback:
@@ -137,15 +152,14 @@ void TQueryStatement::Dispatch() {
   verifier_.set_context(p.context());
   std::string keywords = p.KeywordText();
 
-  body_ = NewBody(kind, keywords);
-  (void)unique;
-  (void)nocase;
+  body_ = NewBody(kind, keywords, unique, nocase);
   body_->Prepare(env_);
   if (parenthesized) p.RequireChar(')');
-  if (!p.AcceptKind(';') && !p.IsKind(kTokEnd)) p.ExpectedError("end of statement");
+  if (!p.IsKind(';') && !p.IsKind(kTokEnd)) p.ExpectedError("end of statement");
+  text_ = p.StatementText();
+  p.AcceptKind(';');
   kind_ = kind;
   parameter_count_ = p.parameter_count();
-  text_ = p.StatementText();
 }
 
 std::unique_ptr<TResultTable> TQueryStatement::Execute(const std::vector<TValue>& parameters,

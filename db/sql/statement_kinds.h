@@ -16,6 +16,19 @@ std::unique_ptr<TStatementBody> NewStartTransactionStatement();
 std::unique_ptr<TStatementBody> NewRollbackStatement();
 std::unique_ptr<TStatementBody> NewCommitStatement();
 
+// INSERT, UPDATE, DELETE.
+std::unique_ptr<TStatementBody> NewInsertStatement();
+std::unique_ptr<TStatementBody> NewUpdateStatement();
+std::unique_ptr<TStatementBody> NewDeleteStatement();
+
+// Tables and indexes.
+std::unique_ptr<TStatementBody> NewCreateTableStatement();
+std::unique_ptr<TStatementBody> NewDropTableStatement();
+std::unique_ptr<TStatementBody> NewRenameTableStatement();
+std::unique_ptr<TStatementBody> NewEmptyTableStatement();
+std::unique_ptr<TStatementBody> NewCreateIndexStatement(bool unique, bool nocase);
+std::unique_ptr<TStatementBody> NewDropIndexStatement();
+
 // A statement kind this engine recognises but does not run: Prepare skips
 // to the end of the statement, Execute raises the execution error naming
 // the statement by its keywords.

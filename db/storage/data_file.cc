@@ -148,7 +148,8 @@ void TDataFile::Create(const TTableDefinition& definition, bool exclusive) {
         !IsValidDeclaredSize(f.type, f.subtype, f.size) ||
         (f.type != kTypeDecimal && f.scale != 0) || f.scale > 63 || f.computed != 0)
       throw ETabulaEngineError(kErrInvalidFieldDefinition, {f.name, table});
-    if (f.type == kTypeString && f.subtype == kSubtypeGuid) f.size = 0;
+    // A GUID is stored as 38 characters and its terminating zero.
+    if (f.type == kTypeString && f.subtype == kSubtypeGuid) f.size = 38;
     f.stored_size = StoredSizeOf(f.type, f.subtype, f.size);
 
     if (!IsValidColumnText(f, f.min_value) || !IsValidColumnText(f, f.max_value) ||

@@ -113,6 +113,9 @@ bool TIndexFile::WriteHeader(bool force) {
   if (cipher_ != nullptr) cipher_->Encrypt(raw, sizeof raw);
   file().Write(0, raw, sizeof raw);
   header_.modified = false;
+  // Added or dropped indexes go out with the header that counts them (an
+  // exclusive table writes only headers when it closes).
+  if (definitions_modified_) WriteDefinitions();
   return true;
 }
 
