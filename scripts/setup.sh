@@ -9,6 +9,7 @@ packages=(
   zlib1g-dev libgcrypt20-dev libsqlite3-dev libclang-rt-14-dev
   libcpp-httplib-dev nlohmann-json3-dev
   g++-mingw-w64-i686 libgcrypt-mingw-w64-dev libz-mingw-w64-dev
+  python3 nginx curl
 )
 
 missing=()
