@@ -32,10 +32,7 @@ Result RunCli(const std::string& args) {
 
 class CliTest : public ::testing::Test {
  protected:
-  CliTest() {
-    dir.AddFile("LOTTO.dat");
-    dir.AddFile("keno.dat");
-  }
+  CliTest() { MakeGameTables(dir.path()); }
   TempDir dir;
 };
 
