@@ -4,6 +4,7 @@
 //   downsql request DBDIR   the request address "Pobierz" would send
 //   downsql fetch DBDIR     "Pobierz": the service's answer on standard output
 //   downsql run DBDIR       the dialog itself, driven from the terminal
+//   downsql gui DBDIR       the dialog itself, as a window
 //
 // It goes the same road as the library's DoUpdate (marking present games,
 // refreshing the last draws, the dialog's handlers) with a headless or a
@@ -16,6 +17,7 @@
 
 #include "base/code_page.h"
 #include "platform/file.h"
+#include "ui/gtk/gtk_view.h"
 #include "ui/headless_view.h"
 #include "ui/terminal_view.h"
 #include "updater/fmsqlall.h"
@@ -52,6 +54,7 @@ void PrintHelp(std::ostream& out) {
          "              edytuj (e)   replace the editor's text by the lines that follow,\n"
          "                           up to a line holding only \".\"\n"
          "              pomoc (?)    list the commands\n"
+         "  gui       open the dialog as a window (needs a display: X11 or Wayland)\n"
          "\n"
          "options:\n"
          "  --service HOST[:PORT]  the results service to ask (default: "
@@ -128,7 +131,8 @@ int main(int argc, char** argv) {
   if (service.empty() || service.find_first_of("/ ") != std::string::npos) {
     return Usage("--service wants HOST or HOST:PORT");
   }
-  if (command != "summary" && command != "request" && command != "run" && command != "fetch") {
+  if (command != "summary" && command != "request" && command != "run" && command != "fetch" &&
+      command != "gui") {
     return Usage(command.empty() ? "no command" : "unknown command " + command);
   }
   if (positional < 2 || dir.empty()) return Usage("no database directory");
@@ -136,6 +140,16 @@ int main(int argc, char** argv) {
 
   try {
     updater::UpdateState state;
+    if (command == "gui") {
+      if (!ui::GtkDisplayAvailable()) {
+        std::cerr << "downsql: no display to open the window on (is DISPLAY set?); "
+                     "\"downsql run\" runs the dialog in the terminal\n";
+        return 1;
+      }
+      ui::GtkView view;
+      updater::RunImportDialog(state, dir, view, service);
+      return 0;
+    }
     if (command == "run") {
       ui::TerminalView view(std::cin, std::cout);
       updater::RunImportDialog(state, dir, view, service);
