@@ -43,7 +43,9 @@ class FuzzPages : public TPageSource {
   }
   uint32_t Root(uint32_t) const override { return root_; }
   void SetRoot(uint32_t, uint32_t page) override { root_ = page; }
-  [[noreturn]] void Corrupt() const override { throw ETabulaEngineError(8965, {"F"}); }
+  [[noreturn]] void Corrupt() const override {
+    throw ETabulaEngineError(kErrIndexPageCorrupt, {"F"});
+  }
 
   void Load(const uint8_t* data, size_t size) {
     for (size_t at = 0; at < size && next_ <= 32; at += kPageSize) {

@@ -134,7 +134,7 @@ void DumpFreeChain(TDataFile& table) {
     // A link outside the file or back into the chain is damage, not a loop.
     if (n > slots || !seen.insert(n).second) {
       std::printf(" (broken)\n");
-      throw ETabulaEngineError(8962, {table.table_name()});
+      throw ETabulaEngineError(kErrRecordBuffersCorrupt, {table.table_name()});
     }
     TBuffer* b = table.GetBlock(n);
     uint8_t status = b->data[0];
@@ -142,7 +142,7 @@ void DumpFreeChain(TDataFile& table) {
     table.Unpin(b);
     if (status != kSlotDeleted) {
       std::printf(" (slot %u is not deleted)\n", n);
-      throw ETabulaEngineError(8962, {table.table_name()});
+      throw ETabulaEngineError(kErrRecordBuffersCorrupt, {table.table_name()});
     }
     n = next;
   }

@@ -116,12 +116,13 @@ void DumpTree(TIndexFile& file, uint32_t slot, const TDataFile& table) {
   std::set<uint32_t> seen;
   uint32_t level_head = file.Root(slot);
   for (uint32_t depth = 0; level_head != 0; ++depth) {
-    if (depth >= TIndexTree::kMaxLevels) throw ETabulaEngineError(8965, {table.table_name()});
+    if (depth >= TIndexTree::kMaxLevels)
+      throw ETabulaEngineError(kErrIndexPageCorrupt, {table.table_name()});
     uint32_t next_level = 0;
     for (uint32_t n = level_head; n != 0;) {
       if (!seen.insert(n).second) {
         std::printf("  page %u reached twice (broken links)\n", n);
-        throw ETabulaEngineError(8965, {table.table_name()});
+        throw ETabulaEngineError(kErrIndexPageCorrupt, {table.table_name()});
       }
       TIndexFile::TPageScope scope(file);
       TPage& page = file.Page(n);
@@ -131,7 +132,7 @@ void DumpTree(TIndexFile& file, uint32_t slot, const TDataFile& table) {
       std::vector<TPageEntry> entries;
       if (!page.Decode(layout, &entries)) {
         std::printf("    (entries do not decode)\n");
-        throw ETabulaEngineError(8965, {table.table_name()});
+        throw ETabulaEngineError(kErrIndexPageCorrupt, {table.table_name()});
       }
       for (const TPageEntry& e : entries) {
         const uint8_t* key = reinterpret_cast<const uint8_t*>(e.key.data());
@@ -176,7 +177,7 @@ void DumpIndexFile(const std::string& path, TDataFile& table, const base::Blowfi
     std::printf(" %u ->", n);
     if (n >= file.next_page() || !seen.insert(n).second) {
       std::printf(" (broken)\n");
-      throw ETabulaEngineError(8965, {table.table_name()});
+      throw ETabulaEngineError(kErrIndexPageCorrupt, {table.table_name()});
     }
     TIndexFile::TPageScope scope(file);
     n = file.Page(n).next();
@@ -226,7 +227,7 @@ void DumpBlobFile(const std::string& path, TDataFile& table, const base::Blowfis
       for (uint32_t n = first; n != 0;) {
         if (n >= file.next_block() || !seen.insert(n).second) {
           std::printf(" %u (broken)\n", n);
-          throw ETabulaEngineError(8963, {table.table_name()});
+          throw ETabulaEngineError(kErrBlobBuffersCorrupt, {table.table_name()});
         }
         TBlock b = block(n);
         if (n == first) total = b.total();
@@ -243,7 +244,7 @@ void DumpBlobFile(const std::string& path, TDataFile& table, const base::Blowfis
     std::printf(" %u ->", n);
     if (n >= file.next_block() || !seen.insert(n).second) {
       std::printf(" (broken)\n");
-      throw ETabulaEngineError(8963, {table.table_name()});
+      throw ETabulaEngineError(kErrBlobBuffersCorrupt, {table.table_name()});
     }
     n = static_cast<uint32_t>(block(n).next());
   }

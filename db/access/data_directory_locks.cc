@@ -122,7 +122,7 @@ void TDataDirectoryLocks::DirectoryReadLock() {
         return geometry_.DirectoryReadLock(slot);
       },
       settings_.directory);
-  if (!got) throw ETabulaEngineError(10221, {database_name_});
+  if (!got) throw ETabulaEngineError(storage::kErrLockFileReadLock, {database_name_});
   directory_read_slot_ = slot;
 }
 
@@ -131,17 +131,17 @@ void TDataDirectoryLocks::DirectoryReadUnlock() {
   uint32_t slot = directory_read_slot_;
   directory_read_slot_ = 0;
   if (!UnlockRange(geometry_.DirectoryReadLock(slot)))
-    throw ETabulaEngineError(10222, {database_name_});
+    throw ETabulaEngineError(storage::kErrLockFileReadUnlock, {database_name_});
 }
 
 void TDataDirectoryLocks::DirectoryWriteLock() {
   if (!LockWithRetry([&] { return geometry_.DirectoryWriteLock(); }, settings_.directory))
-    throw ETabulaEngineError(10223, {database_name_});
+    throw ETabulaEngineError(storage::kErrLockFileWriteLock, {database_name_});
 }
 
 void TDataDirectoryLocks::DirectoryWriteUnlock() {
   if (!UnlockRange(geometry_.DirectoryWriteLock()))
-    throw ETabulaEngineError(10224, {database_name_});
+    throw ETabulaEngineError(storage::kErrLockFileWriteUnlock, {database_name_});
 }
 
 bool TDataDirectoryLocks::ReadTableList() {
@@ -181,7 +181,7 @@ TDataTableLocks& TDataDirectoryLocks::TableEntry(const std::string& name) {
     entry = FindEntry(name);
     if (!entry) {
       if (tables_.size() >= TLockGeometry::kMaxTables)
-        throw ETabulaEngineError(9480, {database_name_});
+        throw ETabulaEngineError(storage::kErrDatabaseFull, {database_name_});
       AppendEntry(name);
       entry = tables_.back().get();
       // Without a writable file the entry is known to this process only;
@@ -230,7 +230,7 @@ void TDataDirectoryLocks::WriteTableList() {
 void TDataDirectoryLocks::LockAllTransactionBytes() {
   if (all_transaction_held_) return;
   if (!LockWithRetry([&] { return geometry_.AllTransactionBytes(); }, settings_.table_trans))
-    throw ETabulaEngineError(10229, {database_name_});
+    throw ETabulaEngineError(storage::kErrTransactionLock, {database_name_});
   all_transaction_held_ = true;
 }
 
@@ -238,13 +238,13 @@ void TDataDirectoryLocks::UnlockAllTransactionBytes() {
   if (!all_transaction_held_) return;
   all_transaction_held_ = false;
   if (!UnlockRange(geometry_.AllTransactionBytes()))
-    throw ETabulaEngineError(10230, {database_name_});
+    throw ETabulaEngineError(storage::kErrTransactionUnlock, {database_name_});
 }
 
 void TDataDirectoryLocks::LockAllWriteLocks() {
   if (all_write_held_) return;
   if (!LockWithRetry([&] { return geometry_.AllTableWriteLocks(); }, settings_.table_write))
-    throw ETabulaEngineError(10229, {database_name_});
+    throw ETabulaEngineError(storage::kErrTransactionLock, {database_name_});
   all_write_held_ = true;
 }
 
@@ -252,7 +252,7 @@ void TDataDirectoryLocks::UnlockAllWriteLocks() {
   if (!all_write_held_) return;
   all_write_held_ = false;
   if (!UnlockRange(geometry_.AllTableWriteLocks()))
-    throw ETabulaEngineError(10230, {database_name_});
+    throw ETabulaEngineError(storage::kErrTransactionUnlock, {database_name_});
 }
 
 // ---------------------------------------------------------------------------
@@ -273,7 +273,7 @@ bool TDataTableLocks::ReadLock() {
         return owner_.geometry_.TableReadLock(number_, slot);
       },
       owner_.settings_.table_read);
-  if (!got) throw ETabulaEngineError(10225, {name_});
+  if (!got) throw ETabulaEngineError(storage::kErrTableReadLock, {name_});
   read_slot_ = slot;
   own_ |= kReadBit;
   return true;
@@ -285,7 +285,7 @@ void TDataTableLocks::ReadUnlock() {
   uint32_t slot = read_slot_;
   read_slot_ = 0;
   if (!owner_.UnlockRange(owner_.geometry_.TableReadLock(number_, slot)))
-    throw ETabulaEngineError(10226, {name_});
+    throw ETabulaEngineError(storage::kErrTableReadUnlock, {name_});
 }
 
 void TDataTableLocks::WriteLock(bool take_transaction) {
@@ -294,7 +294,7 @@ void TDataTableLocks::WriteLock(bool take_transaction) {
   if (take_transaction && !(held() & kTransactionBit)) {
     if (!owner_.LockWithRetry([&] { return owner_.geometry_.TransactionByte(number_); },
                               owner_.settings_.table_write))
-      throw ETabulaEngineError(10227, {name_});
+      throw ETabulaEngineError(storage::kErrTableWriteLock, {name_});
     own_ |= kTransactionBit;
     took_byte = true;
   }
@@ -304,7 +304,7 @@ void TDataTableLocks::WriteLock(bool take_transaction) {
       own_ &= ~kTransactionBit;
       owner_.UnlockRange(owner_.geometry_.TransactionByte(number_));
     }
-    throw ETabulaEngineError(10227, {name_});
+    throw ETabulaEngineError(storage::kErrTableWriteLock, {name_});
   }
   own_ |= kWriteBit;
 }
@@ -319,14 +319,14 @@ void TDataTableLocks::WriteUnlock(bool release_transaction) {
     own_ &= ~kTransactionBit;
     ok = owner_.UnlockRange(owner_.geometry_.TransactionByte(number_)) && ok;
   }
-  if (!ok) throw ETabulaEngineError(10228, {name_});
+  if (!ok) throw ETabulaEngineError(storage::kErrTableWriteUnlock, {name_});
 }
 
 bool TDataTableLocks::TransactionLock() {
   if (held() & kTransactionBit) return false;
   if (!owner_.LockWithRetry([&] { return owner_.geometry_.TransactionByte(number_); },
                             owner_.settings_.table_trans))
-    throw ETabulaEngineError(10229, {owner_.database_name_});
+    throw ETabulaEngineError(storage::kErrTransactionLock, {owner_.database_name_});
   own_ |= kTransactionBit;
   return true;
 }
@@ -335,7 +335,7 @@ void TDataTableLocks::TransactionUnlock() {
   if (!(own_ & kTransactionBit)) return;
   own_ &= ~kTransactionBit;
   if (!owner_.UnlockRange(owner_.geometry_.TransactionByte(number_)))
-    throw ETabulaEngineError(10230, {owner_.database_name_});
+    throw ETabulaEngineError(storage::kErrTransactionUnlock, {owner_.database_name_});
 }
 
 }  // namespace downsql::access

@@ -28,6 +28,7 @@ TDirectoryTable::TDirectoryTable(TDataDirectory& directory, const std::string& n
   options.settings = &session.engine().settings();
   options.exclusive = exclusive;
   options.read_only = directory.read_only();
+  options.in_memory = directory.in_memory();
   for (const TDataPassword& password : session.passwords()) {
     options.passwords.push_back(password.text);
   }
@@ -57,7 +58,7 @@ std::unique_ptr<storage::TDataCursor> OpenTableCursor(TDataDirectory& directory,
     table = static_cast<TDirectoryTable*>(
         &directory.AddTable(std::make_unique<TDirectoryTable>(directory, name, exclusive)));
   } else if (exclusive && !table->table()->exclusive()) {
-    throw storage::ETabulaEngineError(10253, {name});
+    throw storage::ETabulaEngineError(storage::kErrExclusiveRequired, {name});
   }
   TDataSession& session = directory.session();
   storage::TSessionSettings settings;

@@ -17,7 +17,7 @@ constexpr size_t kMaxText = 512;
 constexpr double kPi = 3.14159265358979323846;
 
 [[noreturn]] void ExecutionError(const std::string& message) {
-  throw ETabulaEngineError(kSqlExecutionError, {message});
+  throw ETabulaEngineError(kErrSqlExecution, {message});
 }
 
 const platform::Collation& CollationOf(const TEvalContext& ctx) {

@@ -33,8 +33,6 @@
 
 namespace downsql::sql {
 
-inline constexpr uint32_t kSqlExecutionError = 11950;
-
 // What an expression may use while it runs; owned by the statement.
 struct TEvalContext {
   TColumnResolver* resolver = nullptr;

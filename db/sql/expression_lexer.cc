@@ -268,7 +268,7 @@ std::string TExpressionParser::Message(std::string message) const {
 
 void TExpressionParser::Error(std::string_view message, uint32_t line, uint32_t column) const {
   std::vector<std::string> names;
-  if (error_code_ != kSqlParsingError) names.push_back(database_name_);
+  if (error_code_ != storage::kErrSqlParsing) names.push_back(database_name_);
   names.push_back(Message(std::string(message)));
   names.push_back(std::to_string(line));
   names.push_back(std::to_string(column));

@@ -28,6 +28,7 @@
 #include <string_view>
 
 #include "db/sql/exp_token.h"
+#include "db/storage/engine_error.h"
 
 namespace downsql::sql {
 
@@ -41,8 +42,6 @@ enum TTokenKind : uint8_t {
   kTokInteger = 6,
   kTokFloat = 7,
 };
-
-inline constexpr uint32_t kSqlParsingError = 11949;
 
 // Deepest expression tree (and nesting of parentheses, NOT and signs) the
 // parser accepts; deeper text is an invalid expression rather than a stack
@@ -232,7 +231,7 @@ class TExpressionParser {
   size_t line_start_ = 0;
   uint32_t column_base_ = 1;
   // The line of the current token (a token never spans lines).
-  uint32_t error_code_ = kSqlParsingError;
+  uint32_t error_code_ = storage::kErrSqlParsing;
   std::string database_name_;
   std::string context_ = "SQL statement";
 

@@ -108,7 +108,7 @@ void TExpressionVerifier::Error(const TExpToken& node, std::string_view message)
   std::string text(message);
   if (text.size() > 255) text.resize(255);
   std::vector<std::string> names;
-  if (error_code_ != 11949) names.push_back(database_name_);
+  if (error_code_ != kErrSqlParsing) names.push_back(database_name_);
   names.push_back(text);
   names.push_back(std::to_string(node.line));
   names.push_back(std::to_string(node.column));

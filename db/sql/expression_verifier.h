@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "db/sql/exp_token.h"
+#include "db/storage/engine_error.h"
 
 namespace downsql::sql {
 
@@ -92,7 +93,7 @@ class TExpressionVerifier {
 
   TColumnResolver* resolver_ = nullptr;
   std::string context_ = "SQL statement";
-  uint32_t error_code_ = 11949;
+  uint32_t error_code_ = storage::kErrSqlParsing;
   std::string database_name_;
 };
 

@@ -42,10 +42,8 @@ using namespace storage;
 
 namespace {
 
-constexpr uint32_t kSqlExecutionError = 11950;
-
 [[noreturn]] void ConversionError(const std::string& message) {
-  throw storage::ETabulaEngineError(kSqlExecutionError, {message});
+  throw storage::ETabulaEngineError(kErrSqlExecution, {message});
 }
 
 std::string Trimmed(const std::string& s) {

@@ -82,16 +82,16 @@ void TBlobFile::Open(uint32_t block_size, bool read_only, bool exclusive) {
     ReadHeader(raw);
     const uint8_t version = raw[kOffVersion];
     if (version != kBlobFileVersion)
-      throw ETabulaEngineError(version < 7 ? 12035 : 12036, {table_name()});
+      throw ETabulaEngineError(version < 7 ? kErrWrongVersion : kErrInvalidFile, {table_name()});
     base::Md5Digest signature;
     std::memcpy(signature.data(), raw + kOffSignature, signature.size());
     if (signature != settings_.signature_digest() && signature != base::Md5(kDefaultSignature))
-      throw ETabulaEngineError(12036, {table_name()});
+      throw ETabulaEngineError(kErrInvalidFile, {table_name()});
     update_count_ = static_cast<int32_t>(base::GetLE32(raw + kOffUpdateCount));
     signature_ = signature;
     free_head_ = base::GetLE32(raw + kOffFreeHead);
     next_block_ = static_cast<int32_t>(base::GetLE32(raw + kOffNextBlock));
-    if (next_block_ < 1) throw ETabulaEngineError(8961, {table_name()});
+    if (next_block_ < 1) throw ETabulaEngineError(kErrHeaderCorrupt, {table_name()});
     header_modified_ = false;
     SetGeometry(kBlobHeaderSize, block_size);
     Discard();
@@ -193,7 +193,8 @@ bool TBlobFile::Read(uint32_t first_block, uint32_t version, uint8_t compression
   stored.reserve(std::min<uint64_t>(total, uint64_t(block_count()) * block->capacity()));
   std::unordered_set<uint32_t> visited{first_block};
   while (true) {
-    if (block->used() > block->capacity()) throw ETabulaEngineError(10029, {table_name()});
+    if (block->used() > block->capacity())
+      throw ETabulaEngineError(kErrInvalidBlobLength, {table_name()});
     const uint32_t take = std::min<uint32_t>(block->capacity(), total - uint32_t(stored.size()));
     stored.insert(stored.end(), block->payload(), block->payload() + take);
     if (stored.size() >= total) break;
@@ -201,7 +202,7 @@ bool TBlobFile::Read(uint32_t first_block, uint32_t version, uint8_t compression
     if (next < 0 || next > static_cast<int64_t>(block_count()) ||
         !visited.insert(static_cast<uint32_t>(next)).second)
       RaiseCorrupt();
-    if (next == 0) throw ETabulaEngineError(8711, {table_name()});
+    if (next == 0) throw ETabulaEngineError(kErrEndOfBlob, {table_name()});
     block = Pin(*this, Block(next));
   }
   if (compression == 0) {
@@ -211,7 +212,7 @@ bool TBlobFile::Read(uint32_t first_block, uint32_t version, uint8_t compression
   try {
     *out = base::UncompressStream(stored.data(), stored.size());
   } catch (const base::CompressError&) {
-    throw ETabulaEngineError(15002);
+    throw ETabulaEngineError(kErrUncompress);
   }
   return true;
 }
@@ -223,12 +224,12 @@ uint32_t TBlobFile::Write(uint32_t first_block, const uint8_t* value, size_t siz
     try {
       packed = base::Compress(value, size, compression);
     } catch (const base::CompressError&) {
-      throw ETabulaEngineError(15001);
+      throw ETabulaEngineError(kErrCompress);
     }
     value = packed.data();
     size = packed.size();
   }
-  if (size > UINT32_MAX) throw ETabulaEngineError(9479, {table_name()});
+  if (size > UINT32_MAX) throw ETabulaEngineError(kErrTableFull, {table_name()});
   if (size == 0) {
     if (first_block != 0) Free(first_block, version);
     return 0;
@@ -297,7 +298,7 @@ void TBlobFile::AddBlock() {
 
 void TBlobFile::CheckCapacity() {
   if (BlockOffset(block_count() + 1) + block_size() > settings_.max_file_size())
-    throw ETabulaEngineError(9479, {table_name()});
+    throw ETabulaEngineError(kErrTableFull, {table_name()});
 }
 
 void TBlobFile::EncodeBlock(const TBuffer& buffer, uint8_t* out) const {

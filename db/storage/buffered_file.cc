@@ -18,11 +18,11 @@ struct KindRules {
 KindRules RulesOf(TBufferedFile::Kind kind) {
   switch (kind) {
     case TBufferedFile::kDataKind:
-      return {4, 64, 8962};
+      return {4, 64, kErrRecordBuffersCorrupt};
     case TBufferedFile::kIndexKind:
-      return {2, 4, 8965};
+      return {2, 4, kErrIndexPageCorrupt};
     default:
-      return {4, 32, 8963};
+      return {4, 32, kErrBlobBuffersCorrupt};
   }
 }
 
@@ -243,7 +243,7 @@ void TBufferedFile::ReadRange(uint32_t n, TBuffer* target) {
   std::vector<uint8_t> bytes(size_t(last - first + 1) * block_size_);
   size_t got = file_.ReadUpTo(BlockOffset(first), bytes.data(), bytes.size());
   size_t need = size_t(n - first + 1) * block_size_;
-  if (got < need) throw ETabulaEngineError(9217, {file_.name()});
+  if (got < need) throw ETabulaEngineError(kErrReadFailed, {file_.name()});
   last = first + uint32_t(got / block_size_) - 1;
 
   DecodeBlock(bytes.data() + size_t(n - first) * block_size_, *target);

@@ -95,11 +95,11 @@ const std::vector<TFieldDef>& TDataCursor::fields() const { return table_->field
 uint32_t TDataCursor::record_size() const { return table_->record_size(); }
 
 void TDataCursor::RequireWritable() const {
-  if (table_->read_only()) throw ETabulaEngineError(11013, {table_->name()});
+  if (table_->read_only()) throw ETabulaEngineError(kErrAccessDenied, {table_->name()});
 }
 
 void TDataCursor::RequireCurrent() const {
-  if (state_ != kOnRecord) throw ETabulaEngineError(8709, {table_->name()});
+  if (state_ != kOnRecord) throw ETabulaEngineError(kErrNoCurrentRecord, {table_->name()});
 }
 
 const TRecordBuffer& TDataCursor::current() const {
@@ -111,7 +111,7 @@ const TRecordBuffer& TDataCursor::current() const {
 
 void TDataCursor::SetCurrentIndex(uint8_t slot) {
   if (slot != kNaturalOrder && table_->index_in_slot(slot) == nullptr) {
-    throw ETabulaEngineError(8710, {table_->name()});
+    throw ETabulaEngineError(kErrRecordNotFound, {table_->name()});
   }
   index_slot_ = slot;
   First();
@@ -202,7 +202,8 @@ void TDataCursor::ReadIndexEntry(const TIndexPosition& pos) {
   auto tree = table_->Tree(*index);
   uint32_t slot = 0;
   tree->Read(pos, &index_key_, &slot);
-  if (!table_->ReadRecord(slot, current_)) throw ETabulaEngineError(8965, {table_->name()});
+  if (!table_->ReadRecord(slot, current_))
+    throw ETabulaEngineError(kErrIndexPageCorrupt, {table_->name()});
   index_pos_ = pos;
   TakeCurrent(slot);
 }
@@ -252,7 +253,7 @@ void TDataCursor::GoToSlot(uint32_t slot) {
   ReadLockHold read_lock(*table_);
   Sync();
   if (slot == 0 || slot > table_->slot_count() || !table_->ReadRecord(slot, current_)) {
-    throw ETabulaEngineError(8710, {table_->name()});
+    throw ETabulaEngineError(kErrRecordNotFound, {table_->name()});
   }
   TakeCurrent(slot);
   if (index_slot_ != kNaturalOrder) {
@@ -264,7 +265,7 @@ void TDataCursor::GoToSlot(uint32_t slot) {
 }
 
 bool TDataCursor::FindKey(const TRecordBuffer& record) {
-  if (index_slot_ == kNaturalOrder) throw ETabulaEngineError(8710, {table_->name()});
+  if (index_slot_ == kNaturalOrder) throw ETabulaEngineError(kErrRecordNotFound, {table_->name()});
   ReadLockHold read_lock(*table_);
   Sync();
   const TTableIndex* index = table_->index_in_slot(index_slot_);
@@ -370,7 +371,7 @@ void TDataCursor::Insert(TRecordBuffer& record) {
       for (const TTableIndex& index : table_->indexes()) {
         keys.push_back(index.compare.BuildKey(built.data()));
         if (index.compare.unique() && table_->Tree(index)->Find(keys.back().data()) != 0) {
-          throw ETabulaEngineError(9729, {index.name, table_->name()});
+          throw ETabulaEngineError(kErrDuplicateKey, {index.name, table_->name()});
         }
       }
 
@@ -417,7 +418,7 @@ void TDataCursor::Edit() {
   table_->CheckForChanges();
   if (!table_->ReadRecord(slot_, now) || now.record_hash() != current_.record_hash()) {
     Cancel();
-    throw ETabulaEngineError(8708, {table_->name()});
+    throw ETabulaEngineError(kErrRecordChanged, {table_->name()});
   }
 }
 
@@ -435,7 +436,7 @@ void TDataCursor::Update(TRecordBuffer& record) {
     WriteLockHold write_lock(*table_);
     TRecordBuffer old(record_size());
     if (!table_->ReadRecord(slot, old) || old.record_hash() != record.record_hash()) {
-      throw ETabulaEngineError(8708, {table_->name()});
+      throw ETabulaEngineError(kErrRecordChanged, {table_->name()});
     }
     { table_->LockRecord(slot, this, session_.lock_retry_count, session_.lock_wait_time); }
     try {
@@ -450,7 +451,7 @@ void TDataCursor::Update(TRecordBuffer& record) {
         new_keys.push_back(index.compare.BuildKey(built.data()));
         if (index.compare.unique() && old_keys.back() != new_keys.back() &&
             table_->Tree(index)->Find(new_keys.back().data()) != 0) {
-          throw ETabulaEngineError(9729, {index.name, table_->name()});
+          throw ETabulaEngineError(kErrDuplicateKey, {index.name, table_->name()});
         }
       }
 
@@ -498,9 +499,9 @@ void TDataCursor::Delete() {
     TRecordBuffer old(record_size());
     bool live = table_->ReadRecord(slot, old);
     if (!table_->exclusive() && (!live || old.record_hash() != deleted.record_hash())) {
-      throw ETabulaEngineError(8708, {table_->name()});
+      throw ETabulaEngineError(kErrRecordChanged, {table_->name()});
     }
-    if (!live) throw ETabulaEngineError(8710, {table_->name()});
+    if (!live) throw ETabulaEngineError(kErrRecordNotFound, {table_->name()});
     { table_->LockRecord(slot, this, session_.lock_retry_count, session_.lock_wait_time); }
     try {
       try {
@@ -545,7 +546,7 @@ void TDataCursor::UnlockTable() { table_->UnlockTable(); }
 
 void TDataCursor::SetBlob(TRecordBuffer& record, const TFieldDef& column,
                           std::vector<uint8_t> value) {
-  if (!column.IsBlob()) throw ETabulaEngineError(10030, {table_->name()});
+  if (!column.IsBlob()) throw ETabulaEngineError(kErrInvalidBlobHandle, {table_->name()});
   int32_t old = record.GetBlobBlock(column);
   if (old < 0) pending_blobs_.erase(old);
   if (value.empty()) {
@@ -562,14 +563,15 @@ std::vector<uint8_t> TDataCursor::ReadBlobOf(const TRecordBuffer& record, const 
   int32_t first = record.GetBlobBlock(column);
   if (first < 0) {
     auto it = pending_blobs_.find(first);
-    if (it == pending_blobs_.end()) throw ETabulaEngineError(10030, {table_->name()});
+    if (it == pending_blobs_.end())
+      throw ETabulaEngineError(kErrInvalidBlobHandle, {table_->name()});
     return it->second;
   }
   std::vector<uint8_t> value;
   if (first == 0 || table_->blob() == nullptr) return value;
   if (!table_->blob()->Read(static_cast<uint32_t>(first), record.GetBlobVersion(column),
                             column.compression, &value)) {
-    throw ETabulaEngineError(8708, {table_->name()});
+    throw ETabulaEngineError(kErrRecordChanged, {table_->name()});
   }
   return value;
 }
@@ -581,12 +583,13 @@ std::vector<uint8_t> TDataCursor::ReadBlob(const TFieldDef& column) {
   try {
     return ReadBlobOf(current_, column);
   } catch (const ETabulaEngineError& e) {
-    if (e.code() != 8708 || state_ != kOnRecord) throw;
+    if (e.code() != kErrRecordChanged || state_ != kOnRecord) throw;
   }
   // The value was rewritten since the record was read: read the record
   // again and its value with it.
   TRecordBuffer now(record_size());
-  if (!table_->ReadRecord(slot_, now)) throw ETabulaEngineError(8708, {table_->name()});
+  if (!table_->ReadRecord(slot_, now))
+    throw ETabulaEngineError(kErrRecordChanged, {table_->name()});
   current_ = now;
   return ReadBlobOf(current_, column);
 }

@@ -66,22 +66,23 @@ base::Md5Digest KeyOf(const std::string& password) { return base::Md5(password);
 void CheckHeader(const uint8_t* h, const EngineSettings& settings, const std::string& table) {
   uint8_t version = h[kHdrVersion];
   if (version != kTableFormatVersion)
-    throw ETabulaEngineError(version < 7 ? 12035 : 12036, {table});
+    throw ETabulaEngineError(version < 7 ? kErrWrongVersion : kErrInvalidFile, {table});
   const uint8_t* sig = h + kHdrSignature;
   base::Md5Digest fallback = base::Md5(kDefaultSignature);
   if (std::memcmp(sig, settings.signature_digest().data(), 16) != 0 &&
       std::memcmp(sig, fallback.data(), 16) != 0)
-    throw ETabulaEngineError(12036, {table});
+    throw ETabulaEngineError(kErrInvalidFile, {table});
   uint16_t columns = base::GetLE16(h + kHdrColumnCount);
-  if (columns > kMaxColumnCount) throw ETabulaEngineError(8961, {table});
+  if (columns > kMaxColumnCount) throw ETabulaEngineError(kErrHeaderCorrupt, {table});
   // A header without columns or with no room for the record header would
   // make slot arithmetic meaningless; it is damaged.
   uint16_t record_size = base::GetLE16(h + kHdrRecordSize);
-  if (columns == 0 || record_size < kRecordHeaderSize) throw ETabulaEngineError(8961, {table});
+  if (columns == 0 || record_size < kRecordHeaderSize)
+    throw ETabulaEngineError(kErrHeaderCorrupt, {table});
   // So would a next slot below 1 or a chain head past the last slot.
   int32_t next_slot = int32_t(base::GetLE32(h + kHdrNextSlot));
   if (next_slot < 1 || base::GetLE32(h + kHdrChainHead) >= uint32_t(next_slot))
-    throw ETabulaEngineError(8961, {table});
+    throw ETabulaEngineError(kErrHeaderCorrupt, {table});
 }
 
 }  // namespace
@@ -118,14 +119,15 @@ void TDataFile::Create(const TTableDefinition& definition, bool exclusive) {
   const std::string& table = table_name();
   if (definition.encrypted) {
     size_t n = Trimmed(definition.password).size();
-    if (n < 1 || n > 128) Fail(10015);
+    if (n < 1 || n > 128) Fail(kErrInvalidPassword);
   }
-  if (!LocaleSupported(definition.locale)) Fail(15878);
-  if (definition.fields.empty() || definition.fields.size() > size_t(kMaxColumnCount)) Fail(9492);
+  if (!LocaleSupported(definition.locale)) Fail(kErrLocaleMissing);
+  if (definition.fields.empty() || definition.fields.size() > size_t(kMaxColumnCount))
+    Fail(kErrFieldCountLimits);
   if (definition.index_page_size < 1024 || definition.index_page_size > 16384 ||
       definition.secondary_indexes > int(kMaxSecondaryIndexes) || definition.secondary_indexes < 0)
-    Fail(9487);
-  if (definition.blob_block_size < 64 || definition.blob_block_size > 65536) Fail(9498);
+    Fail(kErrIndexLimits);
+  if (definition.blob_block_size < 64 || definition.blob_block_size > 65536) Fail(kErrBlobLimits);
 
   std::vector<TFieldDef> fields = definition.fields;
   const size_t count = fields.size();
@@ -139,28 +141,30 @@ void TDataFile::Create(const TTableDefinition& definition, bool exclusive) {
                     platform::SameTextNoCase(f.name, kRecordHashName) ||
                     !IsValidFirstNameChar(f.name[0]);
     if (!bad_name && !seen_names.insert(platform::UpperCase(f.name)).second) bad_name = true;
-    if (bad_name) throw ETabulaEngineError(10038, {f.name, table});
+    if (bad_name) throw ETabulaEngineError(kErrInvalidFieldName, {f.name, table});
 
     if (f.number == 0) f.number = int(i + 1);
     if (f.number < 1 || size_t(f.number) > count || !seen_numbers.insert(f.number).second ||
         !IsValidDeclaredSize(f.type, f.subtype, f.size) ||
         (f.type != kTypeDecimal && f.scale != 0) || f.scale > 63 || f.computed != 0)
-      throw ETabulaEngineError(10000, {f.name, table});
-    if (f.type == kTypeString && f.subtype == kSubtypeGuid) f.size = 0;
+      throw ETabulaEngineError(kErrInvalidFieldDefinition, {f.name, table});
+    // A GUID is stored as 38 characters and its terminating zero.
+    if (f.type == kTypeString && f.subtype == kSubtypeGuid) f.size = 38;
     f.stored_size = StoredSizeOf(f.type, f.subtype, f.size);
 
     if (!IsValidColumnText(f, f.min_value) || !IsValidColumnText(f, f.max_value) ||
         !IsValidColumnText(f, f.default_value))
-      throw ETabulaEngineError(10006, {f.name, table});
-    if (f.compression > (f.IsBlob() ? 9 : 0)) throw ETabulaEngineError(10000, {f.name, table});
+      throw ETabulaEngineError(kErrInvalidDefaultOrLimit, {f.name, table});
+    if (f.compression > (f.IsBlob() ? 9 : 0))
+      throw ETabulaEngineError(kErrInvalidFieldDefinition, {f.name, table});
   }
   std::sort(fields.begin(), fields.end(),
             [](const TFieldDef& a, const TFieldDef& b) { return a.number < b.number; });
   uint32_t record_size = AssignRecordLayout(fields);
   int blobs = int(
       std::count_if(fields.begin(), fields.end(), [](const TFieldDef& f) { return f.IsBlob(); }));
-  if (blobs > kMaxBlobColumns) Fail(9498);
-  if (record_size > kMaxRecordSize) Fail(9477);
+  if (blobs > kMaxBlobColumns) Fail(kErrBlobLimits);
+  if (record_size > kMaxRecordSize) Fail(kErrRecordTooLarge);
 
   std::array<uint8_t, kTableHeaderSize> h{};
   base::PutLE32(&h[kHdrUpdateCount], uint32_t(kNewFileUpdateCount - 1));  // WriteHeader adds 1
@@ -230,7 +234,7 @@ void TDataFile::Open(bool read_only, bool exclusive, const TPasswordSource& pass
         return false;
       };
       while (!try_known()) {
-        if (!passwords.ask || !passwords.ask()) Fail(10498);
+        if (!passwords.ask || !passwords.ask()) Fail(kErrPasswordRequired);
       }
     }
 
@@ -246,12 +250,12 @@ void TDataFile::Open(bool read_only, bool exclusive, const TPasswordSource& pass
       // the buffer; anything finer is Verify's business.
       if (!f.computed &&
           (f.offset < kRecordHeaderSize || uint32_t(f.offset) + 1 + f.stored_size > record_size))
-        Fail(8961);
+        Fail(kErrHeaderCorrupt);
       // Readers of a known type read its natural width; a stored size that
       // disagrees would send them past the value.
       if (!f.computed && IsKnownType(f.type) &&
           f.stored_size != StoredSizeOf(f.type, f.subtype, f.size))
-        Fail(8961);
+        Fail(kErrHeaderCorrupt);
       fields.push_back(std::move(f));
     }
     header_ = h;
@@ -274,7 +278,7 @@ void TDataFile::Close() {
 // --- verification -------------------------------------------------------------
 
 void TDataFile::Verify() {
-  if (!LocaleSupported(locale())) Fail(15878);
+  if (!LocaleSupported(locale())) Fail(kErrLocaleMissing);
   std::set<std::string> names;  // upper-cased
   std::set<int> numbers;
   uint32_t next_offset = kRecordHeaderSize;
@@ -295,14 +299,14 @@ void TDataFile::Verify() {
       ok = ok && f.offset == next_offset;
       next_offset += 1 + f.stored_size;
     }
-    if (!ok) Fail(8961);
+    if (!ok) Fail(kErrHeaderCorrupt);
   }
-  if (record_size() != ((next_offset + 7) & ~uint32_t(7))) Fail(8961);
+  if (record_size() != ((next_offset + 7) & ~uint32_t(7))) Fail(kErrHeaderCorrupt);
   uint64_t size = file().Size();
   uint64_t start = DefinitionsEnd(column_count());
-  if (size < start || (size - start) % record_size() != 0) Fail(8961);
+  if (size < start || (size - start) % record_size() != 0) Fail(kErrHeaderCorrupt);
   uint64_t slots = (size - start) / record_size();
-  if (uint64_t(next_slot()) != slots + 1 || free_chain_head() > slots) Fail(8961);
+  if (uint64_t(next_slot()) != slots + 1 || free_chain_head() > slots) Fail(kErrHeaderCorrupt);
 }
 
 // --- header writing -----------------------------------------------------------
@@ -328,7 +332,7 @@ bool TDataFile::ReReadHeader() {
   CheckHeader(h.data(), settings_, table_name());
   if (base::GetLE16(&h[kHdrColumnCount]) != column_count() ||
       base::GetLE16(&h[kHdrRecordSize]) != record_size())
-    Fail(8961);
+    Fail(kErrHeaderCorrupt);
   bool differs = base::GetLE32(&h[kHdrUpdateCount]) != base::GetLE32(&header_[kHdrUpdateCount]);
   header_ = h;
   header_modified_ = false;
@@ -428,7 +432,8 @@ const TFieldDef* TDataFile::FieldByName(const std::string& name) const {
 void TDataFile::CheckCapacity() {
   uint64_t slots = next_slot() - 1;
   uint64_t length_after = DefinitionsEnd(column_count()) + (slots + 1) * record_size();
-  if (slots >= settings_.max_record_count() || length_after > settings_.max_file_size()) Fail(9479);
+  if (slots >= settings_.max_record_count() || length_after > settings_.max_file_size())
+    Fail(kErrTableFull);
 }
 
 uint32_t TDataFile::SlotForNewRecord() const {
@@ -440,11 +445,11 @@ TBuffer* TDataFile::InsertSlot() {
   uint32_t head = free_chain_head();
   TBuffer* b = nullptr;
   if (head != 0) {
-    if (head >= next_slot()) Fail(8962);
+    if (head >= next_slot()) Fail(kErrRecordBuffersCorrupt);
     b = GetBlock(head);
     if (b->data[0] != kSlotDeleted) {
       Unpin(b);
-      Fail(8962);
+      Fail(kErrRecordBuffersCorrupt);
     }
     set_free_chain_head(base::GetLE32(&b->data[1]));
   } else {
@@ -457,11 +462,11 @@ TBuffer* TDataFile::InsertSlot() {
 }
 
 void TDataFile::DeleteSlot(uint32_t slot) {
-  if (slot == 0 || slot > block_count()) Fail(8962);
+  if (slot == 0 || slot > block_count()) Fail(kErrRecordBuffersCorrupt);
   TBuffer* b = GetBlock(slot);
   if (b->data[0] == kSlotDeleted) {
     Unpin(b);
-    Fail(8962);
+    Fail(kErrRecordBuffersCorrupt);
   }
   b->data[0] = kSlotDeleted;
   base::PutLE32(&b->data[1], free_chain_head());

@@ -89,7 +89,7 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
     std::set<uint32_t> pages;
     for (const TTableIndex& index : table->indexes_) {
       if (!table->Tree(index)->Check(&pages).empty()) {
-        throw ETabulaEngineError(8965, {options.name});
+        throw ETabulaEngineError(kErrIndexPageCorrupt, {options.name});
       }
     }
   }
@@ -123,7 +123,7 @@ void TDataTable::FindCipher(const std::vector<std::string>& passwords) {
       return;
     }
   }
-  throw ETabulaEngineError(10498, {name_});
+  throw ETabulaEngineError(kErrPasswordRequired, {name_});
 }
 
 const std::vector<TFieldDef>& TDataTable::fields() const { return data_->fields(); }
@@ -284,13 +284,15 @@ void TDataTable::LockRecord(uint32_t slot, const void* owner, uint16_t retry_cou
   // A lock another cursor of this table holds is refused like a lock of
   // another process: through the same file handle the system would grant it.
   auto try_lock = [&] { return record_locks_.count(slot) == 0 && data_->file().Lock(offset, 1); };
-  if (!LockWithRetry(try_lock, retry_count, wait_ms)) throw ETabulaEngineError(10258, {name_});
+  if (!LockWithRetry(try_lock, retry_count, wait_ms))
+    throw ETabulaEngineError(kErrRecordLock, {name_});
   record_locks_[slot] = owner;
 }
 
 void TDataTable::UnlockRecord(uint32_t slot) {
   if (record_locks_.erase(slot) == 0) return;
-  if (!data_->file().Unlock(LockBase() - slot, 1)) throw ETabulaEngineError(10242, {name_});
+  if (!data_->file().Unlock(LockBase() - slot, 1))
+    throw ETabulaEngineError(kErrTableUnlock, {name_});
 }
 
 void TDataTable::ReleaseRecordLockUnlessKept(uint32_t slot) {
@@ -302,7 +304,7 @@ void TDataTable::LockTable(uint16_t retry_count, uint16_t wait_ms) {
   uint64_t length = settings_->max_record_count();
   uint64_t offset = LockBase() - length;
   if (!LockWithRetry([&] { return data_->file().Lock(offset, length); }, retry_count, wait_ms)) {
-    throw ETabulaEngineError(10241, {name_});
+    throw ETabulaEngineError(kErrTableLock, {name_});
   }
   table_locked_ = true;
 }
@@ -312,7 +314,7 @@ void TDataTable::UnlockTable() {
   table_locked_ = false;
   uint64_t length = settings_->max_record_count();
   if (!data_->file().Unlock(LockBase() - length, length)) {
-    throw ETabulaEngineError(10242, {name_});
+    throw ETabulaEngineError(kErrTableUnlock, {name_});
   }
 }
 
@@ -416,12 +418,12 @@ void TDataTable::Delete(const std::string& directory, const std::string& name,
 }
 
 void TDataTable::RequireExclusive() const {
-  if (!exclusive_) throw ETabulaEngineError(10253, {name_});
+  if (!exclusive_) throw ETabulaEngineError(kErrExclusiveRequired, {name_});
 }
 
 void TDataTable::Empty() {
   RequireExclusive();
-  if (read_only_) throw ETabulaEngineError(11013, {name_});
+  if (read_only_) throw ETabulaEngineError(kErrAccessDenied, {name_});
   data_->Discard();
   index_->Discard();
   if (blob_) blob_->Discard();
@@ -433,7 +435,7 @@ void TDataTable::Empty() {
 
 uint8_t TDataTable::AddIndex(const TIndexDefinition& def) {
   RequireExclusive();
-  if (read_only_) throw ETabulaEngineError(11013, {name_});
+  if (read_only_) throw ETabulaEngineError(kErrAccessDenied, {name_});
   WriteAll(false);
   uint32_t slot = index_->AddIndex(def, fields());
   TTableIndex index;
@@ -447,7 +449,8 @@ uint8_t TDataTable::AddIndex(const TIndexDefinition& def) {
     for (uint32_t n = 1; n <= slot_count(); ++n) {
       if (!ReadRecord(n, record)) continue;
       std::vector<uint8_t> key = index.compare.BuildKey(record.data());
-      if (!tree->Insert(key.data(), n)) throw ETabulaEngineError(9729, {def.name, name_});
+      if (!tree->Insert(key.data(), n))
+        throw ETabulaEngineError(kErrDuplicateKey, {def.name, name_});
     }
   } catch (...) {
     index_->DeleteIndex(slot);
@@ -460,7 +463,7 @@ uint8_t TDataTable::AddIndex(const TIndexDefinition& def) {
 
 void TDataTable::DropIndex(const std::string& index_name) {
   RequireExclusive();
-  if (read_only_) throw ETabulaEngineError(11013, {name_});
+  if (read_only_) throw ETabulaEngineError(kErrAccessDenied, {name_});
   for (uint32_t slot = 1; slot <= index_->secondary_count(); ++slot) {
     if (platform::SameTextNoCase(index_->definition(slot).name, index_name)) {
       index_->DeleteIndex(slot);
@@ -469,7 +472,7 @@ void TDataTable::DropIndex(const std::string& index_name) {
       return;
     }
   }
-  throw ETabulaEngineError(10022, {index_name, name_});
+  throw ETabulaEngineError(kErrInvalidIndexName, {index_name, name_});
 }
 
 // ---- transactions -------------------------------------------------------------------

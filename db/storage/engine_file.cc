@@ -11,25 +11,25 @@ uint32_t EngineCodeForOsError(uint32_t os_code) {
   switch (os_code) {
     case 2:
     case 3:
-      return 11010;
+      return kErrFileNotFound;
     case 4:
-      return 11012;
+      return kErrTooManyOpenFiles;
     case 5:
     case 32:
     case 65:
     case 183:
-      return 11013;
+      return kErrAccessDenied;
     case 6:
-      return 11014;
+      return kErrInvalidFileHandle;
     case 8:
     case 14:
-      return 11016;
+      return kErrOutOfMemory;
     case 15:
-      return 11023;
+      return kErrDeviceAccessDenied;
     case 17:
-      return 11025;
+      return kErrFileMoved;
     default:
-      return 11047;
+      return kErrUnknownOsError;
   }
 }
 
@@ -45,12 +45,12 @@ TEngineFile::~TEngineFile() {
 
 void TEngineFile::RaiseOsError(const platform::OsError& e) const {
   uint32_t code = EngineCodeForOsError(e.code());
-  if (code == 11047) throw ETabulaEngineError(code, {std::to_string(e.code()), name_});
+  if (code == kErrUnknownOsError) throw ETabulaEngineError(code, {std::to_string(e.code()), name_});
   throw ETabulaEngineError(code, {name_});
 }
 
 void TEngineFile::RequireOpen() const {
-  if (!file_) throw ETabulaEngineError(11014, {name_});
+  if (!file_) throw ETabulaEngineError(kErrInvalidFileHandle, {name_});
 }
 
 bool TEngineFile::Exists() const {
@@ -122,26 +122,26 @@ size_t TEngineFile::ReadUpTo(uint64_t pos, void* data, size_t n) {
   try {
     return file_->ReadAt(handle_, pos, data, n);
   } catch (const platform::OsError&) {
-    throw ETabulaEngineError(9217, {name_});
+    throw ETabulaEngineError(kErrReadFailed, {name_});
   }
 }
 
 void TEngineFile::Read(uint64_t pos, void* data, size_t n) {
-  if (ReadUpTo(pos, data, n) != n) throw ETabulaEngineError(9217, {name_});
+  if (ReadUpTo(pos, data, n) != n) throw ETabulaEngineError(kErrReadFailed, {name_});
 }
 
 void TEngineFile::Write(uint64_t pos, const void* data, size_t n) {
   RequireOpen();
-  if (read_only_) throw ETabulaEngineError(11013, {name_});
+  if (read_only_) throw ETabulaEngineError(kErrAccessDenied, {name_});
   if (n == 0) return;
   size_t written = 0;
   try {
     written = file_->WriteAt(handle_, pos, data, n);
   } catch (const platform::OsError& e) {
     if (e.code() == platform::kErrorAccessDenied) RaiseOsError(e);
-    throw ETabulaEngineError(9218, {name_});
+    throw ETabulaEngineError(kErrWriteFailed, {name_});
   }
-  if (written != n) throw ETabulaEngineError(9218, {name_});
+  if (written != n) throw ETabulaEngineError(kErrWriteFailed, {name_});
 }
 
 uint64_t TEngineFile::Size() {
@@ -155,11 +155,11 @@ uint64_t TEngineFile::Size() {
 
 void TEngineFile::Truncate(uint64_t size) {
   RequireOpen();
-  if (read_only_) throw ETabulaEngineError(11013, {name_});
+  if (read_only_) throw ETabulaEngineError(kErrAccessDenied, {name_});
   try {
     file_->Truncate(handle_, size);
   } catch (const platform::OsError&) {
-    throw ETabulaEngineError(9218, {name_});
+    throw ETabulaEngineError(kErrWriteFailed, {name_});
   }
 }
 
@@ -168,7 +168,7 @@ void TEngineFile::Flush() {
   try {
     file_->Flush(handle_);
   } catch (const platform::OsError&) {
-    throw ETabulaEngineError(9218, {name_});
+    throw ETabulaEngineError(kErrWriteFailed, {name_});
   }
 }
 

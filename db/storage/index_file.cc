@@ -63,12 +63,13 @@ void TIndexFile::Open(uint32_t page_size, bool read_only, bool exclusive) {
     TIndexHeader header;
     ReadHeader(&header);
     if (header.version != kIndexFileVersion)
-      throw ETabulaEngineError(header.version < 7 ? 12035 : 12036, {table_name()});
+      throw ETabulaEngineError(header.version < 7 ? kErrWrongVersion : kErrInvalidFile,
+                               {table_name()});
     if (header.signature != settings_.signature_digest() &&
         header.signature != base::Md5(kDefaultSignature))
-      throw ETabulaEngineError(12036, {table_name()});
+      throw ETabulaEngineError(kErrInvalidFile, {table_name()});
     if (header.secondary_count > kMaxSecondaryIndexes)
-      throw ETabulaEngineError(8961, {table_name()});
+      throw ETabulaEngineError(kErrHeaderCorrupt, {table_name()});
     header_ = header;
     header_.modified = false;
     SetGeometry(kIndexDataStart, page_size);
@@ -112,6 +113,9 @@ bool TIndexFile::WriteHeader(bool force) {
   if (cipher_ != nullptr) cipher_->Encrypt(raw, sizeof raw);
   file().Write(0, raw, sizeof raw);
   header_.modified = false;
+  // Added or dropped indexes go out with the header that counts them (an
+  // exclusive table writes only headers when it closes).
+  if (definitions_modified_) WriteDefinitions();
   return true;
 }
 
@@ -191,26 +195,28 @@ uint16_t TIndexFile::CheckKeyColumns(const TIndexDefinition& def, const std::str
   for (int16_t number : def.columns) {
     const TFieldDef* column = FindColumn(number, columns);
     if (column == nullptr)
-      throw ETabulaEngineError(12292, {std::to_string(number), index_name, table_name()});
+      throw ETabulaEngineError(kErrInvalidIndexField,
+                               {std::to_string(number), index_name, table_name()});
     const uint16_t size = KeyFormSize(column->type, column->subtype, column->stored_size);
     if (column->type == kTypeBlob || size == 0)
-      throw ETabulaEngineError(12292, {column->name, index_name, table_name()});
+      throw ETabulaEngineError(kErrInvalidIndexField, {column->name, index_name, table_name()});
     part += 1u + size;
   }
   if (part < 1 || part > kMaxKeyPart || part > (page_size() - kPageHeaderSize) / 3)
-    throw ETabulaEngineError(10026, {index_name, table_name()});
+    throw ETabulaEngineError(kErrInvalidKeySize, {index_name, table_name()});
   return static_cast<uint16_t>(part + (def.unique ? 0 : 4));
 }
 
 uint32_t TIndexFile::AddIndex(TIndexDefinition def, const std::vector<TFieldDef>& columns) {
   if (header_.secondary_count >= kMaxSecondaryIndexes || def.columns.empty() ||
       def.columns.size() > kMaxIndexColumns)
-    throw ETabulaEngineError(9487, {table_name()});
-  if (def.name.empty()) throw ETabulaEngineError(10010, {table_name()});
-  if (!IsValidFirstNameChar(def.name[0])) throw ETabulaEngineError(10022, {def.name, table_name()});
+    throw ETabulaEngineError(kErrIndexLimits, {table_name()});
+  if (def.name.empty()) throw ETabulaEngineError(kErrIndexNameMissing, {table_name()});
+  if (!IsValidFirstNameChar(def.name[0]))
+    throw ETabulaEngineError(kErrInvalidIndexName, {def.name, table_name()});
   for (uint32_t slot = 1; slot <= header_.secondary_count; ++slot)
     if (platform::SameTextNoCase(definitions_[slot].name, def.name))
-      throw ETabulaEngineError(10027, {def.name, table_name()});
+      throw ETabulaEngineError(kErrIndexExists, {def.name, table_name()});
   def.descending_of.resize(def.columns.size(), 0);
   def.key_length = CheckKeyColumns(def, def.name, columns);
   def.descending = std::any_of(def.descending_of.begin(), def.descending_of.end(),
@@ -224,9 +230,10 @@ uint32_t TIndexFile::AddIndex(TIndexDefinition def, const std::vector<TFieldDef>
 }
 
 void TIndexFile::ReplacePrimary(TIndexDefinition def, const std::vector<TFieldDef>& columns) {
-  if (!IsDefaultPrimary(definitions_[0])) throw ETabulaEngineError(9993, {table_name()});
+  if (!IsDefaultPrimary(definitions_[0]))
+    throw ETabulaEngineError(kErrPrimaryIndexExists, {table_name()});
   if (def.columns.empty() || def.columns.size() > kMaxIndexColumns)
-    throw ETabulaEngineError(9487, {table_name()});
+    throw ETabulaEngineError(kErrIndexLimits, {table_name()});
   def.name.clear();
   def.unique = true;
   def.descending_of.resize(def.columns.size(), 0);
@@ -315,7 +322,7 @@ void TIndexFile::AddBlock() {
 
 void TIndexFile::CheckCapacity() {
   if (BlockOffset(block_count() + 1) + block_size() > settings_.max_file_size())
-    throw ETabulaEngineError(9479, {table_name()});
+    throw ETabulaEngineError(kErrTableFull, {table_name()});
 }
 
 void TIndexFile::EncodeBlock(const TBuffer& buffer, uint8_t* out) const {

@@ -80,15 +80,15 @@ void CheckConstraints(const std::vector<TFieldDef>& fields, const TRecordBuffer&
   for (const TFieldDef& def : fields) {
     if (!IsStored(def)) continue;
     if (record.IsNull(def)) {
-      if (def.required) throw ETabulaEngineError(9732, {def.name, table_name});
+      if (def.required) throw ETabulaEngineError(kErrValueRequired, {def.name, table_name});
       continue;
     }
     if (def.IsBlob()) continue;
     if (Beyond(def, record, def.min_value, -1, locale)) {
-      throw ETabulaEngineError(9730, {def.name, table_name});
+      throw ETabulaEngineError(kErrBelowMinimum, {def.name, table_name});
     }
     if (Beyond(def, record, def.max_value, +1, locale)) {
-      throw ETabulaEngineError(9731, {def.name, table_name});
+      throw ETabulaEngineError(kErrAboveMaximum, {def.name, table_name});
     }
   }
 }

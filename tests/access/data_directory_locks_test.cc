@@ -133,17 +133,18 @@ TEST_F(DirectoryLocksTest, ReadersShareARegionAndAWriterExcludesThem) {
   ASSERT_TRUE(ta.ReadLock());
   ASSERT_TRUE(tb.ReadLock());  // readers coexist on different bytes
   tb.ReadUnlock();
-  EXPECT_EQ(CodeOf([&] { tb.WriteLock(false); }), 10227u) << "a reader keeps the writer out";
+  EXPECT_EQ(CodeOf([&] { tb.WriteLock(false); }), storage::kErrTableWriteLock)
+      << "a reader keeps the writer out";
   ta.ReadUnlock();
   ta.WriteLock(false);
   try {
     tb.ReadLock();
     FAIL();
   } catch (const ETabulaEngineError& e) {
-    EXPECT_EQ(e.code(), 10225u);
+    EXPECT_EQ(e.code(), storage::kErrTableReadLock);
     EXPECT_EQ(e.text(), "Cannot read lock the table 'T'");
   }
-  EXPECT_EQ(CodeOf([&] { tb.WriteLock(false); }), 10227u);
+  EXPECT_EQ(CodeOf([&] { tb.WriteLock(false); }), storage::kErrTableWriteLock);
   ta.WriteUnlock(false);
   EXPECT_TRUE(tb.ReadLock());
 }
@@ -176,13 +177,13 @@ TEST_F(DirectoryLocksTest, TransactionByteConflictsAcrossDirectoryObjects) {
     b->TableEntry("T").TransactionLock();
     FAIL();
   } catch (const ETabulaEngineError& e) {
-    EXPECT_EQ(e.code(), 10229u);
+    EXPECT_EQ(e.code(), storage::kErrTransactionLock);
     EXPECT_EQ(e.text(), "Transaction cannot lock the database 'DB'");
   }
   // A writer outside a transaction waits for the other's transaction byte.
-  EXPECT_EQ(CodeOf([&] { b->TableEntry("T").WriteLock(true); }), 10227u);
+  EXPECT_EQ(CodeOf([&] { b->TableEntry("T").WriteLock(true); }), storage::kErrTableWriteLock);
   EXPECT_EQ(b->TableEntry("T").held(), 0) << "no byte or region left behind";
-  EXPECT_EQ(CodeOf([&] { b->LockAllTransactionBytes(); }), 10229u);
+  EXPECT_EQ(CodeOf([&] { b->LockAllTransactionBytes(); }), storage::kErrTransactionLock);
   a->TableEntry("T").TransactionUnlock();
   b->LockAllTransactionBytes();
   b->UnlockAllTransactionBytes();
@@ -216,15 +217,15 @@ TEST_F(DirectoryLocksTest, DirectoryLocksOfTheLockFile) {
     b->TableEntry("T");
     FAIL();
   } catch (const ETabulaEngineError& e) {
-    EXPECT_EQ(e.code(), 10223u);
+    EXPECT_EQ(e.code(), storage::kErrLockFileWriteLock);
     EXPECT_EQ(e.text(), "Cannot write lock the lock file for the database 'DB'");
   }
-  EXPECT_EQ(CodeOf([&] { b->DirectoryReadLock(); }), 10221u);
+  EXPECT_EQ(CodeOf([&] { b->DirectoryReadLock(); }), storage::kErrLockFileReadLock);
   a->DirectoryWriteUnlock();
-  EXPECT_EQ(CodeOf([&] { a->DirectoryWriteUnlock(); }), 10224u);
+  EXPECT_EQ(CodeOf([&] { a->DirectoryWriteUnlock(); }), storage::kErrLockFileWriteUnlock);
   b->DirectoryReadLock();
   a->DirectoryReadLock();  // readers share the region
-  EXPECT_EQ(CodeOf([&] { a->TableEntry("T"); }), 10223u);
+  EXPECT_EQ(CodeOf([&] { a->TableEntry("T"); }), storage::kErrLockFileWriteLock);
   b->DirectoryReadUnlock();
   a->DirectoryReadUnlock();
   EXPECT_EQ(a->TableEntry("T").number(), 1u);
@@ -259,7 +260,7 @@ TEST_F(DirectoryLocksTest, TheTable4097Fails) {
       locks->TableEntry("T4097");
       FAIL();
     } catch (const ETabulaEngineError& e) {
-      EXPECT_EQ(e.code(), 9480u);
+      EXPECT_EQ(e.code(), storage::kErrDatabaseFull);
       EXPECT_EQ(e.text(), "The database 'DB' is full and cannot contain any more tables");
     }
   }

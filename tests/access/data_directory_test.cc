@@ -146,7 +146,7 @@ TEST_F(DirectoryTransactionTest, SessionsOfOneProcessExcludeEachOthersTransactio
     two.BeginTransaction();
     FAIL();
   } catch (const ETabulaEngineError& e) {
-    EXPECT_EQ(e.code(), 10229u);
+    EXPECT_EQ(e.code(), storage::kErrTransactionLock);
     EXPECT_EQ(e.text(), "Transaction cannot lock the database 'Memory'");
   }
   EXPECT_FALSE(two.TransactionActive());

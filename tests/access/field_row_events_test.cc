@@ -68,7 +68,7 @@ TEST(RowEvents, HandlersSeeEveryChangeAndAnswerErrors) {
       cursor->Insert(r);
       FAIL();
     } catch (const storage::ETabulaEngineError& e) {
-      EXPECT_EQ(e.code(), 9729u);
+      EXPECT_EQ(e.code(), storage::kErrDuplicateKey);
     }
   }
   session.ReleaseDirectory(directory);

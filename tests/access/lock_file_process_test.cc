@@ -145,7 +145,7 @@ TEST(LockFileProcesses, UnrestrictedTransactionsAreSerialised) {
         d.BeginTransaction();
         code |= 1;
       } catch (const ETabulaEngineError& e) {
-        if (e.code() != 10229) code |= 2;
+        if (e.code() != storage::kErrTransactionLock) code |= 2;
       }
     }
     to_parent.Send('r');

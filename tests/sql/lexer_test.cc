@@ -61,7 +61,7 @@ std::string ErrorOf(const std::string& sql, uint32_t line, uint32_t column) {
     while (p.NextToken() != kTokEnd) {
     }
   } catch (const storage::ETabulaEngineError& e) {
-    EXPECT_EQ(e.code(), 11949u);
+    EXPECT_EQ(e.code(), storage::kErrSqlParsing);
     return e.text();
   }
   return "no error";

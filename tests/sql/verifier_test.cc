@@ -112,7 +112,7 @@ TEST(Verifier, Errors) {
       Prepare(c.sql, r, p);
       ADD_FAILURE() << c.sql << ": no error";
     } catch (const ETabulaEngineError& e) {
-      EXPECT_EQ(e.code(), 11949u);
+      EXPECT_EQ(e.code(), kErrSqlParsing);
       EXPECT_EQ(e.text(), std::string("SQL parsing error - ") + c.message) << c.sql;
     }
   }

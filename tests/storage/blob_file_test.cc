@@ -160,13 +160,13 @@ TEST_F(BlobFileTest, DamagedChainsAreReported) {
     uint32_t code;
   };
   const Case cases[] = {
-      {"next link beyond the file", 2, 4, 9, 0, 8963},
-      {"negative next link", 2, 4, 0xFFFFFFFF, 0, 8963},
-      {"chain loops", 2, 4, 1, 0, 8963},
-      {"chain ends early", 2, 4, 0, 0, 8711},
-      {"used length above B - 18", 2, 8, kB - 17, 0, 10029},
-      {"not a zlib stream", 2, 4, 3, 6, 15002},
-      {"stored length beyond the chain", 1, 14, 0xFFFFFFF0, 0, 8711},
+      {"next link beyond the file", 2, 4, 9, 0, kErrBlobBuffersCorrupt},
+      {"negative next link", 2, 4, 0xFFFFFFFF, 0, kErrBlobBuffersCorrupt},
+      {"chain loops", 2, 4, 1, 0, kErrBlobBuffersCorrupt},
+      {"chain ends early", 2, 4, 0, 0, kErrEndOfBlob},
+      {"used length above B - 18", 2, 8, kB - 17, 0, kErrInvalidBlobLength},
+      {"not a zlib stream", 2, 4, 3, 6, kErrUncompress},
+      {"stored length beyond the chain", 1, 14, 0xFFFFFFF0, 0, kErrEndOfBlob},
   };
   for (const Case& c : cases) {
     const Bytes good = Stored(c.block);
@@ -177,7 +177,8 @@ TEST_F(BlobFileTest, DamagedChainsAreReported) {
     file.Discard();
   }
   Patch(2, 4, 1);
-  EXPECT_EQ(CodeOf([&] { file.Write(1, value.data(), value.size(), 2, 0); }), 8963u)
+  EXPECT_EQ(CodeOf([&] { file.Write(1, value.data(), value.size(), 2, 0); }),
+            kErrBlobBuffersCorrupt)
       << "rewriting over a looping chain";
 }
 
@@ -187,7 +188,8 @@ TEST_F(BlobFileTest, OpeningChecksTheHeader) {
     uint8_t value;
     uint32_t code;
   };
-  for (const Case& c : {Case{8, 5, 12035}, Case{8, 7, 12036}, Case{9, 0, 12036}}) {
+  for (const Case& c :
+       {Case{8, 5, kErrWrongVersion}, Case{8, 7, kErrInvalidFile}, Case{9, 0, kErrInvalidFile}}) {
     file.Create(kB);
     Bytes header(512);
     file.file().Read(0, header.data(), header.size());

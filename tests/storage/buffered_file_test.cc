@@ -56,9 +56,9 @@ TEST(BufferedFile, BlockZeroIsTheKindsCorruptError) {
   struct Case {
     TBufferedFile::Kind kind;
     uint32_t code;
-  } cases[] = {{TBufferedFile::kDataKind, 8962},
-               {TBufferedFile::kIndexKind, 8965},
-               {TBufferedFile::kBlobKind, 8963}};
+  } cases[] = {{TBufferedFile::kDataKind, kErrRecordBuffersCorrupt},
+               {TBufferedFile::kIndexKind, kErrIndexPageCorrupt},
+               {TBufferedFile::kBlobKind, kErrBlobBuffersCorrupt}};
   for (const Case& c : cases) {
     TestPool pool(c.kind, "MemPool0.x", 2);
     EXPECT_EQ(CodeOf([&] { pool.GetBlock(0); }), c.code);

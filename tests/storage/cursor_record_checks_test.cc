@@ -58,14 +58,14 @@ TEST_F(RecordChecks, RequiredMinimumAndMaximum) {
     const char *id, *name, *day, *price;
     uint32_t code;
   } cases[] = {
-      {"1", "b", "2008-03-05", "-0.5", 0},  // every limit met exactly
-      {"", "c", "", "", 9732},              // required id is NULL
-      {"0", "", "", "", 9730},              // below 1
-      {"101", "", "", "", 9731},            // above 100
-      {"5", "a", "", "", 9730},             // "a" sorts before "b"
-      {"5", "", "2008-03-06", "", 9731},    // a day late
-      {"5", "", "", "-0.75", 9730},         // float below
-      {"5", "", "", "", 0},                 // NULLs pass min and max
+      {"1", "b", "2008-03-05", "-0.5", 0},            // every limit met exactly
+      {"", "c", "", "", kErrValueRequired},           // required id is NULL
+      {"0", "", "", "", kErrBelowMinimum},            // below 1
+      {"101", "", "", "", kErrAboveMaximum},          // above 100
+      {"5", "a", "", "", kErrBelowMinimum},           // "a" sorts before "b"
+      {"5", "", "2008-03-06", "", kErrAboveMaximum},  // a day late
+      {"5", "", "", "-0.75", kErrBelowMinimum},       // float below
+      {"5", "", "", "", 0},                           // NULLs pass min and max
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Code(Record(c.id, c.name, c.day, c.price)), c.code)

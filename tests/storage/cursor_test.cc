@@ -127,10 +127,10 @@ TEST_F(CursorTest, InsertsAndWalksNaturalOrderBothWays) {
   EXPECT_EQ(c->RecordCount(), 3u);
   c->GoToSlot(2);
   EXPECT_EQ(Int(*c, 3), 10);
-  EXPECT_EQ(CodeOf([&] { c->GoToSlot(4); }), 8710u);
+  EXPECT_EQ(CodeOf([&] { c->GoToSlot(4); }), kErrRecordNotFound);
   c->First();
   EXPECT_FALSE(c->Prior());
-  EXPECT_EQ(CodeOf([&] { c->current(); }), 8709u);
+  EXPECT_EQ(CodeOf([&] { c->current(); }), kErrNoCurrentRecord);
 }
 
 TEST_F(CursorTest, AutoIncTakesLastPlusOneAndExplicitValuesRaiseIt) {
@@ -173,7 +173,7 @@ TEST_F(CursorTest, IndexOrderAndFindKey) {
   ASSERT_TRUE(c->Next());  // positioned before the next greater key
   EXPECT_EQ(Int(*c, 3), 20);
   EXPECT_EQ(c->RecordCount(), 3u);
-  EXPECT_EQ(CodeOf([&] { c->SetCurrentIndex(9); }), 8710u);
+  EXPECT_EQ(CodeOf([&] { c->SetCurrentIndex(9); }), kErrRecordNotFound);
 }
 
 TEST_F(CursorTest, UpdateMovesIndexKeysAndDeleteRemovesThem) {
@@ -209,9 +209,9 @@ TEST_F(CursorTest, SecondCursorsChangeMakesFirstCursorsUpdateFail) {
   b->Update(by_b);
   TRecordBuffer by_a = a->current();
   by_a.SetInteger(F(*a, 3), 12);
-  EXPECT_EQ(CodeOf([&] { a->Update(by_a); }), 8708u);
+  EXPECT_EQ(CodeOf([&] { a->Update(by_a); }), kErrRecordChanged);
   b->Delete();
-  EXPECT_EQ(CodeOf([&] { a->Delete(); }), 8708u);
+  EXPECT_EQ(CodeOf([&] { a->Delete(); }), kErrRecordChanged);
 }
 
 TEST_F(CursorTest, DeleteThenInsertReusesTheSlot) {
@@ -242,9 +242,9 @@ TEST_F(CursorTest, RefusedInsertLeavesEveryFileByteAsItWas) {
     const char *id, *name, *num;
     uint32_t code;
   } cases[] = {
-      {"", "", "2", 9729},     // duplicate in ByNum
-      {"", "", "", 9732},      // NUM is required
-      {"", "zzz", "9", 9731},  // NAME above "zz"
+      {"", "", "2", kErrDuplicateKey},     // duplicate in ByNum
+      {"", "", "", kErrValueRequired},     // NUM is required
+      {"", "zzz", "9", kErrAboveMaximum},  // NAME above "zz"
   };
   for (const Case& k : cases) {
     TRecordBuffer r = Row(*c, k.id, "", k.name, k.num);
@@ -322,7 +322,7 @@ TEST_F(CursorTest, RecordLockOfOneCursorRefusesAnother) {
   b->First();
   ASSERT_TRUE(b->Next());
   TRecordBuffer r = b->current();
-  EXPECT_EQ(CodeOf([&] { b->Update(r); }), 10258u);
+  EXPECT_EQ(CodeOf([&] { b->Update(r); }), kErrRecordLock);
   a->Cancel();
   EXPECT_EQ(CodeOf([&] { b->Update(r); }), 0u);
 }
@@ -334,8 +334,8 @@ TEST_F(CursorTest, TableLockCoversEveryRecordLock) {
   auto b = Cursor(second);
   Insert(*a, "", "", "", "1");
   a->LockTable();
-  EXPECT_EQ(CodeOf([&] { b->LockTable(); }), 10241u);
-  EXPECT_EQ(CodeOf([&] { Insert(*b, "", "", "", "2"); }), 10258u);
+  EXPECT_EQ(CodeOf([&] { b->LockTable(); }), kErrTableLock);
+  EXPECT_EQ(CodeOf([&] { Insert(*b, "", "", "", "2"); }), kErrRecordLock);
   Insert(*a, "", "", "", "3");  // the holder still writes
   a->UnlockTable();
   Insert(*b, "", "", "", "2");
@@ -349,7 +349,7 @@ TEST_F(CursorTest, ReadOnlyTableRefusesWrites) {
   options.settings = &settings_;
   options.read_only = true;
   auto c = Cursor(TDataTable::Open(options));
-  EXPECT_EQ(CodeOf([&] { Insert(*c, "", "", "", "1"); }), 11013u);
+  EXPECT_EQ(CodeOf([&] { Insert(*c, "", "", "", "1"); }), kErrAccessDenied);
 }
 
 TEST_F(CursorTest, ExclusiveTableWritesWhenItsLastCursorCloses) {
@@ -405,7 +405,7 @@ TEST(CursorEncrypted, IndexAndBlobFilesUseTheTablesPassword) {
   EXPECT_EQ(order, (std::vector<int64_t>{3, 2, 1}));
   EXPECT_EQ(ReadWhole(dir + "E.idx").find(std::string(4, '\0') + "\x80"), std::string::npos);
   options.passwords = {"wrong"};
-  EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), 10498u);
+  EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), kErrPasswordRequired);
 }
 
 TEST(CursorInMemory, TableInMemoryWorksAndIsDeleted) {
@@ -431,7 +431,7 @@ TEST(CursorInMemory, TableInMemoryWorksAndIsDeleted) {
   }
   EXPECT_FALSE(std::filesystem::exists("MEMTAB.dat"));
   TDataTable::Delete("", "MEMTAB", settings, /*in_memory=*/true);
-  EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), 11010u);
+  EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), kErrFileNotFound);
 }
 
 // Answers the error event with the actions given, in turn.
@@ -471,7 +471,7 @@ TEST_F(CursorTest, ErrorEventRetriesAbortsOrFails) {
   events.answers = {daFail, daAbort};
   events.errors = 0;
   events.on_error = nullptr;
-  EXPECT_EQ(CodeOf([&] { Insert(*c, "", "", "", "1"); }), 9729u);
+  EXPECT_EQ(CodeOf([&] { Insert(*c, "", "", "", "1"); }), kErrDuplicateKey);
   EXPECT_THROW(Insert(*c, "", "", "", "1"), EOperationAborted);
   EXPECT_EQ(events.after, 2);
 }
@@ -487,7 +487,7 @@ TEST_F(CursorTest, MissingIndexFileIsMadeAgainEmpty) {
   EXPECT_EQ(std::filesystem::file_size(dir_ + "DRAWS.idx"), 25088u);
   auto c = Cursor(table);
   EXPECT_EQ(Nums(*c), (std::vector<int64_t>{1}));
-  EXPECT_EQ(CodeOf([&] { c->SetCurrentIndex(1); }), 8710u);
+  EXPECT_EQ(CodeOf([&] { c->SetCurrentIndex(1); }), kErrRecordNotFound);
 }
 
 TEST_F(CursorTest, VerificationFindsADamagedTree) {
@@ -514,13 +514,13 @@ TEST_F(CursorTest, VerificationFindsADamagedTree) {
   f.write(b.data(), entry);
   f.write(a.data(), entry);
   f.close();
-  EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), 8965u);
+  EXPECT_EQ(CodeOf([&] { TDataTable::Open(options); }), kErrIndexPageCorrupt);
 }
 
 TEST_F(CursorTest, MaintenanceNeedsTheTableExclusively) {
   {
     auto shared = OpenTable();
-    EXPECT_EQ(CodeOf([&] { shared->Empty(); }), 10253u);
+    EXPECT_EQ(CodeOf([&] { shared->Empty(); }), kErrExclusiveRequired);
   }
   auto table = OpenTable(/*exclusive=*/true);
   auto c = Cursor(table);
@@ -532,14 +532,14 @@ TEST_F(CursorTest, MaintenanceNeedsTheTableExclusively) {
   unique_name.case_insensitive = true;
   unique_name.columns = {3};
   unique_name.descending_of = {1};
-  EXPECT_EQ(CodeOf([&] { table->AddIndex(unique_name); }), 9729u);  // "b" and "B"
+  EXPECT_EQ(CodeOf([&] { table->AddIndex(unique_name); }), kErrDuplicateKey);  // "b" and "B"
   unique_name.case_insensitive = false;
   EXPECT_EQ(table->AddIndex(unique_name), 3);
   c->SetCurrentIndex(3);  // descending: "b" before "B"
   EXPECT_EQ(Nums(*c), (std::vector<int64_t>{2, 3}));
   c->SetCurrentIndex(kNaturalOrder);
   table->DropIndex("byname");
-  EXPECT_EQ(CodeOf([&] { table->DropIndex("ByName"); }), 10022u);
+  EXPECT_EQ(CodeOf([&] { table->DropIndex("ByName"); }), kErrInvalidIndexName);
   table->Empty();
   EXPECT_EQ(Nums(*c), (std::vector<int64_t>{}));
   EXPECT_EQ(table->record_count(), 0u);
@@ -636,7 +636,7 @@ TEST_F(CursorBlobTest, CopiedReferenceGetsItsOwnChain) {
   EXPECT_EQ(cursor_->ReadBlob(F(2)), Bytes(50, 6));
   TRecordBuffer forged = cursor_->NewRecord();
   forged.SetBlobRef(F(1), -77, 0);
-  EXPECT_EQ(CodeOf([&] { cursor_->Insert(forged); }), 10030u);
+  EXPECT_EQ(CodeOf([&] { cursor_->Insert(forged); }), kErrInvalidBlobHandle);
 }
 
 }  // namespace

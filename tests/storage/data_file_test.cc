@@ -130,11 +130,14 @@ TEST_F(DataFileTest, OpenChecksHeaderInOrder) {
     std::vector<uint8_t> bytes;
     uint32_t code;
   } cases[] = {
-      {8, {5}, 12035},          {8, {9}, 12036},          {8, {7}, 12036},
-      {9, {0xDE, 0xAD}, 12036}, {47, {0x01, 0x04}, 8961},  // 1025 columns
-      {29, {0, 0, 0, 0}, 8961},                            // next slot 0
-      {25, {1, 0, 0, 0}, 8961},                            // chain head past the last slot
-      {8, {5, 0xDE}, 12035},                               // version before signature
+      {8, {5}, kErrWrongVersion},
+      {8, {9}, kErrInvalidFile},
+      {8, {7}, kErrInvalidFile},
+      {9, {0xDE, 0xAD}, kErrInvalidFile},
+      {47, {0x01, 0x04}, kErrHeaderCorrupt},  // 1025 columns
+      {29, {0, 0, 0, 0}, kErrHeaderCorrupt},  // next slot 0
+      {25, {1, 0, 0, 0}, kErrHeaderCorrupt},  // chain head past the last slot
+      {8, {5, 0xDE}, kErrWrongVersion},       // version before signature
   };
   for (const Case& c : cases) {
     table.Create(OneInteger(), false);
@@ -152,9 +155,9 @@ TEST_F(DataFileTest, OpenChecksHeaderInOrder) {
   EXPECT_NO_THROW(table.Open());
   table.Close();
   settings.Reset();
-  EXPECT_EQ(CodeOf([&] { table.Open(); }), 12036u);
+  EXPECT_EQ(CodeOf([&] { table.Open(); }), kErrInvalidFile);
   TDataFile missing("NOPE", "MemNope.dat", true, settings);
-  EXPECT_EQ(CodeOf([&] { missing.Open(); }), 11010u);
+  EXPECT_EQ(CodeOf([&] { missing.Open(); }), kErrFileNotFound);
 }
 
 TEST_F(DataFileTest, CreateChecksInTheirOrder) {
@@ -174,47 +177,56 @@ TEST_F(DataFileTest, CreateChecksInTheirOrder) {
          s.encrypted = true;
          s.password = "   ";
        }),
-       10015},
+       kErrInvalidPassword},
       {"long password", with([](TTableDefinition& s) {
          s.encrypted = true;
          s.password = std::string(129, 'x');
        }),
-       10015},
+       kErrInvalidPassword},
       {"password first", with([&](TTableDefinition& s) {
          s.encrypted = true;
          s.fields = many;
        }),
-       10015},
-      {"no columns", with([](TTableDefinition& s) { s.fields.clear(); }), 9492},
-      {"1025 columns", with([&](TTableDefinition& s) { s.fields = many; }), 9492},
-      {"page size", with([](TTableDefinition& s) { s.index_page_size = 512; }), 9487},
-      {"31 indexes", with([](TTableDefinition& s) { s.secondary_indexes = 31; }), 9487},
-      {"block size", with([](TTableDefinition& s) { s.blob_block_size = 63; }), 9498},
-      {"recordid", with([](TTableDefinition& s) { s.fields.push_back(Col("rEcOrDiD", kTypeInteger)); }),
-       10038},
-      {"recordhash", with([](TTableDefinition& s) { s.fields[0].name = " RecordHash "; }), 10038},
-      {"digit first", with([](TTableDefinition& s) { s.fields[0].name = "1st"; }), 10038},
-      {"duplicate", with([](TTableDefinition& s) { s.fields.push_back(Col("id", kTypeDate)); }), 10038},
-      {"61 chars", with([](TTableDefinition& s) { s.fields[0].name = std::string(61, 'a'); }), 10038},
+       kErrInvalidPassword},
+      {"no columns", with([](TTableDefinition& s) { s.fields.clear(); }), kErrFieldCountLimits},
+      {"1025 columns", with([&](TTableDefinition& s) { s.fields = many; }), kErrFieldCountLimits},
+      {"page size", with([](TTableDefinition& s) { s.index_page_size = 512; }), kErrIndexLimits},
+      {"31 indexes", with([](TTableDefinition& s) { s.secondary_indexes = 31; }), kErrIndexLimits},
+      {"block size", with([](TTableDefinition& s) { s.blob_block_size = 63; }), kErrBlobLimits},
+      {"recordid",
+       with([](TTableDefinition& s) { s.fields.push_back(Col("rEcOrDiD", kTypeInteger)); }),
+       kErrInvalidFieldName},
+      {"recordhash", with([](TTableDefinition& s) { s.fields[0].name = " RecordHash "; }),
+       kErrInvalidFieldName},
+      {"digit first", with([](TTableDefinition& s) { s.fields[0].name = "1st"; }),
+       kErrInvalidFieldName},
+      {"duplicate", with([](TTableDefinition& s) { s.fields.push_back(Col("id", kTypeDate)); }),
+       kErrInvalidFieldName},
+      {"61 chars", with([](TTableDefinition& s) { s.fields[0].name = std::string(61, 'a'); }),
+       kErrInvalidFieldName},
       {"string size",
-       with([](TTableDefinition& s) { s.fields.push_back(Col("S", kTypeString, 0, 513)); }), 10000},
-      {"integer size", with([](TTableDefinition& s) { s.fields[0].size = 4; }), 10000},
+       with([](TTableDefinition& s) { s.fields.push_back(Col("S", kTypeString, 0, 513)); }),
+       kErrInvalidFieldDefinition},
+      {"integer size", with([](TTableDefinition& s) { s.fields[0].size = 4; }),
+       kErrInvalidFieldDefinition},
       {"number twice", with([](TTableDefinition& s) {
          s.fields.push_back(Col("B", kTypeDate));
          s.fields[0].number = 2;
        }),
-       10000},
-      {"default", with([](TTableDefinition& s) { s.fields[0].default_value = "x"; }), 10006},
-      {"compression", with([](TTableDefinition& s) { s.fields[0].compression = 1; }), 10000},
+       kErrInvalidFieldDefinition},
+      {"default", with([](TTableDefinition& s) { s.fields[0].default_value = "x"; }),
+       kErrInvalidDefaultOrLimit},
+      {"compression", with([](TTableDefinition& s) { s.fields[0].compression = 1; }),
+       kErrInvalidFieldDefinition},
       {"129 BLOBs", with([](TTableDefinition& s) {
          for (int i = 0; i < 129; ++i) s.fields.push_back(Col("B" + std::to_string(i), kTypeBlob));
        }),
-       9498},
+       kErrBlobLimits},
       {"record size", with([](TTableDefinition& s) {
          for (int i = 0; i < 128; ++i)
            s.fields.push_back(Col("S" + std::to_string(i), kTypeString, 0, 512));
        }),
-       9477},
+       kErrRecordTooLarge},
   };
   for (const Case& c : cases)
     EXPECT_EQ(CodeOf([&] { table.Create(c.definition, false); }), c.code) << c.what;
@@ -259,8 +271,8 @@ TEST_F(DataFileTest, FreeChainIsNewestFirst) {
   TBuffer* b3 = table.GetBlock(3);
   EXPECT_EQ(base::GetLE32(&b3->data[1]), 1u);
   table.Unpin(b3);
-  EXPECT_EQ(CodeOf([&] { table.DeleteSlot(3); }), 8962u);
-  EXPECT_EQ(CodeOf([&] { table.DeleteSlot(4); }), 8962u);
+  EXPECT_EQ(CodeOf([&] { table.DeleteSlot(3); }), kErrRecordBuffersCorrupt);
+  EXPECT_EQ(CodeOf([&] { table.DeleteSlot(4); }), kErrRecordBuffersCorrupt);
   EXPECT_EQ(Insert(9), 3u);
   EXPECT_EQ(Insert(9), 1u);
   EXPECT_EQ(Insert(9), 4u);
@@ -336,7 +348,7 @@ TEST_F(DataFileTest, EncryptedTableNeedsItsPassword) {
                            ++asked;
                            return false;
                          }};
-  EXPECT_EQ(CodeOf([&] { table.Open(false, false, source); }), 10498u);
+  EXPECT_EQ(CodeOf([&] { table.Open(false, false, source); }), kErrPasswordRequired);
   EXPECT_EQ(asked, 1);
   source.ask = [&] {
     known.push_back("tajne");
@@ -356,7 +368,7 @@ TEST_F(DataFileTest, CapacityLimitsDependOnLargeFileSupport) {
   base::PutLE32(next.data(), 200000001);
   Patch(29, next);
   table.Open();
-  EXPECT_EQ(CodeOf([&] { table.InsertSlot(); }), 9479u);
+  EXPECT_EQ(CodeOf([&] { table.InsertSlot(); }), kErrTableFull);
   settings.set_large_file_support(true);
   TBuffer* b = table.InsertSlot();  // in memory only; never written
   table.Unpin(b);
@@ -373,7 +385,7 @@ TEST_F(DataFileTest, CapacityLimitsDependOnLargeFileSupport) {
   base::PutLE32(next.data(), slots + 1);
   Patch(29, next);
   table.Open();
-  EXPECT_EQ(CodeOf([&] { table.InsertSlot(); }), 9479u);
+  EXPECT_EQ(CodeOf([&] { table.InsertSlot(); }), kErrTableFull);
   settings.set_large_file_support(true);
   table.Unpin(table.InsertSlot());
 }
@@ -386,9 +398,9 @@ TEST_F(DataFileTest, VerifyFindsDamage) {
   EXPECT_NO_THROW(table.Verify());
   Patch(512 + 768 + 32, {0});  // a partial slot
   table.Open();
-  EXPECT_EQ(CodeOf([&] { table.Verify(); }), 8961u);
+  EXPECT_EQ(CodeOf([&] { table.Verify(); }), kErrHeaderCorrupt);
   Patch(512 + 172, {24});  // null flag inside the record header
-  EXPECT_EQ(CodeOf([&] { table.Open(); }), 8961u);
+  EXPECT_EQ(CodeOf([&] { table.Open(); }), kErrHeaderCorrupt);
 }
 
 }  // namespace

@@ -25,9 +25,11 @@ uint32_t CodeOf(const std::function<void()>& f) {
 TEST(EngineFile, OsErrorNumbersMapOntoEngineCodes) {
   struct Case {
     uint32_t os, engine;
-  } cases[] = {{2, 11010},  {3, 11010},   {4, 11012},  {5, 11013},  {32, 11013},
-               {65, 11013}, {183, 11013}, {6, 11014},  {8, 11016},  {14, 11016},
-               {15, 11023}, {17, 11025},  {39, 11047}, {112, 11047}};
+  } cases[] = {{2, kErrFileNotFound},    {3, kErrFileNotFound},        {4, kErrTooManyOpenFiles},
+               {5, kErrAccessDenied},    {32, kErrAccessDenied},       {65, kErrAccessDenied},
+               {183, kErrAccessDenied},  {6, kErrInvalidFileHandle},   {8, kErrOutOfMemory},
+               {14, kErrOutOfMemory},    {15, kErrDeviceAccessDenied}, {17, kErrFileMoved},
+               {39, kErrUnknownOsError}, {112, kErrUnknownOsError}};
   for (const Case& c : cases) EXPECT_EQ(EngineCodeForOsError(c.os), c.engine) << c.os;
   TEngineFile f("MemT1.dat", true);
   try {
@@ -42,7 +44,7 @@ TEST(EngineFile, OsErrorNumbersMapOntoEngineCodes) {
 TEST(EngineFile, MemoryFileReadsWritesAcrossChunks) {
   TEngineFile f("MemT2.dat", true);
   EXPECT_FALSE(f.Exists());
-  EXPECT_EQ(CodeOf([&] { f.Open(); }), 11010u);
+  EXPECT_EQ(CodeOf([&] { f.Open(); }), kErrFileNotFound);
   f.Create();
   EXPECT_TRUE(f.Exists());
   std::vector<uint8_t> data(100);
@@ -56,7 +58,7 @@ TEST(EngineFile, MemoryFileReadsWritesAcrossChunks) {
   uint8_t zero[4] = {1, 1, 1, 1};
   f.Read(0, zero, 4);  // the gap before the write reads as zeros
   EXPECT_EQ(zero[0] | zero[1] | zero[2] | zero[3], 0);
-  EXPECT_EQ(CodeOf([&] { f.Read(at + 90, back.data(), 20); }), 9217u);
+  EXPECT_EQ(CodeOf([&] { f.Read(at + 90, back.data(), 20); }), kErrReadFailed);
   f.Truncate(0);
   EXPECT_EQ(f.Size(), 0u);
   f.Close();
@@ -73,8 +75,8 @@ TEST(EngineFile, SharedObjectGivesEachHandleItsFileAndRefusesDeleteWhileOpen) {
   b.Read(0, got, 4);
   EXPECT_EQ(std::string(got, 4), "abcd");
   TEngineFile c("MemT3.dat", true);
-  EXPECT_EQ(CodeOf([&] { c.Delete(); }), 11013u);
-  EXPECT_EQ(CodeOf([&] { c.Open(false, true); }), 11013u);  // exclusive while shared
+  EXPECT_EQ(CodeOf([&] { c.Delete(); }), kErrAccessDenied);
+  EXPECT_EQ(CodeOf([&] { c.Open(false, true); }), kErrAccessDenied);  // exclusive while shared
   a.Close();
   b.Close();
   a.Rename("MemT3b.dat");
@@ -134,19 +136,19 @@ TEST(EngineFile, DiskFileWithReadOnlyAttributeOpensReadOnly) {
   std::string path = dir.File("GRY.dat");
   {
     TEngineFile f(path, false);
-    EXPECT_EQ(CodeOf([&] { f.Open(); }), 11010u);
+    EXPECT_EQ(CodeOf([&] { f.Open(); }), kErrFileNotFound);
     f.Create();
     f.Write(0, "abcdef", 6);
     char got[6];
     f.Read(0, got, 6);
     EXPECT_EQ(std::string(got, 6), "abcdef");
-    EXPECT_EQ(CodeOf([&] { f.Read(4, got, 6); }), 9217u);
+    EXPECT_EQ(CodeOf([&] { f.Read(4, got, 6); }), kErrReadFailed);
   }
   platform::SetReadOnly(path, true);
   TEngineFile f(path, false);
   f.Open();
   EXPECT_TRUE(f.read_only());
-  EXPECT_EQ(CodeOf([&] { f.Write(0, "x", 1); }), 11013u);
+  EXPECT_EQ(CodeOf([&] { f.Write(0, "x", 1); }), kErrAccessDenied);
   // A second engine file of the same path shares the object and its locks.
   TEngineFile g(dir.path() + "/GRY.dat", false);
   g.Open();

@@ -146,7 +146,10 @@ TEST_F(IndexFileTest, OpeningChecksVersionSignatureAndIndexCount) {
     uint8_t value;
     uint32_t code;
   };
-  const Case cases[] = {{8, 5, 12035}, {8, 9, 12036}, {9, 0x00, 12036}, {33, 31, 8961}};
+  const Case cases[] = {{8, 5, kErrWrongVersion},
+                        {8, 9, kErrInvalidFile},
+                        {9, 0x00, kErrInvalidFile},
+                        {33, 31, kErrHeaderCorrupt}};
   for (const Case& c : cases) {
     file.Create(1024);
     Bytes header = Raw(0, 512);
@@ -174,26 +177,26 @@ TEST_F(IndexFileTest, AddIndexChecksInOrder) {
     uint32_t code;
   };
   const Case cases[] = {
-      {"no name", Secondary("", {1}), 10010},
-      {"bad first character", Secondary("1st", {1}), 10022},
-      {"same name in other case", Secondary("BYNAME", {2}), 10027},
-      {"BLOB key column", Secondary("ByPhoto", {3}), 12292},
-      {"unknown column", Secondary("ByGhost", {9}), 12292},
-      {"129 key columns", too_many_columns, 9487},
-      {"key part above (P - 13) div 3", long_key, 10026},
+      {"no name", Secondary("", {1}), kErrIndexNameMissing},
+      {"bad first character", Secondary("1st", {1}), kErrInvalidIndexName},
+      {"same name in other case", Secondary("BYNAME", {2}), kErrIndexExists},
+      {"BLOB key column", Secondary("ByPhoto", {3}), kErrInvalidIndexField},
+      {"unknown column", Secondary("ByGhost", {9}), kErrInvalidIndexField},
+      {"129 key columns", too_many_columns, kErrIndexLimits},
+      {"key part above (P - 13) div 3", long_key, kErrInvalidKeySize},
   };
   for (const Case& c : cases)
     EXPECT_EQ(CodeOf([&] { file.AddIndex(c.def, columns); }), c.code) << c.what;
   EXPECT_EQ(file.secondary_count(), 1u) << "refused definitions change nothing";
 
   for (int i = 2; i <= 30; ++i) file.AddIndex(Secondary("I" + std::to_string(i), {2}), columns);
-  EXPECT_EQ(CodeOf([&] { file.AddIndex(Secondary("Extra", {2}), columns); }), 9487u);
+  EXPECT_EQ(CodeOf([&] { file.AddIndex(Secondary("Extra", {2}), columns); }), kErrIndexLimits);
 
   TIndexDefinition primary;
   primary.columns = {2, 1};
   EXPECT_EQ(CodeOf([&] { file.ReplacePrimary(primary, columns); }), 0u);
   EXPECT_EQ(file.definition(0).key_length, 5 + 22);
-  EXPECT_EQ(CodeOf([&] { file.ReplacePrimary(primary, columns); }), 9993u);
+  EXPECT_EQ(CodeOf([&] { file.ReplacePrimary(primary, columns); }), kErrPrimaryIndexExists);
 }
 
 TEST_F(IndexFileTest, DeleteIndexMovesSlotsDownAndFreesPages) {

@@ -41,7 +41,9 @@ class MemoryPages : public TPageSource {
   }
   uint32_t Root(uint32_t slot) const override { return roots_[slot]; }
   void SetRoot(uint32_t slot, uint32_t page) override { roots_[slot] = page; }
-  [[noreturn]] void Corrupt() const override { throw ETabulaEngineError(8965, {"T"}); }
+  [[noreturn]] void Corrupt() const override {
+    throw ETabulaEngineError(kErrIndexPageCorrupt, {"T"});
+  }
 
   uint32_t free_head() const { return free_head_; }
   uint32_t next_page() const { return next_page_; }

@@ -321,7 +321,7 @@ TEST(IndexTree, DamageIsReportedAs8965) {
       t.tree.Find(RecordIdKey(3000).data());
       FAIL() << "no error";
     } catch (const ETabulaEngineError& e) {
-      EXPECT_EQ(e.code(), 8965u);
+      EXPECT_EQ(e.code(), kErrIndexPageCorrupt);
     }
   }
   {
@@ -333,7 +333,7 @@ TEST(IndexTree, DamageIsReportedAs8965) {
       t.tree.Find(RecordIdKey(10).data());
       FAIL() << "no error";
     } catch (const ETabulaEngineError& e) {
-      EXPECT_EQ(e.code(), 8965u);
+      EXPECT_EQ(e.code(), kErrIndexPageCorrupt);
     }
   }
   {
@@ -344,7 +344,7 @@ TEST(IndexTree, DamageIsReportedAs8965) {
       t.tree.Find(RecordIdKey(10).data());
       FAIL() << "no error";
     } catch (const ETabulaEngineError& e) {
-      EXPECT_EQ(e.code(), 8965u) << "deeper than 64 levels";
+      EXPECT_EQ(e.code(), kErrIndexPageCorrupt) << "deeper than 64 levels";
     }
   }
 }

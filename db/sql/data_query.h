@@ -1,0 +1,260 @@
+// TDataQuery: one SELECT (or one part of a UNION, INTERSECT or EXCEPT
+// chain, or an IN sub-query): its grammar, its verification and its
+// execution into a result table.
+//
+// The life of a query:
+//   Parse    the parser stands behind the word SELECT; reads the select
+//            list, FROM with its joins, WHERE, GROUP BY, HAVING, the set
+//            operations and the trailing clauses, up to the end of the
+//            statement (which it leaves current).
+//   Prepare  opens the source tables, expands * and t.*, verifies every
+//            expression, names and types the result columns and picks the
+//            strategy (plain rows, one grouped row, grouped rows, the index
+//            shortcut for a lone MIN/MAX/COUNT(*)).
+//   Execute  runs the sources (joins in the declared order, an equality of
+//            a joined column through a hash of that table's rows), merges
+//            aggregates, applies HAVING, DISTINCT, the set operations,
+//            ORDER BY and TOP, and writes the rows into a canned result
+//            table created through the statement's database.
+//
+// Rows are evaluated through the TColumnResolver this class implements:
+// while a joined row is current, every source has its record (or none, the
+// NULL row of an outer join).
+//
+// For other statements (INSERT ... SELECT, UPDATE and DELETE over joins) the
+// query also hands out its rows without a result table (ForEachRow) and its
+// FROM/WHERE machinery (ForEachSourceRow).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/sql/column_resolver.h"
+#include "db/sql/exp_token.h"
+#include "db/sql/expression_evaluator.h"
+#include "db/sql/expression_parser.h"
+#include "db/sql/expression_verifier.h"
+#include "db/sql/statement_database.h"
+#include "db/storage/column_def.h"
+#include "db/storage/data_cursor.h"
+
+namespace downsql::sql {
+
+// Limits of one SELECT.
+inline constexpr int kMaxResultColumns = 1024;
+inline constexpr int kMaxOrderByColumns = 1024;
+inline constexpr int kMaxGroupByColumns = 1024;
+inline constexpr int kMaxDistinctColumns = 1024;
+inline constexpr uint32_t kMaxResultFieldSize = 512;
+inline constexpr size_t kMaxResultNameLength = 60;
+
+// One column of the select list.
+struct TResultField {
+  std::unique_ptr<TExpToken> expression;
+  std::string name;              // output name
+  bool named = false;            // the name was given with AS or after the expression
+  uint8_t aggregate = kAggNone;  // the aggregate code when the column is one aggregate
+  bool computed = false;         // an expression rather than a plain column
+  bool over_aggregates = false;  // computed from aggregates after grouping (MAX(x)+1)
+  int field = 0;                 // 1-based column of the result table
+  uint8_t type = 0;
+  uint8_t subtype = 0;
+  uint32_t size = 0;
+  int scale = 0;
+};
+
+enum TJoinKind : uint8_t { kJoinComma, kJoinInner, kJoinLeft, kJoinRight };
+
+// How a source joins the sources before it (none for the first).
+struct TJoin {
+  TJoinKind kind = kJoinComma;
+  std::unique_ptr<TExpToken> condition;  // ON; null for a comma join
+};
+
+struct TSourceTable {
+  std::string name;         // as written; "db\table" keeps both parts
+  std::string correlation;  // the correlation name, or the table name
+  bool exclusive = false;
+  uint32_t line = 0;
+  uint32_t column = 0;
+  TJoin join;
+  std::unique_ptr<storage::TDataCursor> cursor;
+  // The record of the joined row being evaluated (nullptr: the NULL row).
+  const storage::TRecordBuffer* row = nullptr;
+};
+
+struct TGroupByField {
+  int column = 0;    // 1-based result column, once resolved
+  std::string name;  // as written (empty when given by number)
+  uint32_t line = 0;
+  uint32_t col = 0;
+};
+
+struct TOrderByField {
+  int column = 0;  // 1-based result column, once resolved
+  std::string name;
+  bool descending = false;
+  uint32_t line = 0;
+  uint32_t col = 0;
+};
+
+enum TSetOperation : uint8_t { kSetUnion, kSetIntersect, kSetExcept };
+
+// Everything a query needs while it runs.
+struct TQueryRun {
+  const std::vector<TValue>* parameters = nullptr;
+  std::function<void(uint16_t percent, bool& abort)> progress;
+  int32_t max_row_count = -1;
+  uint32_t progress_step = 5;
+  bool plan_wanted = false;
+  std::vector<std::string>* plan = nullptr;
+};
+
+using TResultRow = std::vector<TValue>;
+
+class TDataQuery : public TColumnResolver, public TSubQueryParser {
+ public:
+  TDataQuery(TStatementDatabase& database, TExpressionParser& parser, TExpressionVerifier& verifier,
+             TDataQuery* outer = nullptr);
+  ~TDataQuery() override;
+  TDataQuery(const TDataQuery&) = delete;
+  TDataQuery& operator=(const TDataQuery&) = delete;
+
+  // Parses from the current token (after the word SELECT) up to the end of the statement, or, for a
+  // sub-query or a statement opened by "(", up to the closing parenthesis (left current).
+  void Parse(bool parenthesised = false);
+  // Opens the sources, verifies and types everything, picks the strategy.
+  void Prepare(bool request_live = false);
+  // Runs the query and returns its result table, positioned before the
+  // first row. rows_affected receives the row count.
+  std::unique_ptr<TResultTable> Execute(TQueryRun& run, uint32_t* rows_affected);
+
+  // Runs the query and hands each result row to sink, in result order,
+  // without a result table. Returns false when the progress hook aborted.
+  bool ForEachRow(TQueryRun& run, const std::function<void(const TResultRow&)>& sink);
+
+  // Runs FROM and WHERE only: for every joined source row that passes WHERE
+  // the sources are positioned (source(i).row, source(i).cursor) and visit
+  // is called. Returns false when the progress hook aborted.
+  bool ForEachSourceRow(TQueryRun& run, const std::function<void()>& visit);
+
+  // After Prepare: the result columns (name, type, subtype, size, scale).
+  const std::vector<storage::TFieldDef>& ResultColumns() const { return result_defs_; }
+  const std::vector<TResultField>& result_fields() const { return fields_; }
+  size_t source_count() const { return sources_.size(); }
+  TSourceTable& source(size_t i) { return *sources_[i]; }
+  // The first table of FROM ("" for SELECT @@IDENTITY).
+  const std::string& TableName() const;
+  bool live() const { return live_; }
+  bool one_grouped_row() const { return one_grouped_row_; }
+  bool distinct() const { return distinct_; }
+  int32_t top() const { return top_; }
+  const std::string& into() const { return into_; }
+
+  // TColumnResolver.
+  bool ResolveColumn(std::string_view correlation, std::string_view name,
+                     TColumnBinding* binding) override;
+  bool ReadColumn(const TColumnBinding& binding, TValue* value) override;
+  bool ReadAggregate(const TExpToken& node, TValue* value) override;
+  bool IsGroupingColumn(const TColumnBinding& binding) override;
+
+  // TSubQueryParser.
+  std::unique_ptr<TSubQuery> ParseSubQuery(TExpressionParser& parser) override;
+
+ private:
+  struct TSetPart {
+    TSetOperation op = kSetUnion;
+    bool all = false;
+    std::unique_ptr<TDataQuery> query;
+  };
+  struct TAccumulator;
+  struct TGroup;
+  class TRowSource;
+
+  // Parsing.
+  void ParseBody();
+  void ParseSelectItem();
+  void ParseSources();
+  void ParseSource(TJoinKind kind);
+  void ParseTableName(TSourceTable& source);
+  void ParseTrailing();
+  bool IsExcludedWord() const;
+
+  // Preparing.
+  void PrepareSelf();
+  void ExpandStars();
+  void VerifyColumns();
+  void NameColumns();
+  void ResolveGroupBy();
+  void ResolveOrderBy();
+  void TypeColumns();
+  void CheckShortcut();
+  void CollectAggregates(TExpToken& node);
+  TSourceTable* FindSource(std::string_view correlation);
+  [[noreturn]] void ParseError(std::string_view message, uint32_t line, uint32_t column) const;
+  [[noreturn]] void NodeError(const TExpToken& node, std::string_view message) const;
+
+  // Executing.
+  bool ComputeRows(TQueryRun& run, std::vector<TResultRow>* rows);
+  bool ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows);
+  bool ScanSources(TQueryRun& run, const std::function<bool()>& visit);
+  bool RunShortcut(TQueryRun& run, std::vector<TResultRow>* rows);
+  void StartGroup(TGroup& group);
+  void MergeGroup(TGroup& group);
+  void FinishGroups(std::vector<TGroup*>& ordered, std::vector<TResultRow>* rows);
+  TResultRow EvaluateRow();
+  void ApplySetPart(const TSetPart& part, std::vector<TResultRow>* rows,
+                    std::vector<TResultRow>& other);
+  void SortRows(std::vector<TResultRow>* rows) const;
+  int CompareRows(const TResultRow& a, const TResultRow& b) const;
+  std::unique_ptr<TResultTable> WriteResult(const std::vector<TResultRow>& rows);
+  void StartPlan(TQueryRun& run);
+  void EndPlan(TQueryRun& run, uint32_t rows, double seconds);
+
+  TStatementDatabase& database_;
+  TExpressionParser& parser_;
+  TExpressionVerifier& verifier_;
+  TDataQuery* outer_;
+  TEvalContext eval_;
+
+  bool identity_ = false;  // SELECT @@IDENTITY
+  bool distinct_ = false;
+  bool parenthesised_ = false;
+  std::vector<TResultField> fields_;
+  std::string into_;
+  std::vector<std::unique_ptr<TSourceTable>> sources_;
+  std::unique_ptr<TExpToken> where_;
+  std::vector<TGroupByField> group_by_;
+  std::unique_ptr<TExpToken> having_;
+  uint32_t having_line_ = 0, having_column_ = 0;
+  std::vector<TSetPart> set_parts_;
+  std::vector<TOrderByField> order_by_;
+  bool order_nocase_ = false;
+  int32_t top_ = -1;
+  uint32_t locale_ = 0;
+  std::string password_;
+  bool no_join_optimize_ = false;
+  bool join_optimize_costs_ = false;
+  std::string statement_text_;
+
+  // Prepared state.
+  std::vector<storage::TFieldDef> result_defs_;
+  std::vector<TExpToken*> aggregates_;  // every aggregate node of the columns and HAVING
+  bool grouped_ = false;
+  bool one_grouped_row_ = false;
+  bool live_ = false;
+  // The index shortcut: 0 none, 1 MIN/MAX from an index, 2 COUNT(*).
+  int shortcut_ = 0;
+  uint8_t shortcut_index_ = 0;
+  bool shortcut_from_end_ = false;
+  // While finishing groups: the accumulators of the group being finished.
+  const TGroup* finishing_ = nullptr;
+  bool has_subquery_ = false;
+  bool scanning_ = false;
+};
+
+}  // namespace downsql::sql

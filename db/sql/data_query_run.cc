@@ -1,0 +1,857 @@
+// TDataQuery execution: the source scan with joins, aggregation into
+// grouped rows, DISTINCT, the set operations, ORDER BY and TOP, and the
+// canned result table.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <numeric>
+#include <optional>
+#include <unordered_map>
+
+#include "db/sql/data_query.h"
+#include "db/sql/record_values.h"
+#include "db/storage/data_table.h"
+
+namespace downsql::sql {
+
+using namespace storage;
+
+struct TDataQuery::TAccumulator {
+  TValue value;
+  int64_t count = 0;
+  double sum = 0;
+  double squares = 0;
+};
+
+struct TDataQuery::TGroup {
+  std::vector<TAccumulator> acc;
+  TResultRow first;  // the non-aggregate columns, from the group's first row
+  std::vector<TValue> finished;
+};
+
+namespace {
+
+// Progress over n of total source records: reported when it has grown by
+// at least one step since the last report, and 100 at the end.
+class TProgress {
+ public:
+  TProgress(TQueryRun& run, uint32_t total) : run_(run), total_(total) {}
+
+  // False when the hook asked to abort.
+  bool Visit(uint64_t n) {
+    if (!run_.progress || total_ == 0) return true;
+    const uint32_t percent = static_cast<uint32_t>(std::min<uint64_t>(n * 100 / total_, 100));
+    if (percent >= last_ + run_.progress_step && percent > last_) return Report(percent);
+    return true;
+  }
+  bool Finish() { return last_ == 100 || !run_.progress ? true : Report(100); }
+
+ private:
+  bool Report(uint32_t percent) {
+    bool abort = false;
+    run_.progress(static_cast<uint16_t>(percent), abort);
+    last_ = percent;
+    return !abort;
+  }
+
+  TQueryRun& run_;
+  uint32_t total_;
+  uint32_t last_ = 0;
+};
+
+// Ordering of values for sorting, grouping and duplicate removal: NULL
+// before every value, two NULLs equal.
+int CompareNullsFirst(const TValue& a, const TValue& b, const TEvalContext& context, bool nocase) {
+  if (a.null || b.null) return a.null == b.null ? 0 : (a.null ? -1 : 1);
+  if (nocase && IsTextType(a.type) && IsTextType(b.type)) {
+    return context.collation->Compare(a.s, b.s, true);
+  }
+  return CompareValues(a, b, context);
+}
+
+TValue ConvertTo(const TValue& v, const TResultField& f) {
+  if (v.null) return TValue::Null(f.type, f.subtype);
+  if (v.type == f.type) {
+    if (v.type != kTypeString || v.s.size() <= f.size) return v;
+  }
+  return ConvertValue(v, f.type, f.subtype, f.size, f.scale);
+}
+
+// The class in which two sides of "=" can be matched through a hash of
+// their values; 0 when they cannot.
+enum THashClass { kHashNone, kHashNumber, kHashText, kHashSame };
+
+THashClass HashClassOf(uint8_t a, uint8_t b) {
+  if ((IsNumericType(a) || a == 0) && (IsNumericType(b) || b == 0)) return kHashNumber;
+  if (IsTextType(a) && IsTextType(b)) return kHashText;
+  if (a == b && (a == kTypeDate || a == kTypeTime || a == kTypeTimestamp || a == kTypeBoolean ||
+                 IsBytesType(a))) {
+    return kHashSame;
+  }
+  return kHashNone;
+}
+
+std::string HashKey(const TValue& v, THashClass cls) {
+  if (v.null) return std::string(1, '\0');
+  std::string key(1, '\1');
+  if (cls == kHashText || IsBytesType(v.type)) return key + v.s;
+  double d = NumberOf(v);
+  if (d == 0) d = 0;  // -0 and 0 are one key
+  key.append(reinterpret_cast<const char*>(&d), sizeof d);
+  return key;
+}
+
+void Conjuncts(TExpToken* node, std::vector<TExpToken*>* out) {
+  if (node == nullptr) return;
+  if (node->kind == kNodeBinary && node->code == kOpAnd) {
+    Conjuncts(node->left.get(), out);
+    Conjuncts(node->right.get(), out);
+  } else {
+    out->push_back(node);
+  }
+}
+
+// The sources an expression reads (bit i-1 for source i); nullopt when it
+// holds something that is not a plain function of the row (a sub-query,
+// an aggregate, a random value).
+std::optional<uint64_t> SourcesOf(const TExpToken& node) {
+  if (node.subquery || node.IsAggregate()) return std::nullopt;
+  if (node.kind == kNodeFunction &&
+      (node.code == kFnRand || node.code == kFnCurrentGuid || node.code == kFnLastAutoInc)) {
+    return std::nullopt;
+  }
+  uint64_t mask = 0;
+  if (node.kind == kNodeColumn) {
+    if (node.binding.source < 1 || node.binding.source > 64) return std::nullopt;
+    mask |= uint64_t{1} << (node.binding.source - 1);
+  }
+  for (const TExpToken* c : {node.left.get(), node.right.get()}) {
+    if (c == nullptr) continue;
+    const auto m = SourcesOf(*c);
+    if (!m) return std::nullopt;
+    mask |= *m;
+  }
+  for (const auto& a : node.args) {
+    const auto m = SourcesOf(*a);
+    if (!m) return std::nullopt;
+    mask |= *m;
+  }
+  return mask;
+}
+
+}  // namespace
+
+// --- sources -------------------------------------------------------------
+
+bool TDataQuery::ScanSources(TQueryRun& run, const std::function<bool()>& visit) {
+  eval_.parameters = run.parameters;
+  struct Scanning {
+    explicit Scanning(TDataQuery& q) : q_(q) { q_.scanning_ = true; }
+    ~Scanning() {
+      q_.scanning_ = false;
+      for (auto& s : q_.sources_) s->row = nullptr;
+    }
+    TDataQuery& q_;
+  } scanning(*this);
+
+  if (sources_.size() == 1) {
+    TSourceTable& s = *sources_[0];
+    TDataCursor& c = *s.cursor;
+    if (c.current_index() != kNaturalOrder) c.SetCurrentIndex(kNaturalOrder);
+    TProgress progress(run, c.RecordCount());
+    c.First();
+    uint64_t n = 0;
+    while (c.Next()) {
+      if (!progress.Visit(++n)) return false;
+      s.row = &c.current();
+      if (where_ && !EvaluateCondition(*where_, eval_)) continue;
+      if (!visit()) break;
+    }
+    s.row = nullptr;
+    return progress.Finish();
+  }
+
+  const size_t count = sources_.size();
+  auto slots_of = [](TDataCursor& c) {
+    std::vector<uint32_t> slots;
+    if (c.current_index() != kNaturalOrder) c.SetCurrentIndex(kNaturalOrder);
+    c.First();
+    while (c.Next()) slots.push_back(c.current_slot());
+    return slots;
+  };
+  auto position = [this](size_t i, uint32_t slot) {
+    TSourceTable& s = *sources_[i];
+    if (slot == 0) {
+      s.row = nullptr;
+      return;
+    }
+    if (s.cursor->current_slot() != slot) s.cursor->GoToSlot(slot);
+    s.row = &s.cursor->current();
+  };
+  auto position_tuple = [&](const std::vector<uint32_t>& tuple) {
+    for (size_t j = 0; j < tuple.size(); ++j) position(j, tuple[j]);
+  };
+
+  bool right_join_follows = false;
+  std::vector<TExpToken*> where_conjuncts;
+  Conjuncts(where_.get(), &where_conjuncts);
+
+  std::vector<std::vector<uint32_t>> tuples;
+  for (uint32_t slot : slots_of(*sources_[0]->cursor)) tuples.push_back({slot});
+
+  for (size_t i = 1; i < count; ++i) {
+    TSourceTable& s = *sources_[i];
+    right_join_follows = false;
+    for (size_t j = i + 1; j < count; ++j) {
+      if (sources_[j]->join.kind == kJoinRight) right_join_follows = true;
+    }
+    const std::vector<uint32_t> slots = slots_of(*s.cursor);
+
+    // An equality between this source and the ones before it picks the
+    // candidates through a hash of this source's rows.
+    std::vector<TExpToken*> pool;
+    Conjuncts(s.join.condition.get(), &pool);
+    if ((s.join.kind == kJoinComma || s.join.kind == kJoinInner) && !right_join_follows) {
+      pool.insert(pool.end(), where_conjuncts.begin(), where_conjuncts.end());
+    }
+    const uint64_t self = uint64_t{1} << i;
+    const uint64_t before = self - 1;
+    const TExpToken* own_side = nullptr;
+    const TExpToken* other_side = nullptr;
+    THashClass cls = kHashNone;
+    for (TExpToken* c : pool) {
+      if (i >= 64 || c->kind != kNodeBinary || c->code != kOpEqual) continue;
+      const auto l = SourcesOf(*c->left);
+      const auto r = SourcesOf(*c->right);
+      if (!l || !r) continue;
+      const THashClass k = HashClassOf(c->left->type, c->right->type);
+      if (k == kHashNone) continue;
+      if (*l == self && (*r & ~before) == 0) {
+        own_side = c->left.get();
+        other_side = c->right.get();
+      } else if (*r == self && (*l & ~before) == 0) {
+        own_side = c->right.get();
+        other_side = c->left.get();
+      } else {
+        continue;
+      }
+      cls = k;
+      break;
+    }
+    std::unordered_map<std::string, std::vector<uint32_t>> hash;
+    if (own_side != nullptr) {
+      for (size_t j = 0; j < i; ++j) sources_[j]->row = nullptr;
+      for (uint32_t slot : slots) {
+        position(i, slot);
+        hash[HashKey(EvaluateExpression(*own_side, eval_), cls)].push_back(slot);
+      }
+    }
+
+    std::vector<std::vector<uint32_t>> next;
+    std::vector<bool> matched(s.join.kind == kJoinRight ? slots.size() : 0, false);
+    std::unordered_map<uint32_t, size_t> slot_index;
+    if (s.join.kind == kJoinRight) {
+      for (size_t k = 0; k < slots.size(); ++k) slot_index[slots[k]] = k;
+    }
+    for (const auto& tuple : tuples) {
+      position_tuple(tuple);
+      const std::vector<uint32_t>* candidates = &slots;
+      if (own_side != nullptr) {
+        s.row = nullptr;
+        auto it = hash.find(HashKey(EvaluateExpression(*other_side, eval_), cls));
+        if (it == hash.end())
+          candidates = nullptr;
+        else
+          candidates = &it->second;
+      }
+      bool any = false;
+      if (candidates != nullptr) {
+        for (uint32_t slot : *candidates) {
+          position(i, slot);
+          if (s.join.condition && !EvaluateCondition(*s.join.condition, eval_)) continue;
+          any = true;
+          auto t = tuple;
+          t.push_back(slot);
+          next.push_back(std::move(t));
+          if (s.join.kind == kJoinRight) matched[slot_index[slot]] = true;
+        }
+      }
+      if (!any && s.join.kind == kJoinLeft) {
+        auto t = tuple;
+        t.push_back(0);
+        next.push_back(std::move(t));
+      }
+    }
+    if (s.join.kind == kJoinRight) {
+      for (size_t k = 0; k < slots.size(); ++k) {
+        if (matched[k]) continue;
+        std::vector<uint32_t> t(i, 0);
+        t.push_back(slots[k]);
+        next.push_back(std::move(t));
+      }
+    }
+    tuples = std::move(next);
+  }
+
+  TProgress progress(run, static_cast<uint32_t>(std::min<size_t>(tuples.size(), UINT32_MAX)));
+  uint64_t n = 0;
+  for (const auto& tuple : tuples) {
+    if (!progress.Visit(++n)) return false;
+    position_tuple(tuple);
+    if (where_ && !EvaluateCondition(*where_, eval_)) continue;
+    if (!visit()) break;
+  }
+  return progress.Finish();
+}
+
+bool TDataQuery::ForEachSourceRow(TQueryRun& run, const std::function<void()>& visit) {
+  return ScanSources(run, [&] {
+    visit();
+    return true;
+  });
+}
+
+// --- the resolver while rows run -----------------------------------------
+
+bool TDataQuery::ReadColumn(const TColumnBinding& binding, TValue* value) {
+  if (finishing_ != nullptr) {
+    // After grouping, a column stands for its group's value.
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      const TExpToken& e = *fields_[i].expression;
+      if (e.kind == kNodeColumn && e.binding.source == binding.source &&
+          e.binding.field == binding.field) {
+        *value = finishing_->first[i];
+        return true;
+      }
+    }
+    *value = TValue::Null(binding.type, binding.subtype);
+    return true;
+  }
+  if (!scanning_ || binding.source < 1 || binding.source > static_cast<int>(sources_.size())) {
+    return false;
+  }
+  TSourceTable& s = *sources_[binding.source - 1];
+  if (s.row == nullptr) {
+    *value = TValue::Null(binding.type, binding.subtype);
+    return true;
+  }
+  const TFieldDef& def = binding.field > 0                  ? s.cursor->fields()[binding.field - 1]
+                         : binding.field == kRecordIdColumn ? RecordIdField()
+                                                            : RecordHashField();
+  if (def.IsBlob()) {
+    if (s.row->IsNull(def)) {
+      *value = TValue::Null(def.type, def.subtype);
+      return true;
+    }
+    const std::vector<uint8_t> bytes = s.cursor->ReadBlob(def);
+    *value = TValue::String(std::string(bytes.begin(), bytes.end()), def.subtype);
+    value->type = kTypeBlob;
+    return true;
+  }
+  *value = ReadColumnValue(*s.row, def);
+  return true;
+}
+
+bool TDataQuery::ReadAggregate(const TExpToken& node, TValue* value) {
+  if (finishing_ == nullptr) return false;
+  for (size_t k = 0; k < aggregates_.size(); ++k) {
+    if (aggregates_[k] == &node) {
+      *value = finishing_->finished[k];
+      return true;
+    }
+  }
+  return false;
+}
+
+// --- aggregation ---------------------------------------------------------
+
+void TDataQuery::StartGroup(TGroup& group) {
+  group.acc.assign(aggregates_.size(), TAccumulator{});
+  group.first.assign(fields_.size(), TValue{});
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const TResultField& f = fields_[i];
+    if (f.expression->ContainsAggregate()) continue;
+    group.first[i] = ConvertTo(EvaluateExpression(*f.expression, eval_), f);
+  }
+  MergeGroup(group);
+}
+
+void TDataQuery::MergeGroup(TGroup& group) {
+  for (size_t k = 0; k < aggregates_.size(); ++k) {
+    const TExpToken& node = *aggregates_[k];
+    TAccumulator& a = group.acc[k];
+    const uint8_t code = node.AggregateCode();
+    if (code == kAggCount) {
+      if (node.option == 1 || !EvaluateExpression(*node.args[0], eval_).null) ++a.count;
+      continue;
+    }
+    TValue v = EvaluateExpression(*node.args[0], eval_);
+    if (v.null) continue;
+    switch (code) {
+      case kAggSum:
+      case kAggRunSum:
+      case kAggAvg:
+        if (a.value.null) {
+          a.value = TValue::Null(node.type, node.subtype);
+          a.value.null = false;
+        }
+        if (IsIntegerType(node.type)) {
+          a.value.i += IsIntegerType(v.type) ? v.i : static_cast<int64_t>(NumberOf(v));
+        } else {
+          a.value.f += NumberOf(v);
+        }
+        ++a.count;
+        break;
+      case kAggStdDev: {
+        const double x = NumberOf(v);
+        a.sum += x;
+        a.squares += x * x;
+        ++a.count;
+        break;
+      }
+      case kAggMin:
+      case kAggMax: {
+        if (v.type != node.type && node.type != 0) {
+          v = ConvertValue(v, node.type, node.subtype, node.size, node.scale);
+        }
+        v.subtype = node.subtype;
+        if (a.value.null) {
+          a.value = std::move(v);
+        } else {
+          const int c = CompareValues(v, a.value, eval_);
+          if (code == kAggMin ? c < 0 : c > 0) a.value = std::move(v);
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+}
+
+void TDataQuery::FinishGroups(std::vector<TGroup*>& ordered, std::vector<TResultRow>* rows) {
+  std::vector<TValue> running(aggregates_.size());
+  for (TGroup* g : ordered) {
+    g->finished.assign(aggregates_.size(), TValue{});
+    for (size_t k = 0; k < aggregates_.size(); ++k) {
+      const TExpToken& node = *aggregates_[k];
+      const TAccumulator& a = g->acc[k];
+      TValue v = TValue::Null(node.type, node.subtype);
+      switch (node.AggregateCode()) {
+        case kAggCount:
+          v = TValue::Integer(a.count);
+          break;
+        case kAggSum:
+          v = a.value;
+          break;
+        case kAggRunSum: {
+          TValue& r = running[k];
+          if (!a.value.null) {
+            if (r.null) {
+              r = a.value;
+            } else if (IsIntegerType(node.type)) {
+              r.i += a.value.i;
+            } else {
+              r.f += a.value.f;
+            }
+          }
+          v = r;
+          if (v.null) v = TValue::Null(node.type, node.subtype);
+          break;
+        }
+        case kAggAvg:
+          if (a.count > 0) {
+            v = a.value;
+            if (IsIntegerType(node.type)) {
+              v.i = a.value.i / a.count;
+            } else if (node.type == kTypeDecimal) {
+              v.f = RoundToScale(a.value.f / static_cast<double>(a.count), node.scale);
+            } else {
+              v.f = a.value.f / static_cast<double>(a.count);
+            }
+          }
+          break;
+        case kAggStdDev:
+          if (a.count == 1) {
+            v = TValue::Float(0);
+          } else if (a.count > 1) {
+            const double n = static_cast<double>(a.count);
+            const double var = (a.squares - a.sum * a.sum / n) / (n - 1);
+            v = TValue::Float(var > 0 ? std::sqrt(var) : 0);
+          }
+          break;
+        default:
+          v = a.value;
+          break;
+      }
+      g->finished[k] = std::move(v);
+    }
+    finishing_ = g;
+    struct Reset {
+      ~Reset() { q->finishing_ = nullptr; }
+      TDataQuery* q;
+    } reset{this};
+    if (having_ && !EvaluateCondition(*having_, eval_)) continue;
+    TResultRow row(fields_.size());
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      const TResultField& f = fields_[i];
+      row[i] = f.expression->ContainsAggregate()
+                   ? ConvertTo(EvaluateExpression(*f.expression, eval_), f)
+                   : g->first[i];
+    }
+    rows->push_back(std::move(row));
+  }
+}
+
+TResultRow TDataQuery::EvaluateRow() {
+  TResultRow row(fields_.size());
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    row[i] = ConvertTo(EvaluateExpression(*fields_[i].expression, eval_), fields_[i]);
+  }
+  return row;
+}
+
+bool TDataQuery::RunShortcut(TQueryRun& run, std::vector<TResultRow>* rows) {
+  TDataCursor& c = *sources_[0]->cursor;
+  const TResultField& f = fields_[0];
+  TValue v = TValue::Null(f.type, f.subtype);
+  if (shortcut_ == 2) {
+    if (c.current_index() != kNaturalOrder) c.SetCurrentIndex(kNaturalOrder);
+    v = TValue::Integer(c.RecordCount());
+  } else {
+    const TExpToken& arg = *f.expression->args[0];
+    const TFieldDef& def = c.fields()[arg.binding.field - 1];
+    c.SetCurrentIndex(shortcut_index_);
+    if (shortcut_from_end_)
+      c.Last();
+    else
+      c.First();
+    // NULL keys sit at one end of the index; the first value is the answer.
+    while (shortcut_from_end_ ? c.Prior() : c.Next()) {
+      const TValue x = ReadColumnValue(c.current(), def);
+      if (!x.null) {
+        v = ConvertTo(x, f);
+        break;
+      }
+    }
+    c.SetCurrentIndex(kNaturalOrder);
+  }
+  rows->push_back({v});
+  TProgress progress(run, 0);
+  return progress.Finish();
+}
+
+// --- rows of the whole query ----------------------------------------------
+
+bool TDataQuery::ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows) {
+  eval_.parameters = run.parameters;
+  if (identity_) {
+    rows->push_back({TValue::Null(kTypeInteger)});
+    return true;
+  }
+  if (shortcut_ != 0) return RunShortcut(run, rows);
+  if (!grouped_) {
+    int64_t limit = -1;
+    if (order_by_.empty() && !distinct_ && set_parts_.empty()) {
+      limit = top_;
+      if (run.max_row_count >= 0 && (limit < 0 || run.max_row_count < limit)) {
+        limit = run.max_row_count;
+      }
+    }
+    if (limit == 0) return true;
+    return ScanSources(run, [&] {
+      rows->push_back(EvaluateRow());
+      return limit < 0 || static_cast<int64_t>(rows->size()) < limit;
+    });
+  }
+  if (one_grouped_row_) {
+    TGroup group;
+    group.acc.assign(aggregates_.size(), TAccumulator{});
+    group.first.assign(fields_.size(), TValue{});
+    bool started = false;
+    int64_t merged = 0;
+    const bool ok = ScanSources(run, [&] {
+      if (!started) {
+        StartGroup(group);
+        started = true;
+      } else {
+        MergeGroup(group);
+      }
+      ++merged;
+      return run.max_row_count < 0 || merged < run.max_row_count;
+    });
+    if (!ok) return false;
+    std::vector<TGroup*> ordered{&group};
+    FinishGroups(ordered, rows);
+    return true;
+  }
+  struct KeyLess {
+    const TDataQuery* q;
+    bool operator()(const TResultRow& a, const TResultRow& b) const {
+      for (size_t i = 0; i < a.size(); ++i) {
+        const int c = CompareNullsFirst(a[i], b[i], q->eval_, false);
+        if (c != 0) return c < 0;
+      }
+      return false;
+    }
+  };
+  std::map<TResultRow, std::unique_ptr<TGroup>, KeyLess> groups(KeyLess{this});
+  TResultRow key(group_by_.size());
+  const bool ok = ScanSources(run, [&] {
+    for (size_t i = 0; i < group_by_.size(); ++i) {
+      key[i] = ConvertTo(EvaluateExpression(*fields_[group_by_[i].column - 1].expression, eval_),
+                         fields_[group_by_[i].column - 1]);
+    }
+    auto it = groups.find(key);
+    if (it == groups.end()) {
+      auto group = std::make_unique<TGroup>();
+      StartGroup(*group);
+      groups.emplace(key, std::move(group));
+    } else {
+      MergeGroup(*it->second);
+    }
+    return true;
+  });
+  if (!ok) return false;
+  std::vector<TGroup*> ordered;
+  ordered.reserve(groups.size());
+  for (auto& [k, g] : groups) ordered.push_back(g.get());
+  FinishGroups(ordered, rows);
+  return true;
+}
+
+int TDataQuery::CompareRows(const TResultRow& a, const TResultRow& b) const {
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    const int c = CompareNullsFirst(a[i], b[i], eval_, false);
+    if (c != 0) return c;
+  }
+  return 0;
+}
+
+namespace {
+
+// Keeps the first of every set of equal rows, in their order.
+void RemoveDuplicates(std::vector<TResultRow>* rows,
+                      const std::function<int(const TResultRow&, const TResultRow&)>& compare) {
+  std::vector<size_t> order(rows->size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return compare((*rows)[a], (*rows)[b]) < 0; });
+  std::vector<bool> keep(rows->size(), false);
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (i == 0 || compare((*rows)[order[i - 1]], (*rows)[order[i]]) != 0) keep[order[i]] = true;
+  }
+  std::vector<TResultRow> kept;
+  for (size_t i = 0; i < rows->size(); ++i) {
+    if (keep[i]) kept.push_back(std::move((*rows)[i]));
+  }
+  *rows = std::move(kept);
+}
+
+}  // namespace
+
+void TDataQuery::ApplySetPart(const TSetPart& part, std::vector<TResultRow>* rows,
+                              std::vector<TResultRow>& other) {
+  for (auto& row : other) {
+    for (size_t i = 0; i < row.size() && i < fields_.size(); ++i) {
+      row[i] = ConvertTo(row[i], fields_[i]);
+    }
+  }
+  auto compare = [this](const TResultRow& a, const TResultRow& b) { return CompareRows(a, b); };
+  if (part.op == kSetUnion) {
+    for (auto& row : other) rows->push_back(std::move(row));
+    if (!part.all) RemoveDuplicates(rows, compare);
+    return;
+  }
+  // INTERSECT and EXCEPT: count the other side's rows, then take each of
+  // ours against them (ALL: as a multiset; else distinct rows).
+  auto less = [this](const TResultRow& a, const TResultRow& b) { return CompareRows(a, b) < 0; };
+  std::map<TResultRow, int64_t, decltype(less)> counts(less);
+  for (auto& row : other) ++counts[std::move(row)];
+  if (!part.all) RemoveDuplicates(rows, compare);
+  std::vector<TResultRow> kept;
+  for (auto& row : *rows) {
+    auto it = counts.find(row);
+    const bool present = it != counts.end() && it->second > 0;
+    if (part.all && present) --it->second;
+    if (present == (part.op == kSetIntersect)) kept.push_back(std::move(row));
+  }
+  *rows = std::move(kept);
+}
+
+void TDataQuery::SortRows(std::vector<TResultRow>* rows) const {
+  std::stable_sort(rows->begin(), rows->end(), [this](const TResultRow& a, const TResultRow& b) {
+    for (const TOrderByField& o : order_by_) {
+      const size_t i = static_cast<size_t>(o.column - 1);
+      int c = CompareNullsFirst(a[i], b[i], eval_, order_nocase_);
+      if (o.descending) c = -c;
+      if (c != 0) return c < 0;
+    }
+    return false;
+  });
+}
+
+bool TDataQuery::ComputeRows(TQueryRun& run, std::vector<TResultRow>* rows) {
+  if (!ComputeOwnRows(run, rows)) {
+    rows->clear();
+    return false;
+  }
+  if (distinct_) {
+    RemoveDuplicates(
+        rows, [this](const TResultRow& a, const TResultRow& b) { return CompareRows(a, b); });
+  }
+  for (const TSetPart& part : set_parts_) {
+    std::vector<TResultRow> other;
+    if (!part.query->ComputeRows(run, &other)) {
+      rows->clear();
+      return false;
+    }
+    ApplySetPart(part, rows, other);
+  }
+  if (!order_by_.empty()) SortRows(rows);
+  if (top_ >= 0 && rows->size() > static_cast<size_t>(top_)) rows->resize(top_);
+  return true;
+}
+
+bool TDataQuery::ForEachRow(TQueryRun& run, const std::function<void(const TResultRow&)>& sink) {
+  std::vector<TResultRow> rows;
+  if (!ComputeRows(run, &rows)) return false;
+  for (const auto& row : rows) sink(row);
+  return true;
+}
+
+std::unique_ptr<TResultTable> TDataQuery::WriteResult(const std::vector<TResultRow>& rows) {
+  TNewTableDefinition definition;
+  definition.table.fields = result_defs_;
+  for (auto& f : definition.table.fields) f.number = 0;
+  definition.table.locale = locale_;
+  if (!password_.empty()) {
+    definition.table.encrypted = true;
+    definition.table.password = password_;
+  }
+  std::unique_ptr<TResultTable> result;
+  if (!into_.empty()) {
+    database_.CreateTable(into_, definition);
+    result = std::make_unique<TResultTable>(database_.OpenTable(into_));
+  } else {
+    result = database_.CreateResultTable(definition);
+  }
+  TDataCursor& c = result->cursor();
+  const std::vector<TFieldDef>& defs = c.fields();
+  for (const TResultRow& row : rows) {
+    TRecordBuffer record = c.NewRecord();
+    for (size_t i = 0; i < defs.size() && i < row.size(); ++i) {
+      if (defs[i].IsBlob()) {
+        if (!row[i].null) {
+          c.SetBlob(record, defs[i], std::vector<uint8_t>(row[i].s.begin(), row[i].s.end()));
+        }
+      } else {
+        WriteColumnValue(record, defs[i], row[i], locale_);
+      }
+    }
+    c.Insert(record);
+  }
+  c.First();
+  return result;
+}
+
+std::unique_ptr<TResultTable> TDataQuery::Execute(TQueryRun& run, uint32_t* rows_affected) {
+  const auto started = std::chrono::steady_clock::now();
+  if (run.plan_wanted && run.plan != nullptr) StartPlan(run);
+  std::vector<TResultRow> rows;
+  if (!ComputeRows(run, &rows)) rows.clear();
+  auto result = WriteResult(rows);
+  *rows_affected = static_cast<uint32_t>(rows.size());
+  if (run.plan_wanted && run.plan != nullptr) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EndPlan(run, *rows_affected, seconds);
+  }
+  return result;
+}
+
+// --- the plan --------------------------------------------------------------
+
+namespace {
+
+void AddWrapped(std::vector<std::string>* plan, const std::string& text) {
+  size_t start = 0;
+  do {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    while (line.size() > 80) {
+      size_t cut = line.rfind(' ', 80);
+      if (cut == std::string::npos || cut == 0) cut = 80;
+      plan->push_back(line.substr(0, cut));
+      line = line.substr(cut == 80 ? 80 : cut + 1);
+    }
+    plan->push_back(line);
+    start = end + 1;
+  } while (start < text.size());
+}
+
+void AddSection(std::vector<std::string>* plan, const std::string& title) {
+  plan->push_back("");
+  plan->push_back(title);
+  plan->push_back(std::string(title.size(), '-'));
+}
+
+}  // namespace
+
+void TDataQuery::StartPlan(TQueryRun& run) {
+  std::vector<std::string>* plan = run.plan;
+  const std::string rule(80, '=');
+  plan->push_back(rule);
+  plan->push_back("SQL statement (Executed with 1.0 Build 1)");
+  plan->push_back(rule);
+  plan->push_back("");
+  AddWrapped(plan, statement_text_);
+  AddSection(plan, "Tables Involved");
+  for (const auto& s : sources_) {
+    plan->push_back(s->name + " (" + s->correlation + ") table opened " +
+                    (s->exclusive ? "exclusively" : "shared") + ", has " +
+                    std::to_string(s->cursor->RecordCount()) + " rows");
+  }
+  AddSection(plan, "Result Set Generation");
+  if (live_) {
+    plan->push_back("Result set will be live");
+  } else {
+    plan->push_back("Result set will be canned");
+    if (one_grouped_row_)
+      plan->push_back("Result set will consist of one grouped row");
+    else if (grouped_)
+      plan->push_back("Result set will consist of grouped rows");
+    if (distinct_) plan->push_back("Result set will contain distinct rows");
+    if (!order_by_.empty()) plan->push_back("Result set will be ordered by the ORDER BY columns");
+  }
+  if (where_) {
+    AddSection(plan, "WHERE Clause Execution");
+    AddWrapped(plan, "The expression " + ExpressionText(*where_) +
+                         " will be evaluated against every joined row");
+  }
+  if (sources_.size() > 1) {
+    AddSection(plan, "Join Ordering");
+    plan->push_back("The joins will be executed in the order written");
+    AddSection(plan, "Join Execution");
+    for (size_t i = 1; i < sources_.size(); ++i) {
+      const TSourceTable& s = *sources_[i];
+      static const char* kKinds[] = {"Cross", "Inner", "Left outer", "Right outer"};
+      plan->push_back(std::string(kKinds[s.join.kind]) + " join of " +
+                      sources_[i - 1]->correlation + " to " + s.correlation);
+    }
+  }
+}
+
+void TDataQuery::EndPlan(TQueryRun& run, uint32_t rows, double seconds) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3f", seconds);
+  run.plan->push_back("");
+  run.plan->push_back(std::string(80, '='));
+  run.plan->push_back(">>>>> " + std::to_string(rows) + " rows affected in " + buf + " seconds");
+}
+
+}  // namespace downsql::sql

@@ -1,0 +1,254 @@
+// Recognising a statement by its leading keywords, preparing it through its
+// kind's body, and running it with timing, parameters and hooks.
+#include "db/sql/query_statement.h"
+
+#include <utility>
+
+#include "db/sql/expression_evaluator.h"
+#include "db/sql/statement_kinds.h"
+#include "db/storage/engine_error.h"
+#include "platform/clock.h"
+
+namespace downsql::sql {
+
+namespace {
+
+// Statements recognised by one word, or by a word and the word that must
+// follow it. CREATE and DROP, whose second word decides the kind, are read
+// apart.
+struct TLeadingWords {
+  const char* first;
+  const char* second;  // nullptr: the first word alone
+  TStatementKind kind;
+};
+
+constexpr TLeadingWords kLeadingWords[] = {
+    {"SELECT", nullptr, skSelect},          {"INSERT", nullptr, skInsert},
+    {"UPDATE", nullptr, skUpdate},          {"DELETE", nullptr, skDelete},
+    {"ALTER", "TABLE", skAlterTable},       {"EMPTY", "TABLE", skEmptyTable},
+    {"OPTIMIZE", "TABLE", skOptimizeTable}, {"EXPORT", "TABLE", skExportTable},
+    {"IMPORT", "TABLE", skImportTable},     {"VERIFY", "TABLE", skVerifyTable},
+    {"REPAIR", "TABLE", skRepairTable},     {"UPGRADE", "TABLE", skUpgradeTable},
+    {"RENAME", "TABLE", skRenameTable},     {"START", "TRANSACTION", skStartTransaction},
+    {"ROLLBACK", nullptr, skRollback},      {"COMMIT", nullptr, skCommit},
+};
+
+constexpr char kStatementWords[] =
+    "SELECT, INSERT, UPDATE, DELETE, CREATE, ALTER, DROP, RENAME, EMPTY, OPTIMIZE, EXPORT, "
+    "IMPORT, VERIFY, REPAIR, UPGRADE, START, ROLLBACK, or COMMIT";
+
+const std::string kNoTable;
+
+std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const std::string& keywords,
+                                        bool unique, bool nocase) {
+  switch (kind) {
+    case skSelect:
+      return NewSelectStatement();
+    case skInsert:
+      return NewInsertStatement();
+    case skCreateTable:
+      return NewCreateTableStatement();
+    case skEmptyTable:
+      return NewEmptyTableStatement();
+    case skDropTable:
+      return NewDropTableStatement();
+    case skRenameTable:
+      return NewRenameTableStatement();
+    case skCreateIndex:
+      return NewCreateIndexStatement(unique, nocase);
+    case skDropIndex:
+      return NewDropIndexStatement();
+    case skStartTransaction:
+      return NewStartTransactionStatement();
+    case skRollback:
+      return NewRollbackStatement();
+    case skCommit:
+      return NewCommitStatement();
+    default:
+      return NewUnsupportedStatement(keywords);
+  }
+}
+
+}  // namespace
+
+TQueryStatement::TQueryStatement(TStatementDatabase& database)
+    : database_(database), env_(database_, parser_, verifier_) {}
+
+TQueryStatement::~TQueryStatement() = default;
+
+const std::string& TQueryStatement::TableName() const {
+  return body_ ? body_->TableName() : kNoTable;
+}
+
+bool TQueryStatement::ResultLive() const { return body_ && body_->ResultLive(); }
+
+void TQueryStatement::Prepare(std::string_view text, uint32_t start_line, uint32_t start_column) {
+  body_.reset();
+  kind_ = skNone;
+  parameter_count_ = 0;
+  parser_.Load(text, start_line, start_column);
+  parser_.set_error_code(storage::kErrSqlParsing);
+  parser_.set_database_name(database_.DatabaseName());
+  parser_.set_context("SQL statement");
+  verifier_.set_error_code(storage::kErrSqlParsing);
+  verifier_.set_database_name(database_.DatabaseName());
+  verifier_.set_context("SQL statement");
+  env_.request_live = request_live_;
+  env_.max_row_count = max_row_count_;
+  parser_.NextToken();
+  parser_.MarkStatementStart();
+  parser_.MarkKeywordsStart();
+  try {
+    Dispatch();
+  } catch (...) {
+    body_.reset();
+    kind_ = skNone;
+    throw;
+  }
+}
+
+void TQueryStatement::Dispatch() {
+  TExpressionParser& p = parser_;
+  bool parenthesized = false;
+  bool unique = false;
+  bool nocase = false;
+  TStatementKind kind = skNone;
+  if (p.AcceptKind('(')) {
+    parenthesized = true;
+    p.MarkKeywordsStart();
+    if (!p.IsKeyword("SELECT")) p.ExpectedError("SELECT");
+    kind = skSelect;
+    p.NextToken();
+  } else if (p.AcceptKeyword("CREATE")) {
+    if (p.AcceptKeyword("TABLE")) {
+      kind = skCreateTable;
+    } else if (p.IsKeyword("INDEX") || p.IsKeyword("UNIQUE") || p.IsKeyword("NOCASE")) {
+      unique = p.AcceptKeyword("UNIQUE");
+      nocase = p.AcceptKeyword("NOCASE");
+      p.RequireKeyword("INDEX");
+      kind = skCreateIndex;
+    } else {
+      p.ExpectedError("TABLE, INDEX, UNIQUE, or NOCASE");
+    }
+  } else if (p.AcceptKeyword("DROP")) {
+    if (p.AcceptKeyword("TABLE")) {
+      kind = skDropTable;
+    } else if (p.AcceptKeyword("INDEX")) {
+      kind = skDropIndex;
+    } else {
+      p.ExpectedError("TABLE or INDEX");
+    }
+  } else {
+    for (const TLeadingWords& w : kLeadingWords) {
+      if (!p.IsKeyword(w.first)) continue;
+      p.NextToken();
+      if (w.second != nullptr) p.RequireKeyword(w.second);
+      kind = w.kind;
+      break;
+    }
+    if (kind == skNone) p.ExpectedError(kStatementWords);
+  }
+  p.SetContextFromKeywords();
+  verifier_.set_context(p.context());
+  std::string keywords = p.KeywordText();
+
+  body_ = NewBody(kind, keywords, unique, nocase);
+  body_->Prepare(env_);
+  if (parenthesized) p.RequireChar(')');
+  if (!p.IsKind(';') && !p.IsKind(kTokEnd)) p.ExpectedError("end of statement");
+  text_ = p.StatementText();
+  p.AcceptKind(';');
+  kind_ = kind;
+  parameter_count_ = p.parameter_count();
+}
+
+std::unique_ptr<TResultTable> TQueryStatement::Execute(const std::vector<TValue>& parameters,
+                                                       const TExecuteOptions& options) {
+  if (!body_) ExecutionError("The statement has not been prepared");
+  std::vector<TValue> padded;
+  const std::vector<TValue>* bound = &parameters;
+  if (static_cast<int>(parameters.size()) < parameter_count_) {
+    // Parameters not given are NULL.
+    padded = parameters;
+    padded.resize(parameter_count_);
+    bound = &padded;
+  }
+  env_.parameters = bound;
+  env_.callbacks = {};
+  if (options.progress) env_.callbacks.progress = callbacks.progress;
+  if (options.log) env_.callbacks.log = callbacks.log;
+  if (options.data_lost) env_.callbacks.data_lost = callbacks.data_lost;
+  env_.plan_wanted = options.plan;
+  env_.rows_affected = 0;
+  env_.plan.clear();
+  rows_affected_ = 0;
+  execution_time_ = 0;
+
+  const uint64_t start = platform::TickMs();
+  std::unique_ptr<TResultTable> result;
+  try {
+    result = body_->Execute(env_);
+  } catch (...) {
+    rows_affected_ = env_.rows_affected;
+    env_.parameters = nullptr;
+    throw;
+  }
+  const uint64_t end = platform::TickMs();
+  env_.parameters = nullptr;
+  execution_time_ = end > start ? static_cast<double>(end - start) / 1000.0 : 0.0;
+  rows_affected_ = env_.rows_affected;
+  if (options.plan) {
+    plan_.clear();
+    plan_.push_back(text_);
+    for (std::string& line : env_.plan) plan_.push_back(std::move(line));
+  }
+  return result;
+}
+
+// --- shared by the bodies -------------------------------------------------
+
+void ExecutionError(std::string_view message) {
+  throw storage::ETabulaEngineError(storage::kErrSqlExecution, {std::string(message)});
+}
+
+std::string ParseTableName(TExpressionParser& parser) {
+  if (!parser.IsIdentifier()) parser.ExpectedError("table name");
+  std::string name = parser.TokenValue();
+  parser.NextToken();
+  if (parser.IsKind('\\')) {
+    parser.NextToken();
+    if (!parser.IsIdentifier()) parser.ExpectedError("table name");
+    name += '\\';
+    name += parser.TokenValue();
+    parser.NextToken();
+  }
+  return name;
+}
+
+namespace {
+
+class TUnsupportedStatement : public TStatementBody {
+ public:
+  explicit TUnsupportedStatement(std::string keywords) : keywords_(std::move(keywords)) {}
+  void Prepare(TStatementEnv& env) override {
+    TExpressionParser& p = env.parser;
+    while (!p.IsKind(';') && !p.IsKind(kTokEnd)) p.NextToken();
+  }
+  std::unique_ptr<TResultTable> Execute(TStatementEnv&) override {
+    ExecutionError("The " + keywords_ + " statement is not supported");
+  }
+  const std::string& TableName() const override { return kNoTable; }
+
+ private:
+  std::string keywords_;
+};
+
+}  // namespace
+
+std::unique_ptr<TStatementBody> NewUnsupportedStatement(std::string keywords) {
+  for (char& c : keywords)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return std::make_unique<TUnsupportedStatement>(std::move(keywords));
+}
+
+}  // namespace downsql::sql

@@ -1,0 +1,44 @@
+// The statement bodies TQueryStatement dispatches to, one factory per
+// statement kind, and what they share.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "db/sql/statement_body.h"
+
+namespace downsql::sql {
+
+// Transactions: START TRANSACTION [WITH table {, table}], ROLLBACK [WORK],
+// COMMIT [WORK] [FLUSH].
+std::unique_ptr<TStatementBody> NewStartTransactionStatement();
+std::unique_ptr<TStatementBody> NewRollbackStatement();
+std::unique_ptr<TStatementBody> NewCommitStatement();
+
+// INSERT, UPDATE, DELETE.
+std::unique_ptr<TStatementBody> NewInsertStatement();
+std::unique_ptr<TStatementBody> NewUpdateStatement();
+std::unique_ptr<TStatementBody> NewDeleteStatement();
+
+// Tables and indexes.
+std::unique_ptr<TStatementBody> NewCreateTableStatement();
+std::unique_ptr<TStatementBody> NewDropTableStatement();
+std::unique_ptr<TStatementBody> NewRenameTableStatement();
+std::unique_ptr<TStatementBody> NewEmptyTableStatement();
+std::unique_ptr<TStatementBody> NewCreateIndexStatement(bool unique, bool nocase);
+std::unique_ptr<TStatementBody> NewDropIndexStatement();
+
+// A statement kind this engine recognises but does not run: Prepare skips
+// to the end of the statement, Execute raises the execution error naming
+// the statement by its keywords.
+std::unique_ptr<TStatementBody> NewUnsupportedStatement(std::string keywords);
+
+// Raises the execution error (11950) with message.
+[[noreturn]] void ExecutionError(std::string_view message);
+
+// A table name: an identifier, optionally followed by a backslash and a
+// second identifier (kept as "first\second"). Reads past it.
+std::string ParseTableName(TExpressionParser& parser);
+
+}  // namespace downsql::sql

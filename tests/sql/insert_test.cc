@@ -1,0 +1,99 @@
+// INSERT ... VALUES: the column and value checks, conversions and messages.
+#include <gtest/gtest.h>
+
+#include "tests/sql/statement_test_util.h"
+
+namespace downsql::sql {
+namespace {
+
+using testing::StatementDb;
+
+const std::string kParsing = "Tabula Engine Error # 11949 SQL parsing error - ";
+
+class InsertTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db.Run(
+        "CREATE TABLE d (id INTEGER NOT NULL, day DATE, at TIMESTAMP, n SMALLINT, "
+        "name VARCHAR(5), note MEMO, ok BOOLEAN)");
+  }
+  StatementDb db;
+};
+
+TEST_F(InsertTest, ValuesAreCheckedBeforeAnyRowIsWritten) {
+  const struct {
+    const char* sql;
+    const char* message;
+  } cases[] = {
+      {"INSERT INTO d (id, day, n) VALUES (1, '2024-01-02')",
+       "The number of columns must match match the number of values at line 1, column 25"},
+      {"INSERT INTO d (id) VALUES (1, 2)",
+       "The number of columns must match match the number of values at line 1, column 31"},
+      {"INSERT INTO d (id, day) VALUES (1, '2024-02-30')",
+       "Expected Date or Timestamp but instead found '2024-02-30' in INSERT SQL statement at "
+       "line 1, column 36"},
+      {"INSERT INTO d (id, day) VALUES (1, TRUE)",
+       "Expected Date or Timestamp but instead found TRUE in INSERT SQL statement at line 1, "
+       "column 36"},
+      {"INSERT INTO d (id, nope) VALUES (1, 2)",
+       "Expected column name but instead found nope in INSERT SQL statement at line 1, "
+       "column 20"},
+      {"INSERT INTO d (x.id) VALUES (1)",
+       "Only columns from the table being updated can be assigned a value at line 1, column 16"},
+      {"INSERT INTO d (id) 1",
+       "Expected VALUES or SELECT but instead found 1 in INSERT SQL statement at line 1, "
+       "column 20"},
+      {"INSERT INTO d (id) VALUES (1) COMMIT NOW",
+       "Expected INTERVAL and/or FLUSH but instead found NOW in INSERT SQL statement at line 1, "
+       "column 38"},
+      {"INSERT INTO d (id) VALUES (1) COMMIT INTERVAL x",
+       "Expected Integer but instead found x in INSERT SQL statement at line 1, column 47"},
+      {"INSERT INTO d (id) VALUES (id)",
+       "Expected column name but instead found id in INSERT SQL statement at line 1, column 28"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(db.ErrorOf(c.sql), kParsing + c.message) << c.sql;
+  EXPECT_TRUE(db.Rows("d").empty());
+}
+
+TEST_F(InsertTest, ConvertsValuesToTheColumnTypes) {
+  db.Run(
+      "INSERT INTO d (id, day, at, n, name, ok) VALUES "
+      "(1, '2024-02-29', '2024-02-29 10:20:30', 3.7, 'abcdefgh', 1)");
+  db.Run("INSERT INTO d VALUES (2, NULL, NULL, -2, '', 'long note', FALSE)");
+  EXPECT_EQ(db.Rows("d"),
+            (std::vector<std::string>{"1|2024-02-29|2024-02-29 10:20:30|4|abcde|NULL|TRUE",
+                                      "2|NULL|NULL|-2|NULL|long note|FALSE"}));
+}
+
+TEST_F(InsertTest, StorageErrorsPassThrough) {
+  EXPECT_EQ(db.ErrorOf("INSERT INTO d (id, name) VALUES ('', 'x')"),
+            "Tabula Engine Error # 9732 A value must be provided for the field 'id' in the table "
+            "'d'");
+  db.Run("CREATE TABLE k (id INTEGER PRIMARY KEY)");
+  db.Run("INSERT INTO k VALUES (1)");
+  EXPECT_EQ(db.ErrorOf("INSERT INTO k VALUES (1)"),
+            "Tabula Engine Error # 9729 Duplicate key found in the index 'Primary' of the table "
+            "'k'");
+  EXPECT_EQ(db.Rows("k"), std::vector<std::string>{"1"});
+}
+
+TEST_F(InsertTest, FailedConversionNamesColumnAndValue) {
+  TQueryStatement statement(db.database());
+  statement.Prepare("INSERT INTO d (id, n) VALUES (1, ?)");
+  EXPECT_THROW(
+      {
+        try {
+          statement.Execute({TValue::String("many")});
+        } catch (const storage::ETabulaEngineError& e) {
+          EXPECT_EQ(std::string(e.what()),
+                    "Tabula Engine Error # 11950 SQL execution error - Internal error: type "
+                    "mismatch between column n and constant value many in INSERT statement");
+          throw;
+        }
+      },
+      storage::ETabulaEngineError);
+  EXPECT_TRUE(db.Rows("d").empty());
+}
+
+}  // namespace
+}  // namespace downsql::sql

@@ -1,0 +1,313 @@
+// SELECT over real tables: the last-draw statement, aggregates and their
+// names and types, grouping, ordering, joins, set operations, progress and
+// the parsing errors of the statement.
+#include <gtest/gtest.h>
+
+#include "db/sql/date_time_text.h"
+#include "db/sql/query_statement.h"
+#include "db/storage/engine_error.h"
+#include "tests/sql/select_test_util.h"
+
+namespace downsql::sql::testing {
+namespace {
+
+using namespace storage;
+
+TValue I(int64_t v) { return TValue::Integer(v); }
+TValue S(const char* s) { return TValue::String(s); }
+TValue D(int y, int m, int d) { return TValue::Date(*DayNumberOf(y, m, d)); }
+TValue N() { return TValue{}; }
+
+// The text of a result cell, "NULL" for NULL.
+std::string Text(const TValue& v) { return v.null ? "NULL" : ValueText(v); }
+
+std::string RowsText(const SelectResult& r) {
+  std::string out;
+  for (const auto& row : r.rows) {
+    for (size_t i = 0; i < row.size(); ++i) out += (i ? "," : "") + Text(row[i]);
+    out += ";";
+  }
+  return out;
+}
+
+std::string ErrorOf(TestDatabase& db, const std::string& sql) {
+  try {
+    RunSelect(db, sql);
+  } catch (const ETabulaEngineError& e) {
+    return e.text();
+  }
+  return "";
+}
+
+// lotto: id AUTOINC, date DATE, n1 SMALLINT; draws: the same filled with
+// three draws; nums: k INTEGER, v INTEGER (NULL, NULL, -5, -2, -9), s VARCHAR.
+class SelectTest : public ::testing::Test {
+ protected:
+  SelectTest() {
+    auto lotto = std::vector<TFieldDef>{Column("id", kTypeInteger, kSubtypeAutoInc),
+                                        Column("date", kTypeDate), Column("n1", kTypeSmallInt)};
+    MakeTable(db_, "lotto", lotto, {});
+    MakeTable(
+        db_, "draws", lotto,
+        {{N(), D(2009, 3, 14), I(4)}, {N(), D(2010, 1, 2), I(7)}, {N(), D(2009, 12, 31), I(4)}});
+    MakeTable(
+        db_, "nums",
+        {Column("k", kTypeInteger), Column("v", kTypeInteger), Column("s", kTypeString, 0, 10)},
+        {{I(1), N(), S("b")},
+         {I(2), N(), S("a")},
+         {I(3), I(-5), S("B")},
+         {I(4), I(-2), N()},
+         {I(5), I(-9), S("a")}});
+  }
+  TestDatabase db_;
+};
+
+TEST_F(SelectTest, LastDrawStatement) {
+  const std::string sql = "select  max([date]) as mx,max(id) as mid from ";
+  const SelectResult empty = RunSelect(db_, sql + "lotto");
+  EXPECT_EQ(empty.names, (std::vector<std::string>{"mx", "mid"}));
+  EXPECT_EQ(RowsText(empty), "NULL,NULL;");
+  EXPECT_EQ(empty.rows_affected, 1u);
+
+  const SelectResult full = RunSelect(db_, sql + "draws");
+  EXPECT_EQ(RowsText(full), "2010-01-02,3;");
+  EXPECT_EQ(full.rows_affected, 1u);
+  EXPECT_EQ(full.columns[0].type, kTypeDate);
+  // MAX of an AUTOINC column is a plain Integer.
+  EXPECT_EQ(full.columns[1].type, kTypeInteger);
+  EXPECT_EQ(full.columns[1].subtype, 0);
+}
+
+TEST_F(SelectTest, AggregateValuesAndTypes) {
+  struct Case {
+    const char* sql;
+    const char* rows;
+  } cases[] = {
+      {"select max(v) from nums", "-2;"},  // NULLs first, then negatives
+      {"select min(v), count(v), count(*), sum(v) from nums", "-9,3,5,-16;"},
+      {"select count(*) from lotto", "0;"},
+      {"select count(v), count(*), max(v) from nums where k > 100", "0,0,NULL;"},
+      {"select avg(v) from nums", "-5;"},   // -16 / 3 truncated
+      {"select avg(n1) from draws", "5;"},  // 15 / 3
+      {"select stddev(n1) from draws", "1.7320508075688772;"},
+      {"select stddev(n1) from draws where n1 = 7", "0;"},
+      {"select max(v) + 1, count(*) * 2 from nums", "-1,10;"},
+      {"select min(s), max(s) from nums", "B,b;"},
+      {"select max(k) from nums where s is null", "4;"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(RowsText(RunSelect(db_, c.sql)), c.rows) << c.sql;
+  }
+  const SelectResult r =
+      RunSelect(db_, "select sum(v), sum(n1), count(k), avg(k) from nums, draws");
+  EXPECT_EQ(r.columns[0].type, kTypeLargeInt);  // SUM of Integer
+  EXPECT_EQ(r.columns[1].type, kTypeInteger);   // SUM of SmallInt
+  EXPECT_EQ(r.columns[2].type, kTypeInteger);
+  EXPECT_EQ(r.columns[3].type, kTypeLargeInt);
+}
+
+TEST_F(SelectTest, ResultColumnNames) {
+  struct Case {
+    const char* sql;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"select max(id), max(id) from draws", {"Max Of id", "Max Of id_1"}},
+      {"select count(*), sum(n1 + 1), n1 + 1 from draws group by 3",
+       {"Count Of Expr", "Sum Of Expr", "Expression"}},
+      {"select min(n1), avg(n1), stddev(n1), runsum(n1) from draws",
+       {"Min Of n1", "Average Of n1", "StdDev Of n1", "Running Sum Of n1"}},
+      {"select k recordid, k, k from nums", {"recordid_1", "k", "k_1"}},
+      {"select * from nums", {"k", "v", "s"}},
+      {"select a.k, b.k from nums a, nums b where a.k = b.k", {"k", "k_1"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RunSelect(db_, c.sql).names, c.names) << c.sql;
+}
+
+TEST_F(SelectTest, RowsOrderingGroupingAndSets) {
+  struct Case {
+    const char* sql;
+    const char* rows;
+  } cases[] = {
+      {"select k, s from nums where v < -3 order by k", "3,B;5,a;"},
+      {"select * from nums where k = 4", "4,-2,NULL;"},
+      {"select k, s from nums order by s desc, k", "1,b;2,a;5,a;3,B;4,NULL;"},
+      {"select k, s from nums order by s, k nocase", "4,NULL;2,a;5,a;1,b;3,B;"},
+      {"select distinct s from nums order by 1", "NULL;B;a;b;"},
+      {"select k from nums order by k desc top 2", "5;4;"},
+      {"select n1, count(*) from draws group by n1", "4,2;7,1;"},
+      {"select n1, count(*) as c from draws group by n1 having count(*) > 1", "4,2;"},
+      {"select n1, runsum(n1) from draws group by n1", "4,8;7,15;"},
+      {"select k from nums where k < 3 union select k from nums where k > 3 order by 1",
+       "1;2;4;5;"},
+      {"select s from nums union select s from nums order by 1", "NULL;B;a;b;"},
+      {"select s from nums union all select s from nums where k = 1 order by 1", "NULL;B;a;a;b;b;"},
+      {"select k from nums intersect select n1 from draws", "4;"},
+      {"select k from nums except select n1 from draws order by k", "1;2;3;5;"},
+      {"select k from nums where k in (select n1 from draws) or k = 1 order by k", "1;4;"},
+      {"select k from nums where k not in (select n1 from draws) order by k desc top 1", "5;"},
+      {"(select k from nums where k = 2)", "2;"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RowsText(RunSelect(db_, c.sql)), c.rows) << c.sql;
+}
+
+TEST_F(SelectTest, Joins) {
+  MakeTable(db_, "names", {Column("n", kTypeInteger), Column("name", kTypeString, 0, 10)},
+            {{I(4), S("four")}, {I(7), S("seven")}, {I(9), S("nine")}});
+  struct Case {
+    const char* sql;
+    const char* rows;
+  } cases[] = {
+      {"select d.id, x.name from draws d, names x where d.n1 = x.n order by 1",
+       "1,four;2,seven;3,four;"},
+      {"select d.id, x.name from draws d join names x on x.n = d.n1 where d.id > 1 order by 1",
+       "2,seven;3,four;"},
+      {"select x.name, d.id from names x left join draws d on d.n1 = x.n order by 1, 2",
+       "four,1;four,3;nine,NULL;seven,2;"},
+      {"select x.name, d.id from draws d right outer join names x on d.n1 = x.n order by 1, 2",
+       "four,1;four,3;nine,NULL;seven,2;"},
+      {"select count(*) from draws a, draws b", "9;"},
+      {"select a.id, b.id from (draws a inner join draws b on a.n1 = b.n1 and a.id < b.id)",
+       "1,3;"},
+      {"select n.k, x.name from nums n left join names x on x.n = n.k + 3 where x.name is null "
+       "order by 1",
+       "2;3;5;"},
+  };
+  // The last case's second column is NULL everywhere: check only the keys.
+  for (const Case& c : cases) {
+    SelectResult r = RunSelect(db_, c.sql);
+    if (std::string(c.sql).find("is null") != std::string::npos) {
+      std::string keys;
+      for (const auto& row : r.rows) keys += Text(row[0]) + ";";
+      EXPECT_EQ(keys, c.rows) << c.sql;
+    } else {
+      EXPECT_EQ(RowsText(r), c.rows) << c.sql;
+    }
+  }
+}
+
+TEST_F(SelectTest, IndexShortcutMatchesScan) {
+  TIndexDefinition by_v;
+  by_v.name = "ByV";
+  by_v.columns = {2};
+  by_v.descending_of = {1};
+  MakeTable(db_, "inums", {Column("k", kTypeInteger), Column("v", kTypeInteger)},
+            {{I(1), N()}, {I(2), N()}, {I(3), I(-5)}, {I(4), I(-2)}, {I(5), I(-9)}}, {by_v});
+  EXPECT_EQ(RowsText(RunSelect(db_, "select max(v) from inums")), "-2;");
+  EXPECT_EQ(RowsText(RunSelect(db_, "select min(v) from inums")), "-9;");
+  EXPECT_EQ(RowsText(RunSelect(db_, "select count(*) from inums")), "5;");
+  EXPECT_EQ(RowsText(RunSelect(db_, "select max(v) from inums where k < 3")), "NULL;");
+}
+
+TEST_F(SelectTest, ProgressAndAbort) {
+  std::vector<std::vector<TValue>> rows;
+  for (int i = 0; i < 1000; ++i) rows.push_back({I(i)});
+  MakeTable(db_, "big", {Column("x", kTypeInteger)}, rows);
+  std::vector<int> seen;
+  SelectOptions options;
+  options.progress = [&](uint16_t percent, bool&) { seen.push_back(percent); };
+  RunSelect(db_, "select max(x) from big", options);
+  std::vector<int> expected;
+  for (int p = 5; p <= 100; p += 5) expected.push_back(p);
+  EXPECT_EQ(seen, expected);
+
+  seen.clear();
+  RunSelect(db_, "select  max([date]) as mx,max(id) as mid from lotto", options);
+  EXPECT_EQ(seen, std::vector<int>{100});
+
+  options.progress = [](uint16_t percent, bool& abort) { abort = percent >= 50; };
+  for (const char* sql : {"select max(x) from big", "select x from big"}) {
+    const SelectResult aborted = RunSelect(db_, sql, options);
+    EXPECT_TRUE(aborted.rows.empty()) << sql;
+    EXPECT_EQ(aborted.rows_affected, 0u) << sql;
+  }
+
+  SelectOptions limited;
+  limited.max_row_count = 10;
+  EXPECT_EQ(RowsText(RunSelect(db_, "select count(*), max(x) from big", limited)), "10,9;");
+  EXPECT_EQ(RunSelect(db_, "select x from big", limited).rows.size(), 10u);
+}
+
+TEST_F(SelectTest, ParsingErrors) {
+  struct Case {
+    const char* sql;
+    const char* message;
+  } cases[] = {
+      {"select n1 draws",
+       "SQL parsing error - Missing FROM in SELECT SQL statement at line 1, column 16"},
+      {"select nope from draws",
+       "SQL parsing error - Expected column name but instead found nope in SELECT SQL statement at "
+       "line 1, column 8"},
+      {"select n1 from draws having n1 > 1",
+       "SQL parsing error - A GROUP BY clause must exist in order to use the HAVING clause at line "
+       "1, column 22"},
+      {"select n1, max(id) from draws",
+       "SQL parsing error - Invalid use of aggregate function(s), the necessary GROUP BY clause is "
+       "missing at line 1, column 8"},
+      {"select max(max(id)) from draws",
+       "SQL parsing error - Invalid nesting of aggregate functions at line 1, column 12"},
+      {"select a.id from draws a full join draws b on a.id = b.id",
+       "SQL parsing error - Invalid expression full found in SELECT SQL statement at line 1, "
+       "column 26"},
+      {"select id from draws a, lotto a",
+       "SQL parsing error - Duplicate table or table correlation name a at line 1, column 25"},
+      {"select id, n1 from draws union select id from draws",
+       "SQL parsing error - The number of columns in queries involved in a UNION, INTERSECT, or "
+       "EXCEPT operation must match at line 1, column 47"},
+      {"select id from draws top x",
+       "SQL parsing error - Expected Integer but instead found x in SELECT SQL statement at line "
+       "1, column 26"},
+      {"select k from nums where k in (select k, v from nums)",
+       "SQL parsing error - The number of columns in an IN sub-query cannot be more than 1 at line "
+       "1, column 53"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ErrorOf(db_, c.sql), c.message) << c.sql;
+  // Storage errors pass through with their own code.
+  try {
+    RunSelect(db_, "select * from missing");
+    ADD_FAILURE();
+  } catch (const ETabulaEngineError& e) {
+    EXPECT_EQ(e.code(), 11010u);
+  }
+}
+
+TEST_F(SelectTest, ThroughTheStatement) {
+  TQueryStatement statement(db_);
+  statement.Prepare("select  max([date]) as mx,max(id) as mid from draws;", 3, 5);
+  EXPECT_EQ(statement.Kind(), skSelect);
+  EXPECT_EQ(statement.TableName(), "draws");
+  std::vector<int> progress;
+  statement.callbacks.progress = [&](uint16_t p, bool&) { progress.push_back(p); };
+  TExecuteOptions options;
+  options.progress = true;
+  options.plan = true;
+  auto result = statement.Execute({}, options);
+  ASSERT_NE(result, nullptr);
+  EXPECT_EQ(statement.RowsAffected(), 1u);
+  EXPECT_EQ(progress.back(), 100);
+  TDataCursor& c = result->cursor();
+  c.First();
+  ASSERT_TRUE(c.Next());
+  EXPECT_EQ(ValueText(ReadColumnValue(c.current(), c.fields()[1])), "3");
+  EXPECT_FALSE(c.Next());
+  const auto& plan = statement.Plan();
+  EXPECT_NE(std::find(plan.begin(), plan.end(), "Result set will consist of one grouped row"),
+            plan.end());
+  EXPECT_EQ(plan.back().substr(0, 6), ">>>>> ");
+
+  statement.Prepare("(select k from nums where k > ?)");
+  EXPECT_EQ(statement.Kind(), skSelect);
+  EXPECT_EQ(statement.ParameterCount(), 1);
+  statement.Execute({I(3)});
+  EXPECT_EQ(statement.RowsAffected(), 2u);
+  try {
+    statement.Prepare("select k from nums x y");
+    ADD_FAILURE();
+  } catch (const ETabulaEngineError& e) {
+    EXPECT_EQ(e.text(),
+              "SQL parsing error - Expected end of statement but instead found y in SELECT SQL "
+              "statement at line 1, column 22");
+  }
+}
+
+}  // namespace
+}  // namespace downsql::sql::testing

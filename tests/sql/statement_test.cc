@@ -1,0 +1,168 @@
+// Statement recognition, the end-of-statement rule, positions, parameters
+// and the transaction statements.
+#include <gtest/gtest.h>
+
+#include "tests/sql/statement_test_util.h"
+
+namespace downsql::sql {
+namespace {
+
+using testing::StatementDb;
+
+class StatementTest : public ::testing::Test {
+ protected:
+  void SetUp() override { db.Run("CREATE TABLE t (id INTEGER, name VARCHAR(20))"); }
+  StatementDb db;
+};
+
+TEST_F(StatementTest, ImportScriptRunsStatementsOfEachKind) {
+  const char* script[] = {
+      "START TRANSACTION;",
+      "INSERT INTO t (id, name) VALUES (1, 'a');",
+      "INSERT INTO t (id, name) VALUES (2, 'b');",
+      "INSERT INTO t VALUES (3, 'c');",
+      "COMMIT;",
+  };
+  const TStatementKind kinds[] = {skStartTransaction, skInsert, skInsert, skInsert, skCommit};
+  const uint32_t rows[] = {0, 1, 1, 1, 0};
+  for (int i = 0; i < 5; ++i) {
+    TQueryStatement statement(db.database());
+    statement.Prepare(script[i], uint32_t(i + 1), 1);
+    EXPECT_EQ(statement.Kind(), kinds[i]) << script[i];
+    statement.Execute();
+    EXPECT_EQ(statement.RowsAffected(), rows[i]) << script[i];
+  }
+  EXPECT_EQ(db.Rows("t"), (std::vector<std::string>{"1|a", "2|b", "3|c"}));
+}
+
+TEST_F(StatementTest, RecognisesEveryKindByItsLeadingWords) {
+  const struct {
+    const char* sql;
+    TStatementKind kind;
+  } cases[] = {
+      {"insert into t values (1, 'x')", skInsert},
+      {"UPDATE t SET id = 1", skUpdate},
+      {"DELETE FROM t", skDelete},
+      {"CREATE TABLE u (a INTEGER)", skCreateTable},
+      {"ALTER TABLE t ADD x INTEGER", skAlterTable},
+      {"EMPTY TABLE t", skEmptyTable},
+      {"OPTIMIZE TABLE t", skOptimizeTable},
+      {"EXPORT TABLE t TO 'f'", skExportTable},
+      {"IMPORT TABLE t FROM 'f'", skImportTable},
+      {"VERIFY TABLE t", skVerifyTable},
+      {"REPAIR TABLE t", skRepairTable},
+      {"UPGRADE TABLE t", skUpgradeTable},
+      {"DROP TABLE t", skDropTable},
+      {"RENAME TABLE t TO u", skRenameTable},
+      {"CREATE INDEX i ON t (id)", skCreateIndex},
+      {"CREATE UNIQUE NOCASE INDEX i ON t (name DESC)", skCreateIndex},
+      {"CREATE NOCASE INDEX i ON t (name)", skCreateIndex},
+      {"DROP INDEX t.i", skDropIndex},
+      {"start transaction;", skStartTransaction},
+      {"Rollback Work", skRollback},
+      {"commit work flush;", skCommit},
+  };
+  for (const auto& c : cases) {
+    TQueryStatement statement(db.database());
+    statement.Prepare(c.sql);
+    EXPECT_EQ(statement.Kind(), c.kind) << c.sql;
+  }
+}
+
+TEST_F(StatementTest, RecognitionErrors) {
+  const struct {
+    const char* sql;
+    const char* message;
+  } cases[] = {
+      {"(INSERT INTO t VALUES (1, 'a'))",
+       "Expected SELECT but instead found INSERT in SQL statement at line 1, column 2"},
+      {"FROB t",
+       "Expected SELECT, INSERT, UPDATE, DELETE, CREATE, ALTER, DROP, RENAME, EMPTY, OPTIMIZE, "
+       "EXPORT, IMPORT, VERIFY, REPAIR, UPGRADE, START, ROLLBACK, or COMMIT but instead found "
+       "FROB in SQL statement at line 1, column 1"},
+      {"CREATE VIEW v",
+       "Expected TABLE, INDEX, UNIQUE, or NOCASE but instead found VIEW in SQL statement at "
+       "line 1, column 8"},
+      {"DROP VIEW v",
+       "Expected TABLE or INDEX but instead found VIEW in SQL statement at line 1, column 6"},
+      {"START TRANSACTION\nCOMMIT",
+       "Expected end of statement but instead found COMMIT in START TRANSACTION SQL statement at "
+       "line 2, column 1"},
+      {"COMMIT WORK NOW",
+       "Expected end of statement but instead found NOW in COMMIT SQL statement at line 1, "
+       "column 13"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(db.ErrorOf(c.sql),
+              std::string("Tabula Engine Error # 11949 SQL parsing error - ") + c.message)
+        << c.sql;
+  }
+}
+
+TEST_F(StatementTest, PositionsCountFromTheStatementsPlaceInTheScript) {
+  TQueryStatement statement(db.database());
+  try {
+    statement.Prepare("COMMIT ROLLBACK", 7, 5);
+    FAIL();
+  } catch (const storage::ETabulaEngineError& e) {
+    EXPECT_EQ(e.code(), storage::kErrSqlParsing);
+    EXPECT_EQ(e.names()[1], "7");
+    EXPECT_EQ(e.names()[2], "12");
+  }
+  EXPECT_FALSE(statement.Prepared());
+}
+
+TEST_F(StatementTest, StatementWithoutFinalSemicolonIsComplete) {
+  EXPECT_EQ(db.Run("INSERT INTO t VALUES (1, 'a')"), 1u);
+  EXPECT_EQ(db.Rows("t"), (std::vector<std::string>{"1|a"}));
+}
+
+TEST_F(StatementTest, TransactionMessages) {
+  const std::string prefix = "Tabula Engine Error # 11950 SQL execution error - ";
+  EXPECT_EQ(db.ErrorOf("COMMIT"), prefix + "No transaction in progress for TestDb database");
+  EXPECT_EQ(db.ErrorOf("ROLLBACK"), prefix + "No transaction in progress for TestDb database");
+  db.Run("START TRANSACTION");
+  EXPECT_EQ(db.ErrorOf("START TRANSACTION"),
+            prefix + "Transaction already in progress for TestDb database");
+  db.Run("ROLLBACK WORK");
+  EXPECT_FALSE(db.database().TransactionActive());
+}
+
+TEST_F(StatementTest, InsertInTransactionCountsOneAndWaitsForCommit) {
+  db.Run("START TRANSACTION WITH t");
+  EXPECT_EQ(db.Run("INSERT INTO t VALUES (1, 'a')"), 1u);
+  {
+    // Another engine reading the files sees nothing before the commit.
+    StatementDb other(db.path());
+    EXPECT_TRUE(other.Rows("t").empty());
+  }
+  db.Run("ROLLBACK");
+  EXPECT_TRUE(db.Rows("t").empty());
+  db.Run("START TRANSACTION");
+  db.Run("INSERT INTO t VALUES (2, 'b')");
+  db.Run("COMMIT FLUSH");
+  EXPECT_EQ(db.Rows("t"), (std::vector<std::string>{"2|b"}));
+}
+
+TEST_F(StatementTest, ParametersBindInOrder) {
+  TQueryStatement statement(db.database());
+  statement.Prepare("INSERT INTO t (name, id) VALUES (?, ?)");
+  EXPECT_EQ(statement.ParameterCount(), 2);
+  statement.Execute({TValue::String("x"), TValue::Integer(7)});
+  statement.Execute({TValue::String("y")});
+  EXPECT_EQ(db.Rows("t"), (std::vector<std::string>{"7|x", "NULL|y"}));
+}
+
+TEST_F(StatementTest, PlanHoldsTheStatementText) {
+  TQueryStatement statement(db.database());
+  statement.Prepare("INSERT INTO t VALUES (1, 'a');  ");
+  TExecuteOptions options;
+  options.plan = true;
+  statement.Execute({}, options);
+  ASSERT_FALSE(statement.Plan().empty());
+  EXPECT_EQ(statement.Plan()[0], "INSERT INTO t VALUES (1, 'a')");
+  EXPECT_GE(statement.ExecutionTime(), 0.0);
+}
+
+}  // namespace
+}  // namespace downsql::sql
