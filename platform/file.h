@@ -111,4 +111,8 @@ std::string CurrentDirectory();
 char PathSeparator();
 std::string NativePath(const std::string& path);
 
+// True when the process's standard output is a terminal (a console on
+// Windows), not a file or a pipe.
+bool StandardOutputIsTerminal();
+
 }  // namespace downsql::platform

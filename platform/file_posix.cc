@@ -430,4 +430,6 @@ std::string NativePath(const std::string& path) {
   return native;
 }
 
+bool StandardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
 }  // namespace downsql::platform

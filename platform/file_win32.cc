@@ -262,4 +262,9 @@ std::string NativePath(const std::string& path) {
   return native;
 }
 
+bool StandardOutputIsTerminal() {
+  DWORD mode = 0;
+  return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 }  // namespace downsql::platform

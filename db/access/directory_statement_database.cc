@@ -51,7 +51,10 @@ bool TDirectoryStatementDatabase::TableExists(const std::string& name) {
 std::unique_ptr<storage::TDataCursor> TDirectoryStatementDatabase::OpenTable(
     const std::string& name, bool exclusive) {
   // Tables kept open after their last cursor would refuse the exclusive open.
-  if (exclusive) directory_.CloseUnusedTables();
+  // and a table a maintenance statement held alone would keep others out.
+  auto* open = dynamic_cast<TDirectoryTable*>(directory_.FindTable(name));
+  if (exclusive || (open != nullptr && open->table()->exclusive() && !open->InUse()))
+    directory_.CloseUnusedTables();
   return OpenTableCursor(directory_, name, exclusive);
 }
 

@@ -39,7 +39,7 @@ class TInsertStatement : public TStatementBody {
     ResolveColumns(p);
     if (p.AcceptKeyword("VALUES")) {
       ParseValues(env);
-    } else if (p.IsKeyword("SELECT")) {
+    } else if (p.AcceptKeyword("SELECT")) {
       select_ = NewSelectStatement();
       select_->Prepare(env);
       VerifySelectColumns(env);
@@ -164,11 +164,21 @@ class TInsertStatement : public TStatementBody {
   }
 
   void InsertSelected(TStatementEnv& env, TEvalContext&) {
-    std::unique_ptr<TResultTable> result = select_->Execute(env);
+    // The rows are counted and reported here, not by the query.
+    auto progress = std::move(env.callbacks.progress);
+    env.callbacks.progress = nullptr;
+    std::unique_ptr<TResultTable> result;
+    try {
+      result = select_->Execute(env);
+    } catch (...) {
+      env.callbacks.progress = std::move(progress);
+      throw;
+    }
+    env.callbacks.progress = std::move(progress);
+    env.rows_affected = 0;
     TDataCursor& source = result->cursor();
     const std::vector<TFieldDef>& from = source.fields();
     TRowLoop loop(env, commit_, target_.name, cursor_->record_size(), source.RecordCount());
-    source.SetCurrentIndex(kNaturalOrder);
     source.First();
     while (source.Next()) {
       if (!loop.Progress()) {

@@ -46,6 +46,10 @@ std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const std::string& 
       return NewSelectStatement();
     case skInsert:
       return NewInsertStatement();
+    case skUpdate:
+      return NewUpdateStatement();
+    case skDelete:
+      return NewDeleteStatement();
     case skCreateTable:
       return NewCreateTableStatement();
     case skEmptyTable:
@@ -199,7 +203,8 @@ std::unique_ptr<TResultTable> TQueryStatement::Execute(const std::vector<TValue>
   rows_affected_ = env_.rows_affected;
   if (options.plan) {
     plan_.clear();
-    plan_.push_back(text_);
+    // A SELECT writes its own heading and text.
+    if (kind_ != skSelect) plan_.push_back(text_);
     for (std::string& line : env_.plan) plan_.push_back(std::move(line));
   }
   return result;

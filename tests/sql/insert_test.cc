@@ -97,3 +97,52 @@ TEST_F(InsertTest, FailedConversionNamesColumnAndValue) {
 
 }  // namespace
 }  // namespace downsql::sql
+
+namespace downsql::sql {
+namespace {
+
+using testing::StatementDb;
+
+TEST(InsertSelectTest, CopiesTheQueryRowsInItsOwnTransaction) {
+  StatementDb db;
+  db.Run("CREATE TABLE a (id INTEGER, name VARCHAR(10), note MEMO)");
+  for (int i = 1; i <= 40; ++i)
+    db.Run("INSERT INTO a VALUES (" + std::to_string(i) + ", 'n" + std::to_string(i) +
+           "', 'memo')");
+  db.Run("CREATE TABLE b (id INTEGER PRIMARY KEY, name VARCHAR(3), note MEMO)");
+  TQueryStatement statement(db.database());
+  statement.Prepare("INSERT INTO b SELECT id, name, note FROM a WHERE id <= 20 ORDER BY id DESC");
+  std::vector<int> reported;
+  statement.callbacks.progress = [&](uint16_t percent, bool&) { reported.push_back(percent); };
+  TExecuteOptions options;
+  options.progress = true;
+  statement.Execute({}, options);
+  EXPECT_EQ(statement.RowsAffected(), 20u);
+  EXPECT_EQ(reported.front(), 5);
+  EXPECT_EQ(reported.back(), 100);
+  const std::vector<std::string> rows = db.Rows("b");
+  ASSERT_EQ(rows.size(), 20u);
+  EXPECT_EQ(rows.front(), "20|n20|memo");
+  EXPECT_EQ(db.CheckTable("b"), "");
+  EXPECT_EQ(db.ErrorOf("INSERT INTO b (id) SELECT id, name FROM a"),
+            kParsing +
+                "The number of columns must match match the number of values at line 1, "
+                "column 42");
+}
+
+TEST(InsertSelectTest, FailureRollsBackToTheLastIntervalCommit) {
+  StatementDb db;
+  db.Run("CREATE TABLE a (id INTEGER)");
+  for (int i = 1; i <= 30; ++i) db.Run("INSERT INTO a VALUES (" + std::to_string(i % 25) + ")");
+  db.Run("CREATE TABLE b (id INTEGER PRIMARY KEY)");
+  // The source holds 1..24, 0, 1..5: the 26th row is the first duplicate.
+  EXPECT_EQ(db.ErrorOf("INSERT INTO b SELECT id FROM a COMMIT INTERVAL 10"),
+            "Tabula Engine Error # 9729 Duplicate key found in the index 'Primary' of the table "
+            "'b'");
+  EXPECT_FALSE(db.database().TransactionActive());
+  EXPECT_EQ(db.Rows("b").size(), 20u);
+  EXPECT_EQ(db.CheckTable("b"), "");
+}
+
+}  // namespace
+}  // namespace downsql::sql

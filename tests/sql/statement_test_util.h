@@ -2,8 +2,10 @@
 // database over it and helpers to run SQL and read tables back.
 #pragma once
 
+#include <algorithm>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -51,6 +53,57 @@ class StatementDb {
       Run(sql);
     } catch (const storage::ETabulaEngineError& e) {
       return e.what();
+    }
+    return "";
+  }
+
+  // The structural check of a table's files: every free slot on one well
+  // formed free chain, the record count and the counters right, every index
+  // tree sound and holding exactly one right key for each live record.
+  // Returns "" when sound, else what is wrong.
+  std::string CheckTable(const std::string& table) {
+    auto cursor = access::OpenTableCursor(*directory_, table);
+    storage::TDataTable& t = cursor->table();
+    const uint32_t slots = t.slot_count();
+    std::vector<bool> live(slots + 1, false);
+    uint32_t live_count = 0;
+    int32_t max_id = 0;
+    storage::TRecordBuffer record(t.record_size());
+    for (uint32_t slot = 1; slot <= slots; ++slot) {
+      if (!t.ReadRecord(slot, record)) continue;
+      live[slot] = true;
+      ++live_count;
+      max_id = std::max(max_id, record.record_id());
+    }
+    if (t.record_count() != live_count)
+      return "record count " + std::to_string(t.record_count()) + ", live " +
+             std::to_string(live_count);
+    if (int32_t(t.last_record_id()) < max_id) return "last RecordID below a record's";
+    std::set<uint32_t> free;
+    for (uint32_t slot = t.data().free_chain_head(); slot != 0;) {
+      if (slot > slots || live[slot] || !free.insert(slot).second)
+        return "free chain broken at slot " + std::to_string(slot);
+      t.ReadRecord(slot, record);
+      slot = uint32_t(record.link());
+    }
+    if (free.size() != slots - live_count) return "free slots off the chain";
+    for (const storage::TTableIndex& index : t.indexes()) {
+      auto tree = t.Tree(index);
+      std::set<uint32_t> pages;
+      const std::string fault = tree->Check(&pages);
+      if (!fault.empty()) return index.name + ": " + fault;
+      if (tree->Total() != live_count) return index.name + ": key count";
+      std::set<uint32_t> seen;
+      for (auto pos = tree->First(); pos.valid(); pos = tree->Next(pos)) {
+        std::string key;
+        uint32_t slot = 0;
+        tree->Read(pos, &key, &slot);
+        if (slot == 0 || slot > slots || !live[slot] || !seen.insert(slot).second)
+          return index.name + ": entry for a slot that is not one live record";
+        t.ReadRecord(slot, record);
+        const std::vector<uint8_t> built = index.compare.BuildKey(record.data());
+        if (std::string(built.begin(), built.end()) != key) return index.name + ": stale key";
+      }
     }
     return "";
   }

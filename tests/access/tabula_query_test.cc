@@ -1,0 +1,192 @@
+// The query component running scripts against a real directory.
+#include "db/access/tabula_query.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "db/access/database_error.h"
+#include "db/access/tabula_library.h"
+#include "db/storage/engine_error.h"
+#include "tests/platform/temp_dir.h"
+
+namespace downsql::access {
+namespace {
+
+class QueryTest : public ::testing::Test {
+ protected:
+  // A query on the scratch directory with the given script lines.
+  void Use(TTabulaQuery& q, std::vector<std::string> lines) {
+    q.SetDatabaseName(dir_.path() + "/");
+    q.SetSQL(std::move(lines));
+  }
+  void Run(std::vector<std::string> lines) {
+    Use(query, std::move(lines));
+    query.RunStatements();
+  }
+  // Whether the scratch directory's transaction is active, asked through a
+  // query of its own.
+  bool TransactionActive() {
+    TTabulaQuery probe;
+    Use(probe, {"START TRANSACTION"});
+    probe.Prepare();
+    bool active = probe.Database()->TransactionActive();
+    probe.UnPrepare();
+    return active;
+  }
+  std::string ErrorOf(std::vector<std::string> lines) {
+    try {
+      Run(std::move(lines));
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+    return "";
+  }
+
+  TTabulaLibrary library_;
+  platform::TempDir dir_;
+  TTabulaQuery query;
+};
+
+TEST_F(QueryTest, EmptyStatementsAreSteppedOver) {
+  // ";;" used to end the run there, leaving the COMMIT undone.
+  for (std::vector<std::string> script :
+       std::vector<std::vector<std::string>>{{"START TRANSACTION;;COMMIT;"},
+                                             {"START TRANSACTION; ; -- nothing", ";COMMIT;;"},
+                                             {";;START TRANSACTION;", "/* a */;", "COMMIT"}}) {
+    std::vector<std::string> executed;
+    query.BeforeExecute = [&](TTabulaQuery& q) { executed.push_back(q.StatementText()); };
+    Run(script);
+    EXPECT_EQ(executed.size(), 2u) << script[0];
+    EXPECT_FALSE(TransactionActive()) << script[0];
+  }
+}
+
+TEST_F(QueryTest, NoStatement) {
+  EXPECT_EQ(ErrorOf({}), "No SQL statement available");
+  EXPECT_EQ(ErrorOf({" ;; -- x"}), "No SQL statement available");
+}
+
+TEST_F(QueryTest, ParseErrorNamesThePlaceInTheWholeScript) {
+  EXPECT_EQ(ErrorOf({"START TRANSACTION;", "ROLLBACK; START TRANSACTION", "  ;ROLLBACK x"}),
+            "Tabula Engine Error # 11949 SQL parsing error - Expected end of statement but "
+            "instead found x in ROLLBACK SQL statement at line 3, column 13");
+}
+
+TEST_F(QueryTest, ErrorRollsBackOnlyTheScriptsOwnTransaction) {
+  // Begun by the script: undone before the error passes on.
+  EXPECT_NE(ErrorOf({"START TRANSACTION;", "BOGUS;"}), "");
+  EXPECT_FALSE(TransactionActive());
+  // Begun before the script: left alone.
+  Run({"START TRANSACTION"});
+  EXPECT_NE(ErrorOf({"BOGUS"}), "");
+  EXPECT_TRUE(TransactionActive());
+  Run({"ROLLBACK"});
+  // A COMMIT that does not even parse never ran: the script's transaction
+  // is still its own and goes.
+  EXPECT_NE(ErrorOf({"START TRANSACTION;", "ROLLBACK;", "START TRANSACTION;", "COMMIT x;"}), "");
+  EXPECT_FALSE(TransactionActive());
+}
+
+TEST_F(QueryTest, OnQueryErrorActions) {
+  struct Case {
+    const char* name;
+    std::vector<TAbortAction> answers;  // one per call, the last repeated
+    int calls;
+    bool aborted;
+  };
+  // The script fails at its first COMMIT (no transaction yet) and, when it
+  // gets there, at "BOGUS".
+  const Case cases[] = {
+      {"continue skips", {aaContinue}, 2, false},
+      {"retry runs it again", {aaRetry, aaContinue}, 3, false},
+      {"abort ends silently", {aaAbort}, 1, true},
+  };
+  for (const Case& c : cases) {
+    int calls = 0;
+    std::vector<std::string> failed;
+    query.OnQueryError = [&](TTabulaQuery& q, const std::exception&, TAbortAction& action) {
+      failed.push_back(q.StatementText());
+      action = c.answers[std::min<size_t>(static_cast<size_t>(calls), c.answers.size() - 1)];
+      ++calls;
+    };
+    bool aborted = false;
+    try {
+      Run({"COMMIT;", "START TRANSACTION;", "BOGUS;", "ROLLBACK;", "START TRANSACTION"});
+    } catch (const EAbort&) {
+      aborted = true;
+    }
+    EXPECT_EQ(calls, c.calls) << c.name;
+    EXPECT_EQ(aborted, c.aborted) << c.name;
+    EXPECT_EQ(TransactionActive(), !c.aborted) << c.name;
+    if (c.calls == 3) {
+      EXPECT_EQ(failed[0], failed[1]) << c.name;
+    }
+    if (TransactionActive()) Run({"ROLLBACK"});
+  }
+  // An abort undoes the script's own transaction.
+  query.OnQueryError = [](TTabulaQuery&, const std::exception&, TAbortAction& action) {
+    action = aaAbort;
+  };
+  EXPECT_THROW(Run({"START TRANSACTION;", "BOGUS"}), EAbort);
+  EXPECT_FALSE(TransactionActive());
+}
+
+TEST_F(QueryTest, RetryAfterTheHandlerMendsTheCause) {
+  int calls = 0;
+  query.OnQueryError = [&](TTabulaQuery& q, const std::exception&, TAbortAction& action) {
+    ++calls;
+    q.Database()->BeginTransaction();
+    action = aaRetry;
+  };
+  Run({"COMMIT"});
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(TransactionActive());
+}
+
+TEST_F(QueryTest, ScriptStartsAgainFromTheTopAfterARun) {
+  int executed = 0;
+  query.BeforeExecute = [&](TTabulaQuery&) { ++executed; };
+  Use(query, {"START TRANSACTION;", "COMMIT;"});
+  const TScriptCounters top = query.Counters();
+  const std::string first = query.StatementText();
+  for (int run = 1; run <= 2; ++run) {
+    query.RunStatements();
+    EXPECT_EQ(executed, 2 * run);
+    EXPECT_EQ(query.Counters(), top);
+    EXPECT_EQ(query.StatementText(), first);
+  }
+  // Also after an error.
+  Use(query, {"START TRANSACTION;", "BOGUS;"});
+  EXPECT_THROW(query.RunStatements(), storage::ETabulaEngineError);
+  EXPECT_EQ(query.Counters(), top);
+  EXPECT_EQ(query.StatementText(), "START TRANSACTION\r\n");
+}
+
+TEST_F(QueryTest, ParamsFollowTheCurrentStatement) {
+  Use(query, {"SELECT :a, :[b c], :\"d\"\"e\", :a FROM t WHERE x = : 1"});
+  ASSERT_EQ(query.Params().Count(), 4u);
+  EXPECT_EQ(query.Params().Items(1).Name(), "b c");
+  EXPECT_EQ(query.Params().Items(2).Name(), "d\"e");
+  EXPECT_EQ(query.StatementText(), "SELECT ?, ?, ?, ? FROM t WHERE x = ? 1\r\n");
+  query.Params().ParamByName("A").SetAsInteger(7);
+  // A new text keeps the values of parameters of the same name.
+  query.SetSQL({"SELECT :b FROM t WHERE :a = 1"});
+  ASSERT_EQ(query.Params().Count(), 2u);
+  EXPECT_FALSE(query.Params().Items(0).Bound());
+  EXPECT_EQ(query.Params().Items(1).Value().i, 7);
+  EXPECT_EQ(query.Params().Items(1).DataType(), ftInteger);
+  try {
+    query.Params().ParamByName("zz");
+    FAIL();
+  } catch (const EDatabaseError& e) {
+    EXPECT_STREQ(e.what(), "Parameter 'zz' not found");
+  }
+  query.ParamCheck = false;
+  query.SetSQL({"SELECT :x"});
+  EXPECT_EQ(query.Params().Count(), 2u);
+}
+
+}  // namespace
+}  // namespace downsql::access
