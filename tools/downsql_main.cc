@@ -5,6 +5,7 @@
 //   downsql fetch DBDIR     "Pobierz": the service's answer on standard output
 //   downsql run DBDIR       the dialog itself, driven from the terminal
 //   downsql gui DBDIR       the dialog itself, as a window
+//   downsql update DBDIR    fetch and (with --yes) import without questions
 //
 // It goes the same road as the library's DoUpdate (marking present games,
 // refreshing the last draws, the dialog's handlers) with a headless or a
@@ -17,6 +18,7 @@
 
 #include "base/code_page.h"
 #include "platform/file.h"
+#include "tools/downsql_update.h"
 #include "ui/gtk/gtk_view.h"
 #include "ui/headless_view.h"
 #include "ui/terminal_view.h"
@@ -30,7 +32,7 @@ namespace {
 using namespace downsql;
 
 void PrintHelp(std::ostream& out) {
-  out << "usage: downsql [--service HOST[:PORT]] COMMAND DBDIR\n"
+  out << "usage: downsql [--service HOST[:PORT]] [--yes] COMMAND DBDIR\n"
          "\n"
          "Imports missing lottery draws into the host's database directory DBDIR,\n"
          "the way the host's \"Import\" dialog does.\n"
@@ -44,6 +46,10 @@ void PrintHelp(std::ostream& out) {
          "  fetch     press \"Pobierz\": send the request to the results service and\n"
          "            print its answer; the status texts go to standard error as they\n"
          "            change, an error's message ends the program with status 1\n"
+         "  update    the import for scripts and scheduled jobs: print the summary,\n"
+         "            fetch the missing draws, print the answer's size and first\n"
+         "            lines and, with --yes, import it and print the summary after;\n"
+         "            status 1 and the error's text on standard error on any error\n"
          "  run       run the dialog in the terminal: the editor's text and the status\n"
          "            line are printed, commands are typed one per line:\n"
          "              pobierz (p)  fetch the missing draws (button Pobierz)\n"
@@ -60,6 +66,7 @@ void PrintHelp(std::ostream& out) {
          "  --service HOST[:PORT]  the results service to ask (default: "
       << updater::kResultsServiceHost
       << ")\n"
+         "  --yes                  update: import the answer (else only fetch it)\n"
          "  --help                 this text\n"
          "\n"
          "DBDIR gets a trailing path separator when it has none (the library itself\n"
@@ -105,12 +112,15 @@ class StatusReportingView : public ui::HeadlessView {
 int main(int argc, char** argv) {
   std::string service(updater::kResultsServiceHost);
   std::string command, dir;
+  bool yes = false;
   int positional = 0;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       PrintHelp(std::cout);
       return 0;
+    } else if (arg == "--yes") {
+      yes = true;
     } else if (arg == "--service") {
       if (i + 1 >= argc) return Usage("--service needs HOST[:PORT]");
       service = argv[++i];
@@ -132,13 +142,14 @@ int main(int argc, char** argv) {
     return Usage("--service wants HOST or HOST:PORT");
   }
   if (command != "summary" && command != "request" && command != "run" && command != "fetch" &&
-      command != "gui") {
+      command != "gui" && command != "update") {
     return Usage(command.empty() ? "no command" : "unknown command " + command);
   }
   if (positional < 2 || dir.empty()) return Usage("no database directory");
   dir = WithTrailingSeparator(dir);
 
   try {
+    if (command == "update") return tools::RunUpdateCommand(dir, service, yes);
     updater::UpdateState state;
     if (command == "gui") {
       if (!ui::GtkDisplayAvailable()) {

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -82,6 +83,11 @@ class Tfmsqlall : public ui::DialogEventSink {
   void PlaceAnswer(std::string_view body);
 
   const std::string& service_host() const { return service_host_; }
+
+  // Called during an import after each statement of the script with the
+  // bytes of the script run so far and its whole size; unset, nothing is
+  // called. The command-line update draws its progress bar from it.
+  std::function<void(int64_t done, int64_t total)> OnImportProgress;
 
  private:
   ui::DialogView& view_;

@@ -1,6 +1,8 @@
 // A tree walk over verified expressions; see the header for the NULL rules.
 #include "db/sql/expression_evaluator.h"
 
+#include <atomic>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -9,6 +11,17 @@
 #include "db/storage/engine_error.h"
 
 namespace downsql::sql {
+
+uint64_t NewRandomSeed() {
+  // splitmix64 steps from one system-random start.
+  static std::atomic<uint64_t> state{(uint64_t(std::random_device{}()) << 32) ^
+                                     std::random_device{}()};
+  uint64_t z = state.fetch_add(0x9e3779b97f4a7c15ULL) + 0x9e3779b97f4a7c15ULL;
+  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+  return z ^ (z >> 31);
+}
+
 namespace {
 
 using namespace storage;

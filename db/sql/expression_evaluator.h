@@ -33,6 +33,10 @@
 
 namespace downsql::sql {
 
+// A seed for a context's random numbers. Contexts are made for every
+// statement, so only the first call asks the system's random device.
+uint64_t NewRandomSeed();
+
 // What an expression may use while it runs; owned by the statement.
 struct TEvalContext {
   TColumnResolver* resolver = nullptr;
@@ -46,7 +50,7 @@ struct TEvalContext {
   // The last AUTOINC value handed out for a table (LASTAUTOINC).
   std::function<std::optional<int64_t>(const std::string& table)> last_autoinc;
   // RAND and CURRENT_GUID.
-  std::mt19937_64 random{std::random_device{}()};
+  std::mt19937_64 random{NewRandomSeed()};
 };
 
 // The value of node on the current row. Raises storage::ETabulaEngineError
