@@ -5,6 +5,7 @@
 #include "base/code_page.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace downsql::base {
 namespace {
@@ -78,11 +79,25 @@ uint32_t NextCodePoint(std::string_view text, size_t& i) {
 std::string Cp1250ToUtf8(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    uint8_t b = uint8_t(c);
-    AppendUtf8(out, b < 0x80 ? b : kUpperHalf[b - 0x80]);
-  }
+  AppendCp1250AsUtf8(out, text);
   return out;
+}
+
+void AppendCp1250AsUtf8(std::string& out, std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    // Runs of ASCII, most of any SQL text, are the same bytes in UTF-8.
+    size_t run = i;
+    uint64_t word;
+    while (run + sizeof word <= text.size() &&
+           (std::memcpy(&word, text.data() + run, sizeof word), word & 0x8080808080808080u) == 0)
+      run += sizeof word;
+    while (run < text.size() && uint8_t(text[run]) < 0x80) ++run;
+    out.append(text, i, run - i);
+    if (run == text.size()) break;
+    AppendUtf8(out, kUpperHalf[uint8_t(text[run]) - 0x80]);
+    i = run + 1;
+  }
 }
 
 std::string Utf8ToCp1250(std::string_view text) {

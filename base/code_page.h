@@ -8,6 +8,8 @@
 namespace downsql::base {
 
 std::string Cp1250ToUtf8(std::string_view text);
+// Appends text converted to UTF-8 to out.
+void AppendCp1250AsUtf8(std::string& out, std::string_view text);
 // Characters outside Windows-1250 (and malformed UTF-8) become '?'.
 std::string Utf8ToCp1250(std::string_view text);
 

@@ -51,6 +51,23 @@ int64_t ChunkSize(const std::string& line) {
   return value > 0x7FFFFFFF ? 0 : value;
 }
 
+// Sets a connection's read time-out for one scope and puts the previous one
+// back however the scope is left.
+class ScopedReadTimeout {
+ public:
+  ScopedReadTimeout(TNetTCPConnection& connection, int timeout_ms)
+      : connection_(connection), saved_(connection.ReadTimeout) {
+    connection.ReadTimeout = timeout_ms;
+  }
+  ~ScopedReadTimeout() { connection_.ReadTimeout = saved_; }
+  ScopedReadTimeout(const ScopedReadTimeout&) = delete;
+  ScopedReadTimeout& operator=(const ScopedReadTimeout&) = delete;
+
+ private:
+  TNetTCPConnection& connection_;
+  int saved_;
+};
+
 }  // namespace
 
 TNetCustomHTTP::TNetCustomHTTP() { Port = 80; }
@@ -154,10 +171,14 @@ void TNetCustomHTTP::SendRequest() {
 }
 
 void TNetCustomHTTP::ReadHead() {
+  const int64_t head_start = InputConsumed();
+  int header_lines = 0;
   do {
     response_.Clear();
-    response_.SetResponseText(ReadLn());
-    ReadHeaderBlock();
+    std::string status_line = ReadLn();
+    CheckHeadBound(head_start, header_lines);
+    response_.SetResponseText(status_line);
+    ReadHeaderBlock(head_start, header_lines);
     response_.ProcessHeaders();
     if (AllowCookies) {
       if (!cookies_) cookies_ = std::make_unique<TNetCookieStore>();
@@ -168,17 +189,32 @@ void TNetCustomHTTP::ReadHead() {
   } while (response_.ResponseCode == 100);
 }
 
-void TNetCustomHTTP::ReadHeaderBlock() {
+void TNetCustomHTTP::ReadHeaderBlock(int64_t head_start, int& header_lines) {
   try {
     for (;;) {
       std::string line = ReadLn();
       if (line.empty()) break;
+      ++header_lines;
+      CheckHeadBound(head_start, header_lines);
       response_.RawHeaders.AddReceivedLine(line);
     }
   } catch (const ENetConnClosedGracefully&) {
     // The server closed inside the headers: go on with what was read.
     Disconnect();
   }
+}
+
+void TNetCustomHTTP::CheckHeadBound(int64_t head_start, int header_lines) {
+  if (InputConsumed() - head_start > MaxHeadSize)
+    throw ENetHTTPProtocolException(response_.ResponseCode,
+                                    "Answer head too long: more than " +
+                                        std::to_string(MaxHeadSize) +
+                                        " bytes of status and header lines.",
+                                    "");
+  if (header_lines > MaxHeaderLines)
+    throw ENetHTTPProtocolException(
+        response_.ResponseCode,
+        "Answer head too long: more than " + std::to_string(MaxHeaderLines) + " header lines.", "");
 }
 
 bool TNetCustomHTTP::AskRedirect(std::string& dest, TNetHTTPMethod& method, bool default_answer) {
@@ -240,28 +276,26 @@ void TNetCustomHTTP::ReadBody(TNetMemoryStream& destination) {
 void TNetCustomHTTP::DiscardBody(int timeout_ms) {
   if (!Connected()) return;
   TNetMemoryStream scratch;
-  int saved = ReadTimeout;
-  ReadTimeout = timeout_ms;
+  ScopedReadTimeout timeout(*this, timeout_ms);
   try {
     ReadBody(scratch);
     answer_consumed_ = true;
   } catch (const ENetException&) {
   }
-  ReadTimeout = saved;
 }
 
 void TNetCustomHTTP::RaiseProtocolError() {
   // The failing answer's body goes with the error; a server that keeps the
   // connection open without saying how long the body is gets 2 seconds.
   TNetMemoryStream scratch;
-  int saved = ReadTimeout;
-  ReadTimeout = 2000;
-  try {
-    ReadBody(scratch);
-    answer_consumed_ = true;
-  } catch (const ENetException&) {
+  {
+    ScopedReadTimeout timeout(*this, 2000);
+    try {
+      ReadBody(scratch);
+      answer_consumed_ = true;
+    } catch (const ENetException&) {
+    }
   }
-  ReadTimeout = saved;
   throw ENetHTTPProtocolException(response_.ResponseCode, response_.ResponseText, scratch.Data());
 }
 

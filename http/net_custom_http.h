@@ -11,6 +11,7 @@
 // exist so callers see the usual defaults.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -48,7 +49,8 @@ class TNetCustomHTTP : public TNetTCPClient {
   // ENetException "Undefined situation" (2xx on a closed connection),
   // ENetUnknownProtocol, ENetURIException, EConvertError (port text),
   // ENetConnClosedGracefully, ENetReadLnMaxLineLengthExceeded,
-  // ENetReadTimeout and ENetSocketError.
+  // ENetReadTimeout and ENetSocketError; ENetHTTPProtocolException also for
+  // a head past its bounds (MaxHeadSize, MaxHeaderLines).
   void Get(const std::string& address, TNetMemoryStream& destination);
 
   TNetHTTPProtocolVersion ProtocolVersion = pv1_1;
@@ -58,6 +60,16 @@ class TNetCustomHTTP : public TNetTCPClient {
   bool AllowCookies = true;
   int MaxAuthRetries = 3;
   int ConnectTimeout = 0;
+  // Bounds of one answer head: the bytes of its status and header lines
+  // together, line ends and interim 100 answers included, and the number
+  // of its header lines. A head past either ends the exchange with
+  // ENetHTTPProtocolException ("Answer head too long: more than 1048576
+  // bytes of status and header lines." or "Answer head too long: more than
+  // 10000 header lines.", with the bound set) and the connection is closed,
+  // so a peer that never ends its head cannot fill memory or hold the
+  // client.
+  int64_t MaxHeadSize = int64_t{1} << 20;
+  int MaxHeaderLines = 10000;
   std::string ProxyServer;
   int ProxyPort = 0;
 
@@ -80,7 +92,10 @@ class TNetCustomHTTP : public TNetTCPClient {
   void ConnectToHost();
   void SendRequest();
   void ReadHead();
-  void ReadHeaderBlock();
+  // Both count into the head's bounds from head_start, the input consumed
+  // when the head began.
+  void ReadHeaderBlock(int64_t head_start, int& header_lines);
+  void CheckHeadBound(int64_t head_start, int header_lines);
   Outcome ProcessResponse(TNetMemoryStream& destination);
   bool AskRedirect(std::string& dest, TNetHTTPMethod& method, bool default_answer);
   void ReadBody(TNetMemoryStream& destination);

@@ -49,7 +49,8 @@ class ENetSocketError : public ENetException {
 };
 
 // A non-success answer: ErrorCode is the status code, the message the status
-// line, ErrorMessage the answer's body.
+// line, ErrorMessage the answer's body. A head too long to accept raises it
+// too, with a message that says so and no body.
 class ENetHTTPProtocolException : public ENetException {
  public:
   ENetHTTPProtocolException(int error_code, const std::string& status_line,

@@ -20,10 +20,18 @@ class TNetMemoryStream {
   void SetSize(int64_t size);
   // Writes at the position and advances it, growing the store as needed.
   void Write(std::string_view bytes);
+  // Makes room for size bytes without changing the size, so that writes up
+  // to it do not move the bytes already stored.
+  void Reserve(int64_t size);
 
   const std::string& Data() const { return data_; }
+  // Hands the stored bytes over, leaving the stream empty.
+  std::string TakeData();
 
  private:
+  // Hints the system to back a store of many megabytes with large pages.
+  void AdviseIfLarge();
+
   std::string data_;
   int64_t position_ = 0;
 };

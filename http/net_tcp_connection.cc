@@ -62,10 +62,9 @@ void TNetTCPConnection::ClearInputBuffer() {
   input_head_ = 0;
 }
 
-std::string TNetTCPConnection::ExtractInput(size_t n, bool report) {
-  n = std::min(n, InputSize());
-  std::string out = input_.substr(input_head_, n);
+void TNetTCPConnection::ConsumeInput(size_t n) {
   input_head_ += n;
+  input_consumed_ += static_cast<int64_t>(n);
   // Compact once the consumed front outweighs what is left.
   if (input_head_ == input_.size()) {
     ClearInputBuffer();
@@ -73,8 +72,21 @@ std::string TNetTCPConnection::ExtractInput(size_t n, bool report) {
     input_.erase(0, input_head_);
     input_head_ = 0;
   }
+}
+
+std::string TNetTCPConnection::ExtractInput(size_t n, bool report) {
+  n = std::min(n, InputSize());
+  std::string out = input_.substr(input_head_, n);
+  ConsumeInput(n);
   if (report && n > 0) DoWork(wmRead, static_cast<int64_t>(n));
   return out;
+}
+
+void TNetTCPConnection::MoveInput(TNetMemoryStream& stream, size_t n, bool report) {
+  n = std::min(n, InputSize());
+  stream.Write(InputBuffer().substr(0, n));
+  ConsumeInput(n);
+  if (report && n > 0) DoWork(wmRead, static_cast<int64_t>(n));
 }
 
 int TNetTCPConnection::ReadFromStack(bool raise_if_closed, int timeout_ms, bool raise_on_timeout) {
@@ -145,38 +157,46 @@ std::string TNetTCPConnection::ReadLn(std::string_view terminator, int timeout_m
   }
 }
 
-std::string TNetTCPConnection::ReadBuffer(size_t count) {
+void TNetTCPConnection::FillInput(size_t count) {
   while (InputSize() < count) {
     ReadFromStack(true, -1, true);
     CheckForDisconnect(true, true);
   }
+}
+
+std::string TNetTCPConnection::ReadBuffer(size_t count) {
+  FillInput(count);
   return ExtractInput(count);
 }
 
 void TNetTCPConnection::ReadStream(TNetMemoryStream& stream, int64_t count, bool until_close) {
-  // The stream grows as bytes arrive rather than being sized to count up
-  // front: count comes from the peer and may be absurdly large.
+  // Room for the announced size is reserved up to a cap, never filled ahead:
+  // count comes from the peer and may be absurdly large, and reserved pages
+  // that are never written cost no memory.
+  constexpr int64_t kMaxReserve = int64_t{64} << 20;
   if (until_close) count = -1;
+  if (count > 0) stream.Reserve(stream.Position() + std::min(count, kMaxReserve));
   BeginWork(wmRead, count > 0 ? count : 0);
   try {
     int64_t remaining = count >= 0 ? count : INT64_MAX;
     size_t buffered = static_cast<size_t>(std::min<int64_t>(remaining, InputSize()));
     if (buffered > 0) {
-      stream.Write(ExtractInput(buffered));
+      MoveInput(stream, buffered);
       remaining -= static_cast<int64_t>(buffered);
     }
     try {
       size_t block_size = static_cast<size_t>(std::max(RecvBufferSize, 1));
       while (remaining > 0 && Connected()) {
         size_t block = static_cast<size_t>(std::min<int64_t>(remaining, block_size));
-        stream.Write(ReadBuffer(block));
+        FillInput(block);
+        MoveInput(stream, block);
         remaining -= static_cast<int64_t>(block);
       }
     } catch (const ENetConnClosedGracefully&) {
       // What arrived before the close is kept; it never completed a block,
       // so it is stored without a progress report.
       size_t rest = static_cast<size_t>(std::min<int64_t>(remaining, InputSize()));
-      stream.Write(ExtractInput(rest, false));
+      MoveInput(stream, rest, false);
       if (!until_close) throw;
     }
   } catch (...) {

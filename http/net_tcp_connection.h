@@ -72,6 +72,10 @@ class TNetTCPConnection : public TNetComponent {
   void CheckForDisconnect(bool raise = true, bool ignore_buffer = false);
 
   size_t InputSize() const { return input_.size() - input_head_; }
+  // Bytes taken out of the input buffer so far (lines with their
+  // terminators, exact reads, bodies), over all connections; a reader
+  // measures what it consumed by the difference.
+  int64_t InputConsumed() const { return input_consumed_; }
   std::string_view InputBuffer() const { return std::string_view(input_).substr(input_head_); }
   void ClearInputBuffer();
 
@@ -98,6 +102,9 @@ class TNetTCPConnection : public TNetComponent {
   void DisconnectSocket();
   // Takes n buffered bytes out, reporting them as read progress.
   std::string ExtractInput(size_t n, bool report = true);
+  // Writes n buffered bytes into stream and takes them out, reporting them
+  // as read progress when report is set.
+  void MoveInput(TNetMemoryStream& stream, size_t n, bool report = true);
 
   TNetIOHandler* io_ = nullptr;
   std::unique_ptr<TNetIOHandler> owned_io_;
@@ -106,8 +113,15 @@ class TNetTCPConnection : public TNetComponent {
  private:
   void SendNow(std::string_view bytes);
 
+  // Drops n bytes from the front of the input buffer.
+  void ConsumeInput(size_t n);
+  // Receives until the input buffer holds count bytes; a close by the peer
+  // raises ENetConnClosedGracefully even when some bytes are buffered.
+  void FillInput(size_t count);
+
   std::string input_;
   size_t input_head_ = 0;
+  int64_t input_consumed_ = 0;
   std::string recv_buffer_;
   std::optional<std::string> write_buffer_;
   int write_threshold_ = 0;

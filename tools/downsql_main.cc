@@ -32,7 +32,7 @@ namespace {
 using namespace downsql;
 
 void PrintHelp(std::ostream& out) {
-  out << "usage: downsql [--service HOST[:PORT]] [--yes] COMMAND DBDIR\n"
+  out << "usage: downsql [--service HOST[:PORT]] [--timeout SECONDS] [--yes] COMMAND DBDIR\n"
          "\n"
          "Imports missing lottery draws into the host's database directory DBDIR,\n"
          "the way the host's \"Import\" dialog does.\n"
@@ -66,12 +66,31 @@ void PrintHelp(std::ostream& out) {
          "  --service HOST[:PORT]  the results service to ask (default: "
       << updater::kResultsServiceHost
       << ")\n"
+         "  --timeout SECONDS      give up a fetch with \"Read Timeout\" when the service\n"
+         "                         sends nothing for this long (default: "
+      << updater::kFetchSilenceLimitMs / 1000
+      << "; 0 waits\n"
+         "                         without limit); a service that keeps sending is\n"
+         "                         never cut off\n"
          "  --yes                  update: import the answer (else only fetch it)\n"
          "  --help                 this text\n"
          "\n"
          "DBDIR gets a trailing path separator when it has none (the library itself\n"
          "joins the directory and the table names as they are). Texts are Windows-1250\n"
          "inside and printed as UTF-8; lines end in LF on the terminal.\n";
+}
+
+// Seconds as the fetch's silence limit in milliseconds; -1 when the text is
+// not a whole number from 0 to what the limit can hold.
+int SilenceLimitMs(std::string_view seconds) {
+  constexpr int kMaxSeconds = 2147483;
+  if (seconds.empty() || seconds.size() > 7) return -1;
+  int value = 0;
+  for (char ch : seconds) {
+    if (ch < '0' || ch > '9') return -1;
+    value = value * 10 + (ch - '0');
+  }
+  return value <= kMaxSeconds ? value * 1000 : -1;
 }
 
 int Usage(const std::string& problem) {
@@ -84,8 +103,22 @@ std::string WithTrailingSeparator(std::string dir) {
   return dir;
 }
 
+// The editor's lines, converted in blocks: an answer may hold hundreds of
+// thousands of lines.
 void PrintLines(const ui::HeadlessView& view) {
-  for (const std::string& line : view.lines()) std::cout << base::Cp1250ToUtf8(line) << '\n';
+  constexpr size_t kBlock = 1 << 16;
+  const ui::EditorLines& editor = view.editor();
+  std::string block;
+  block.reserve(kBlock + kBlock / 4);
+  for (size_t i = 0; i < editor.size(); ++i) {
+    base::AppendCp1250AsUtf8(block, editor.line(i));
+    block += '\n';
+    if (block.size() >= kBlock) {
+      std::cout.write(block.data(), static_cast<std::streamsize>(block.size()));
+      block.clear();
+    }
+  }
+  std::cout.write(block.data(), static_cast<std::streamsize>(block.size()));
 }
 
 // Errors the headless dialog showed go to standard error; true when there
@@ -103,7 +136,10 @@ class StatusReportingView : public ui::HeadlessView {
  public:
   void SetStatusText(std::string_view text) override {
     ui::HeadlessView::SetStatusText(text);
-    std::cerr << base::Cp1250ToUtf8(text) << std::endl;
+    // One write per text: a large answer reports progress a thousand times.
+    std::string line = base::Cp1250ToUtf8(text);
+    line += '\n';
+    std::cerr.write(line.data(), static_cast<std::streamsize>(line.size()));
   }
 };
 
@@ -111,6 +147,7 @@ class StatusReportingView : public ui::HeadlessView {
 
 int main(int argc, char** argv) {
   std::string service(updater::kResultsServiceHost);
+  int silence_ms = updater::kFetchSilenceLimitMs;
   std::string command, dir;
   bool yes = false;
   int positional = 0;
@@ -126,6 +163,16 @@ int main(int argc, char** argv) {
       service = argv[++i];
     } else if (arg.starts_with("--service=")) {
       service = arg.substr(std::strlen("--service="));
+    } else if (arg == "--timeout" || arg.starts_with("--timeout=")) {
+      std::string_view seconds;
+      if (arg == "--timeout") {
+        if (i + 1 >= argc) return Usage("--timeout needs SECONDS");
+        seconds = argv[++i];
+      } else {
+        seconds = arg.substr(std::strlen("--timeout="));
+      }
+      silence_ms = SilenceLimitMs(seconds);
+      if (silence_ms < 0) return Usage("--timeout wants whole SECONDS from 0 to 2147483");
     } else if (arg.starts_with("-") && arg.size() > 1) {
       return Usage("unknown option " + std::string(arg));
     } else if (positional == 0) {
@@ -149,7 +196,7 @@ int main(int argc, char** argv) {
   dir = WithTrailingSeparator(dir);
 
   try {
-    if (command == "update") return tools::RunUpdateCommand(dir, service, yes);
+    if (command == "update") return tools::RunUpdateCommand(dir, service, yes, silence_ms);
     updater::UpdateState state;
     if (command == "gui") {
       if (!ui::GtkDisplayAvailable()) {
@@ -163,20 +210,20 @@ int main(int argc, char** argv) {
     }
     if (command == "run") {
       ui::TerminalView view(std::cin, std::cout);
-      updater::RunImportDialog(state, dir, view, service);
+      updater::RunImportDialog(state, dir, view, service, silence_ms);
       return 0;
     }
     if (command == "fetch") {
       StatusReportingView view;
       view.QueueEvent(ui::DialogEvent::kGetClick);
       view.QueueEvent(ui::DialogEvent::kCloseClick);
-      updater::RunImportDialog(state, dir, view, service);
+      updater::RunImportDialog(state, dir, view, service, silence_ms);
       if (!ReportErrors(view)) return 1;
       PrintLines(view);
       return 0;
     }
     ui::HeadlessView view;
-    updater::RunImportDialog(state, dir, view, service);
+    updater::RunImportDialog(state, dir, view, service, silence_ms);
     if (!ReportErrors(view)) return 1;
     if (command == "summary") {
       PrintLines(view);

@@ -110,10 +110,11 @@ class UpdateView : public ui::HeadlessView {
 
 }  // namespace
 
-int RunUpdateCommand(const std::string& dir, const std::string& service, bool import) {
+int RunUpdateCommand(const std::string& dir, const std::string& service, bool import,
+                     int fetch_silence_ms) {
   updater::UpdateState state;
   UpdateView view(import);
-  updater::RunImportDialog(state, dir, view, service);
+  updater::RunImportDialog(state, dir, view, service, fetch_silence_ms);
   for (const std::string& error : view.errors()) {
     std::cerr << "downsql: " << Utf8(error) << '\n';
   }

@@ -13,7 +13,8 @@ namespace downsql::tools {
 // output as they change; progress is drawn on standard error when it is a
 // terminal. Returns the exit status: 0 when every step went through (also
 // when nothing new was found), 1 after an error, whose text goes to
-// standard error.
-int RunUpdateCommand(const std::string& dir, const std::string& service, bool import);
+// standard error. fetch_silence_ms is the fetch's silence limit (0: none).
+int RunUpdateCommand(const std::string& dir, const std::string& service, bool import,
+                     int fetch_silence_ms);
 
 }  // namespace downsql::tools

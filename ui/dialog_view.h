@@ -38,6 +38,9 @@ class DialogView {
   // break makes no extra line), remove every line, append one line, and the
   // whole text with every line followed by CR LF.
   virtual void SetEditorText(std::string_view text) = 0;
+  // The same for a text the caller gives away: a view may keep its buffer
+  // instead of copying a large text.
+  virtual void TakeEditorText(std::string&& text) { SetEditorText(text); }
   virtual void ClearEditor() = 0;
   virtual void AppendEditorLine(std::string_view line) = 0;
   virtual std::string EditorText() const = 0;

@@ -17,6 +17,7 @@ namespace downsql::ui {
 class HeadlessView : public DialogView {
  public:
   void SetEditorText(std::string_view text) override { editor_.SetText(text); }
+  void TakeEditorText(std::string&& text) override { editor_.TakeText(std::move(text)); }
   void ClearEditor() override { editor_.Clear(); }
   void AppendEditorLine(std::string_view line) override { editor_.Add(line); }
   std::string EditorText() const override { return editor_.Text(); }
@@ -36,7 +37,9 @@ class HeadlessView : public DialogView {
   void Close() override { closed_ = true; }
 
   void QueueEvent(DialogEvent event) { queue_.push_back(event); }
-  const std::vector<std::string>& lines() const { return editor_.lines(); }
+  // The editor's lines: a copy, and the lines themselves.
+  std::vector<std::string> lines() const { return editor_.lines(); }
+  const EditorLines& editor() const { return editor_; }
   const std::vector<std::string>& errors() const { return errors_; }
   bool closed() const { return closed_; }
 

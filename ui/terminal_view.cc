@@ -47,8 +47,8 @@ void TerminalView::Render() {
   out_ << kRule << '\n' << "== ";
   Print(ImportDialogForm::kCaption);
   out_ << " ==\n";
-  for (const std::string& line : editor_.lines()) {
-    Print(line);
+  for (size_t i = 0; i < editor_.size(); ++i) {
+    Print(editor_.line(i));
     out_ << '\n';
   }
   out_ << kRule << '\n' << "Status: ";

@@ -23,6 +23,7 @@ class TerminalView : public DialogView {
   TerminalView(std::istream& in, std::ostream& out) : in_(in), out_(out) {}
 
   void SetEditorText(std::string_view text) override { editor_.SetText(text); }
+  void TakeEditorText(std::string&& text) override { editor_.TakeText(std::move(text)); }
   void ClearEditor() override { editor_.Clear(); }
   void AppendEditorLine(std::string_view line) override { editor_.Add(line); }
   std::string EditorText() const override { return editor_.Text(); }

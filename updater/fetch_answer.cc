@@ -17,12 +17,15 @@ void Tfmsqlall::FetchAnswer(const std::string& address) {
   // answer buffer go on every path, the error path included.
   auto answer = std::make_unique<http::TNetMemoryStream>();
   auto client = std::make_unique<http::TNetHTTP>();
+  // The client's own default waits without limit; on the host's thread that
+  // would freeze the host for as long as the service stays silent.
+  client->ReadTimeout = fetch_silence_ms_;
   client->OnWork = [this](http::TNetComponent&, http::TWorkMode mode, int64_t count) {
     HttpWork(static_cast<int>(mode), count);
   };
   client->Get(encoded, *answer);
   client.reset();
-  PlaceAnswer(answer->Data());
+  PlaceAnswer(answer->TakeData());
 }
 
 void Tfmsqlall::HttpWork(int mode, int64_t count) {

@@ -100,9 +100,14 @@ void Tfmsqlall::Panel1DblClick() {
 
 void Tfmsqlall::StatusBar1DblClick() { view_.AppendEditorLine(LastRequest); }
 
-void Tfmsqlall::PlaceAnswer(std::string_view body) {
-  view_.SetEditorText(body);
-  if (!TrimText(view_.EditorText()).empty()) {
+void Tfmsqlall::PlaceAnswer(std::string body) {
+  // The editor holds the body's lines with CR LF between them, and line
+  // breaks are trimmed like blanks, so the body trims to nothing exactly
+  // when the editor's text does; judging the body spares reading a large
+  // answer back out of the editor, which may then keep the body's buffer.
+  const bool blank = TrimText(body).empty();
+  view_.TakeEditorText(std::move(body));
+  if (!blank) {
     view_.SetStatusText(texts::kAnswerReady);
     view_.SetExecuteEnabled(true);
   } else {

@@ -28,6 +28,12 @@
 
 namespace downsql::updater {
 
+// How long a fetch waits for the next byte of the answer before it ends with
+// "Read Timeout" (milliseconds; 0 waits without limit). The dialog runs on
+// the host's thread, so a silent service must not hold it for good; a
+// service that keeps sending is never cut off.
+inline constexpr int kFetchSilenceLimitMs = 60000;
+
 class Tfmsqlall : public ui::DialogEventSink {
  public:
   // service_host ("host" or "host:port") is where "Pobierz" sends the
@@ -65,8 +71,11 @@ class Tfmsqlall : public ui::DialogEventSink {
   // are.
   void RefreshLastDraws();
   // Fetches the service's answer to the unencoded request address into the
-  // editor and judges it (PlaceAnswer). Raises the HTTP client's errors.
+  // editor and judges it (PlaceAnswer). Raises the HTTP client's errors,
+  // ENetReadTimeout when the service is silent for the fetch silence limit.
   void FetchAnswer(const std::string& address);
+  // The silence limit of later fetches (kFetchSilenceLimitMs until set).
+  void SetFetchSilenceLimit(int ms) { fetch_silence_ms_ = ms; }
   // Runs text as an import script in one transaction. A text that is empty
   // after trimming sets the status "Aktualnych losowań nie znaleziono " and
   // the lock instead, keeping LastImportCount.
@@ -80,7 +89,7 @@ class Tfmsqlall : public ui::DialogEventSink {
   // that is not empty after trimming sets the ready status and enables
   // "Wykonaj", an empty one sets the nothing-found status and leaves
   // "Wykonaj" as it is.
-  void PlaceAnswer(std::string_view body);
+  void PlaceAnswer(std::string body);
 
   const std::string& service_host() const { return service_host_; }
 
@@ -94,6 +103,7 @@ class Tfmsqlall : public ui::DialogEventSink {
   UpdateState& state_;
   std::string service_host_;
   std::string LastRequest;  // the last address built by "Pobierz"
+  int fetch_silence_ms_ = kFetchSilenceLimitMs;
 };
 
 // The dialog of the DoUpdate call in progress; null outside a call.

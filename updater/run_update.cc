@@ -17,9 +17,10 @@ class CurrentDialog {
 }  // namespace
 
 void RunImportDialog(UpdateState& state, std::string directory, ui::DialogView& view,
-                     std::string_view service_host) {
+                     std::string_view service_host, int fetch_silence_ms) {
   state.DatabaseDirectory = std::move(directory);
   Tfmsqlall dialog(view, state, std::string(service_host));
+  dialog.SetFetchSilenceLimit(fetch_silence_ms);
   CurrentDialog current(&dialog);
   MarkPresentGames(state);
   dialog.ShowModal();

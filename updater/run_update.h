@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "ui/dialog_view.h"
+#include "updater/fmsqlall.h"
 #include "updater/update_state.h"
 
 namespace downsql::updater {
@@ -14,8 +15,8 @@ namespace downsql::updater {
 // (fmsqlall points at it until the call returns), marks the present games and
 // runs the dialog modally in view until it closes. Errors of the handlers go
 // to the view's error box; an error before the dialog runs (marking the
-// games) is raised.
+// games) is raised. fetch_silence_ms is the dialog's fetch silence limit.
 void RunImportDialog(UpdateState& state, std::string directory, ui::DialogView& view,
-                     std::string_view service_host);
+                     std::string_view service_host, int fetch_silence_ms = kFetchSilenceLimitMs);
 
 }  // namespace downsql::updater

@@ -23,12 +23,18 @@ TEST(EditorLinesTest, SetTextSplitsAtEveryKindOfLineBreak) {
       {"\r\n", {""}},
       {"a\n\rb", {"a", "", "b"}},  // LF CR is two breaks
       {" x \t\r\n", {" x \t"}},
+      {"a\r\nb\nc\r\n", {"a", "b", "c"}},  // one lone LF among CR LF
+      {"a\r\n\rb", {"a", "", "b"}},
   };
   for (const Case& c : cases) {
-    EditorLines editor;
-    editor.Add("old");
-    editor.SetText(c.text);
-    EXPECT_EQ(editor.lines(), c.lines) << '"' << c.text << '"';
+    EditorLines copied, taken;
+    copied.Add("old");
+    taken.Add("old");
+    copied.SetText(c.text);
+    taken.TakeText(std::string(c.text));
+    EXPECT_EQ(copied.lines(), c.lines) << '"' << c.text << '"';
+    EXPECT_EQ(taken.lines(), c.lines) << '"' << c.text << '"';
+    EXPECT_EQ(taken.Text(), copied.Text()) << '"' << c.text << '"';
   }
 }
 

@@ -79,8 +79,11 @@ TEST(CliUsageTest, HelpAndBadArguments) {
   Result help = RunCli("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--service HOST[:PORT]"), std::string::npos);
+  EXPECT_NE(help.out.find("--timeout SECONDS"), std::string::npos);
   for (const char* args :
-       {"", "summary", "summary ''", "bogus /tmp/", "summary a b", "--service", "--frob run /"}) {
+       {"", "summary", "summary ''", "bogus /tmp/", "summary a b", "--service", "--frob run /",
+        "--timeout", "--timeout x fetch /", "--timeout -1 fetch /", "--timeout=2147484 fetch /",
+        "--timeout= fetch /"}) {
     EXPECT_EQ(RunCli(args).status, 2) << args;
   }
 }

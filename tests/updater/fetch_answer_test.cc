@@ -14,7 +14,9 @@ namespace downsql::updater {
 namespace {
 
 using http::testing::AnswerAndClose;
+using http::testing::ReadHead;
 using http::testing::ScriptServer;
+using http::testing::Send;
 using http::testing::Step;
 
 const std::string kReady = "GOTOWE mo\xBFna wprowadzi\xE6 losowania do bazy";
@@ -32,7 +34,7 @@ struct Fetched {
   std::vector<std::string> requests;
 };
 
-Fetched Pobierz(std::vector<Step> script) {
+Fetched Pobierz(std::vector<Step> script, int silence_ms = kFetchSilenceLimitMs) {
   ScriptServer server({std::move(script)});
   Fetched out;
   {
@@ -40,6 +42,7 @@ Fetched Pobierz(std::vector<Step> script) {
     UpdateState state;
     state.Present.fill(false);
     Tfmsqlall dialog(view, state, "127.0.0.1:" + std::to_string(server.port()));
+    dialog.SetFetchSilenceLimit(silence_ms);
     dialog.HandleEvent(ui::DialogEvent::kShow);
     dialog.HandleEvent(ui::DialogEvent::kGetClick);
     out.lines = view.lines();
@@ -86,6 +89,7 @@ TEST(FetchAnswerTest, FailuresKeepTheEditorAndTheLastStatus) {
     std::vector<Step> script;
     std::string error;
     std::string status;
+    int silence_ms = kFetchSilenceLimitMs;
   } cases[] = {
       // The failing answer's body is read too, with progress.
       {AnswerAndClose("HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"),
@@ -93,10 +97,15 @@ TEST(FetchAnswerTest, FailuresKeepTheEditorAndTheLastStatus) {
       // The answer breaks off inside a chunk: the last progress text stays.
       {AnswerAndClose("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhel"),
        "Connection Closed Gracefully.", "Odebrano 3 bajt\xF3w"},
+      // The service stops sending inside the body for longer than the limit.
+      {{ReadHead(), Send("HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc")},
+       "Read Timeout.",
+       "Odebrano 3 bajt\xF3w",
+       300},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
-    Fetched f = Pobierz(c.script);
+    Fetched f = Pobierz(c.script, c.silence_ms);
     EXPECT_EQ(f.errors, std::vector<std::string>{c.error});
     EXPECT_FALSE(f.execute_enabled);
     // The summary, then the three request lines.

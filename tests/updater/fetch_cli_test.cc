@@ -15,6 +15,7 @@ namespace downsql::updater {
 namespace {
 
 using http::testing::AnswerAndClose;
+using http::testing::ReadHead;
 using http::testing::ScriptServer;
 
 struct Result {
@@ -22,10 +23,10 @@ struct Result {
   std::string out, err;
 };
 
-Result Fetch(const std::string& service, const TempDir& dir) {
+Result Fetch(const std::string& service, const TempDir& dir, const std::string& options = "") {
   std::string err_path = dir.path() + "/stderr.txt";
-  std::string command = std::string(DOWNSQL_CLI_PATH) + " --service " + service + " fetch '" +
-                        dir.path() + "' </dev/null 2>'" + err_path + "'";
+  std::string command = std::string(DOWNSQL_CLI_PATH) + " --service " + service + options +
+                        " fetch '" + dir.path() + "' </dev/null 2>'" + err_path + "'";
   Result r{-1, "", ""};
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return r;
@@ -65,6 +66,15 @@ TEST(FetchCliTest, ErrorEndsWithItsMessage) {
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("downsql: Socket Error # 10061\r\nConnection refused.\n"),
             std::string::npos);
+}
+
+TEST(FetchCliTest, SilentServiceEndsAfterTheTimeout) {
+  TempDir dir;
+  ScriptServer server({{ReadHead()}});
+  Result r = Fetch("127.0.0.1:" + std::to_string(server.port()), dir, " --timeout 1");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("downsql: Read Timeout.\n"), std::string::npos) << r.err;
 }
 
 }  // namespace
