@@ -535,6 +535,23 @@ void TDataQuery::PrepareSelf() {
   }
   NameColumns();
   TypeColumns();
+  direct_.assign(aggregates_.size(), nullptr);
+  direct_source_.assign(aggregates_.size(), 0);
+  for (size_t k = 0; k < aggregates_.size(); ++k) {
+    const TExpToken& node = *aggregates_[k];
+    if (node.args.empty()) continue;
+    const TExpToken& arg = *node.args[0];
+    if (arg.kind != kNodeColumn || arg.binding.field < 1 || arg.binding.source < 1) continue;
+    const uint8_t t = arg.type;
+    const bool whole = IsIntegerType(t) || t == kTypeDate || t == kTypeTime;
+    const bool real = t == kTypeFloat || t == kTypeTimestamp;
+    if (!whole && !real) continue;
+    // MIN and MAX keep the column's type; the sums widen integers only.
+    if ((node.code == kFnMin || node.code == kFnMax) && node.type != t) continue;
+    if (real && IsIntegerType(node.type)) continue;
+    direct_[k] = &sources_[arg.binding.source - 1]->cursor->fields()[arg.binding.field - 1];
+    direct_source_[k] = arg.binding.source;
+  }
   if (distinct_) {
     if (static_cast<int>(fields_.size()) > kMaxDistinctColumns) {
       ParseError(LimitMessage("DISTINCT columns", kMaxDistinctColumns), 1, 1);

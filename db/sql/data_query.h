@@ -205,6 +205,8 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   bool RunShortcut(TQueryRun& run, std::vector<TResultRow>* rows);
   void StartGroup(TGroup& group);
   void MergeGroup(TGroup& group);
+  void MergeDirect(const TExpToken& node, uint8_t code, const storage::TFieldDef& def,
+                   const storage::TRecordBuffer* row, TAccumulator& a);
   void FinishGroups(std::vector<TGroup*>& ordered, std::vector<TResultRow>* rows);
   TResultRow EvaluateRow();
   void ApplySetPart(const TSetPart& part, std::vector<TResultRow>* rows,
@@ -244,6 +246,10 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   // Prepared state.
   std::vector<storage::TFieldDef> result_defs_;
   std::vector<TExpToken*> aggregates_;  // every aggregate node of the columns and HAVING
+  // For each aggregate over a plain numeric, date or time column: that
+  // column, read straight from the record while merging (nullptr: evaluate).
+  std::vector<const storage::TFieldDef*> direct_;
+  std::vector<int> direct_source_;
   bool grouped_ = false;
   bool one_grouped_row_ = false;
   bool live_ = false;

@@ -157,15 +157,33 @@ bool TDataQuery::ScanSources(TQueryRun& run, const std::function<bool()>& visit)
   } scanning(*this);
 
   if (sources_.size() == 1) {
+    // One table: its slots in order, straight from the table under one read
+    // lock and one check for changes by others (the cursor would take both
+    // for every record).
     TSourceTable& s = *sources_[0];
-    TDataCursor& c = *s.cursor;
-    if (c.current_index() != kNaturalOrder) c.SetCurrentIndex(kNaturalOrder);
-    TProgress progress(run, c.RecordCount());
-    c.First();
+    TDataTable& table = s.cursor->table();
+    struct ReadLockHold {
+      explicit ReadLockHold(TDataTable& t) : t_(t), locked_(t.ReadLock()) {}
+      ~ReadLockHold() {
+        if (!locked_) return;
+        try {
+          t_.ReadUnlock();
+        } catch (...) {
+          // The scan is done; a failed release must not hide its result.
+        }
+      }
+      TDataTable& t_;
+      bool locked_;
+    } lock(table);
+    table.CheckForChanges();
+    TProgress progress(run, table.record_count());
+    TRecordBuffer record(table.record_size());
+    const uint32_t slots = table.slot_count();
     uint64_t n = 0;
-    while (c.Next()) {
+    for (uint32_t slot = 1; slot <= slots; ++slot) {
+      if (!table.ReadRecord(slot, record)) continue;
       if (!progress.Visit(++n)) return false;
-      s.row = &c.current();
+      s.row = &record;
       if (where_ && !EvaluateCondition(*where_, eval_)) continue;
       if (!visit()) break;
     }
@@ -345,6 +363,9 @@ bool TDataQuery::ReadColumn(const TColumnBinding& binding, TValue* value) {
       *value = TValue::Null(def.type, def.subtype);
       return true;
     }
+    // The cursor reads BLOB values of its current record.
+    const auto slot = static_cast<uint32_t>(s.row->link());
+    if (s.cursor->current_slot() != slot) s.cursor->GoToSlot(slot);
     const std::vector<uint8_t> bytes = s.cursor->ReadBlob(def);
     *value = TValue::String(std::string(bytes.begin(), bytes.end()), def.subtype);
     value->type = kTypeBlob;
@@ -383,6 +404,10 @@ void TDataQuery::MergeGroup(TGroup& group) {
     const TExpToken& node = *aggregates_[k];
     TAccumulator& a = group.acc[k];
     const uint8_t code = node.AggregateCode();
+    if (direct_[k] != nullptr) {
+      MergeDirect(node, code, *direct_[k], sources_[direct_source_[k] - 1]->row, a);
+      continue;
+    }
     if (code == kAggCount) {
       if (node.option == 1 || !EvaluateExpression(*node.args[0], eval_).null) ++a.count;
       continue;
@@ -428,6 +453,52 @@ void TDataQuery::MergeGroup(TGroup& group) {
       default:
         break;
     }
+  }
+}
+
+void TDataQuery::MergeDirect(const TExpToken& node, uint8_t code, const TFieldDef& def,
+                             const TRecordBuffer* row, TAccumulator& a) {
+  if (row == nullptr || row->IsNull(def)) return;
+  if (code == kAggCount) {
+    ++a.count;
+    return;
+  }
+  const bool real = def.type == kTypeFloat || def.type == kTypeTimestamp;
+  const int64_t whole = real ? 0 : *row->GetInteger(def);
+  const double number = real ? *row->GetFloat(def) : static_cast<double>(whole);
+  if (a.value.null && code != kAggStdDev) {
+    a.value = TValue::Null(node.type, node.subtype);
+    a.value.null = false;
+    if (code == kAggMin || code == kAggMax) {
+      a.value.i = whole;
+      a.value.f = number;
+      return;
+    }
+  }
+  switch (code) {
+    case kAggMin:
+    case kAggMax: {
+      const bool smaller = real ? number < a.value.f : whole < a.value.i;
+      const bool larger = real ? number > a.value.f : whole > a.value.i;
+      if (code == kAggMin ? smaller : larger) {
+        a.value.i = whole;
+        a.value.f = number;
+      }
+      break;
+    }
+    case kAggStdDev:
+      a.sum += number;
+      a.squares += number * number;
+      ++a.count;
+      break;
+    default:
+      if (IsIntegerType(node.type)) {
+        a.value.i += whole;
+      } else {
+        a.value.f += number;
+      }
+      ++a.count;
+      break;
   }
 }
 
