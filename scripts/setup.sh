@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libgcrypt20-dev libsqlite3-dev libclang-rt-14-dev
+  zlib1g-dev libgcrypt20-dev libsqlite3-dev sqlite3 libclang-rt-14-dev
   libcpp-httplib-dev nlohmann-json3-dev
   g++-mingw-w64-i686 libgcrypt-mingw-w64-dev libz-mingw-w64-dev
   libgtk-3-dev libgtksourceview-4-dev libxtst-dev xvfb xauth fonts-liberation

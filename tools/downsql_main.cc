@@ -6,6 +6,8 @@
 //   downsql run DBDIR       the dialog itself, driven from the terminal
 //   downsql gui DBDIR       the dialog itself, as a window
 //   downsql update DBDIR    fetch and (with --yes) import without questions
+//   downsql import DBDIR FILE  "Wykonaj" on an answer file: runs it as the
+//                           import script and prints the status text
 //
 // It goes the same road as the library's DoUpdate (marking present games,
 // refreshing the last draws, the dialog's handlers) with a headless or a
@@ -16,7 +18,11 @@
 #include <string>
 #include <string_view>
 
+#include <fstream>
+#include <iterator>
+
 #include "base/code_page.h"
+#include "db/access/tabula_library.h"
 #include "platform/file.h"
 #include "tools/downsql_update.h"
 #include "ui/gtk/gtk_view.h"
@@ -32,7 +38,7 @@ namespace {
 using namespace downsql;
 
 void PrintHelp(std::ostream& out) {
-  out << "usage: downsql [--service HOST[:PORT]] [--timeout SECONDS] [--yes] COMMAND DBDIR\n"
+  out << "usage: downsql [--service HOST[:PORT]] [--timeout SECONDS] [--yes] COMMAND DBDIR [FILE]\n"
          "\n"
          "Imports missing lottery draws into the host's database directory DBDIR,\n"
          "the way the host's \"Import\" dialog does.\n"
@@ -61,6 +67,10 @@ void PrintHelp(std::ostream& out) {
          "                           up to a line holding only \".\"\n"
          "              pomoc (?)    list the commands\n"
          "  gui       open the dialog as a window (needs a display: X11 or Wayland)\n"
+         "  import    press \"Wykonaj\" on the text of FILE (a saved answer of the\n"
+         "            service, Windows-1250): it runs inside one transaction and the\n"
+         "            status text is printed; an error's message ends the program\n"
+         "            with status 1 and nothing of FILE stays in the database\n"
          "\n"
          "options:\n"
          "  --service HOST[:PORT]  the results service to ask (default: "
@@ -148,7 +158,7 @@ class StatusReportingView : public ui::HeadlessView {
 int main(int argc, char** argv) {
   std::string service(updater::kResultsServiceHost);
   int silence_ms = updater::kFetchSilenceLimitMs;
-  std::string command, dir;
+  std::string command, dir, file;
   bool yes = false;
   int positional = 0;
   for (int i = 1; i < argc; ++i) {
@@ -181,6 +191,9 @@ int main(int argc, char** argv) {
     } else if (positional == 1) {
       dir = arg;
       ++positional;
+    } else if (positional == 2 && command == "import") {
+      file = arg;
+      ++positional;
     } else {
       return Usage("too many arguments");
     }
@@ -189,12 +202,16 @@ int main(int argc, char** argv) {
     return Usage("--service wants HOST or HOST:PORT");
   }
   if (command != "summary" && command != "request" && command != "run" && command != "fetch" &&
-      command != "gui" && command != "update") {
+      command != "gui" && command != "update" && command != "import") {
     return Usage(command.empty() ? "no command" : "unknown command " + command);
   }
   if (positional < 2 || dir.empty()) return Usage("no database directory");
+  if (command == "import" && positional < 3) return Usage("import needs the answer FILE");
   dir = WithTrailingSeparator(dir);
 
+  // The database engine's default engine and session, as the library has
+  // them while it is loaded.
+  access::TTabulaLibrary database_objects;
   try {
     if (command == "update") return tools::RunUpdateCommand(dir, service, yes, silence_ms);
     updater::UpdateState state;
@@ -206,6 +223,19 @@ int main(int argc, char** argv) {
       }
       ui::GtkView view;
       updater::RunImportDialog(state, dir, view, service);
+      return 0;
+    }
+    if (command == "import") {
+      std::ifstream in(file, std::ios::binary);
+      if (!in) return Usage("cannot read " + file);
+      std::string answer{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+      state.DatabaseDirectory = dir;
+      updater::MarkPresentGames(state);
+      ui::HeadlessView view;
+      updater::Tfmsqlall dialog(view, state, service);
+      dialog.RefreshLastDraws();
+      dialog.ExecuteImport(answer);
+      std::cout << base::Cp1250ToUtf8(view.StatusText()) << '\n';
       return 0;
     }
     if (command == "run") {

@@ -203,21 +203,28 @@ void PrintTable(const Table& table, std::ostream& out) {
       if (row[i]) widths[i] = std::max(widths[i], DisplayWidth(*row[i]));
     }
   }
+  // Lines end without the padding of their last cell.
+  std::string line;
+  auto end_line = [&] {
+    line.erase(line.find_last_not_of(' ') + 1);
+    out << line << '\n';
+    line.clear();
+  };
   auto cell = [&](size_t i, const std::string& text, bool right) {
     std::string pad(widths[i] - DisplayWidth(text), ' ');
-    out << (i > 0 ? " | " : "") << (right ? pad + text : text + pad);
+    line += (i > 0 ? " | " : "") + (right ? pad + text : text + pad);
   };
   for (size_t i = 0; i < table.names.size(); ++i) cell(i, table.names[i], false);
-  out << '\n';
+  end_line();
   for (size_t i = 0; i < table.names.size(); ++i) {
-    out << (i > 0 ? "-+-" : "") << std::string(widths[i], '-');
+    line += (i > 0 ? "-+-" : "") + std::string(widths[i], '-');
   }
-  out << '\n';
+  end_line();
   for (const auto& row : table.rows) {
     for (size_t i = 0; i < row.size(); ++i) {
       cell(i, row[i].value_or(""), IsNumeric(table.types[i]));
     }
-    out << '\n';
+    end_line();
   }
 }
 

@@ -1,16 +1,35 @@
 // The dialog's work on the host's database: reading the last stored draws
 // and running the service's answer as an import script.
-#include <stdexcept>
 #include <string>
 
+#include "db/access/tabula_query.h"
 #include "updater/dialog_texts.h"
 #include "updater/fmsqlall.h"
+#include "updater/game_catalogue.h"
 
 namespace downsql::updater {
+namespace {
+
+// Two blanks after "select", as the host's own tools send it.
+constexpr std::string_view kLastDrawSelect = "select  max([date]) as mx,max(id) as mid from ";
+
+}  // namespace
 
 void Tfmsqlall::RefreshLastDraws() {
-  // The database access is not wired in yet: the last draws keep the values
-  // the state holds, so the summary and the request show those.
+  // The status bar's percentage belongs to the import: the last-draw SELECT
+  // scans its table and would report 100 % after every summary, over the
+  // status the summary's caller has just set.
+  Query1.OnQueryProgress = nullptr;
+  for (int i = 0; i < kGameCount; ++i) {
+    if (!state_.Present[i]) continue;
+    Query1.Close();
+    Query1.SetDatabaseName(state_.DatabaseDirectory);
+    Query1.SetSQL({std::string(kLastDrawSelect) + std::string(GameAt(i).TableName)});
+    Query1.Open();
+    // An empty table gives one row of NULLs, which read as 0.
+    state_.LastDrawDate[i] = Query1.Fields(0).AsDateTime();
+    state_.LastDrawId[i] = static_cast<int32_t>(Query1.Fields(1).AsInteger());
+  }
 }
 
 void Tfmsqlall::ExecuteImport(const std::string& text) {
@@ -20,7 +39,18 @@ void Tfmsqlall::ExecuteImport(const std::string& text) {
     state_.ExecuteLocked = true;
     return;
   }
-  throw std::runtime_error("Importing into the database is not available in this build");
+  Query1.Close();
+  // The directory is named here as well, so an import before any refresh
+  // (no game present) still runs in the host's directory.
+  Query1.SetDatabaseName(state_.DatabaseDirectory);
+  Query1.SetSQL({"START TRANSACTION;", std::string(script), "COMMIT;"});
+  Query1.OnQueryProgress = [this](access::TTabulaQuery&, uint16_t percent, bool& abort) {
+    Query1QueryProgress(percent, abort);
+  };
+  Query1.RunStatements();
+  state_.LastImportCount = Query1.AffectedRows();
+  view_.SetStatusText(std::string(texts::kImportedPrefix) + std::to_string(state_.LastImportCount) +
+                      std::string(texts::kImportedSuffix));
 }
 
 void Tfmsqlall::Query1QueryProgress(int percent, bool& abort) {

@@ -53,6 +53,8 @@ void Tfmsqlall::HandleEvent(ui::DialogEvent event) {
         StatusBar1DblClick();
         break;
     }
+  } catch (const access::EAbort&) {
+    // Ended on purpose: nothing to show.
   } catch (const std::exception& e) {
     view_.ShowError(ErrorBoxMessage(e.what()));
   } catch (...) {

@@ -6,12 +6,11 @@
 // The dialog's logic talks to its window only through ui::DialogView, so it
 // runs the same under a window toolkit, in a terminal and headless in tests.
 // Handlers catch nothing; HandleEvent, the event dispatch, shows an escaping
-// error in the view's error box and the dialog keeps whatever state the
-// handler reached. Command states: "Wykonaj" starts disabled; "Pobierz"
-// clears UpdateState::ExecuteLocked and a non-empty answer enables
-// "Wykonaj"; a finished import (also one that found nothing to run) disables
-// it and sets the lock; a double click on the button strip enables it and
-// clears the lock.
+// error in the view's error box (a silent abort shows nothing) and the
+// dialog keeps whatever state the handler reached. Command states: "Wykonaj" starts disabled;
+// "Pobierz" clears UpdateState::ExecuteLocked and a non-empty answer enables "Wykonaj"; a finished
+// import (also one that found nothing to run) disables it and sets the lock; a double click on the
+// button strip enables it and clears the lock.
 //
 // The operations live in their own files: fetch_answer.cc (FetchAnswer,
 // HttpWork) and database_operations.cc (RefreshLastDraws, ExecuteImport,
@@ -23,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "db/access/tabula_query.h"
 #include "ui/dialog_view.h"
 #include "updater/update_state.h"
 
@@ -66,9 +66,11 @@ class Tfmsqlall : public ui::DialogEventSink {
   // Refreshes the last draws, then builds the summary text.
   std::string BuildSummary();
 
-  // Fills LastDrawDate and LastDrawId of every present game from the
-  // database. Until the database access is wired up, it leaves them as they
-  // are.
+  // Fills LastDrawDate and LastDrawId of every present game from its table
+  // in DatabaseDirectory (greatest "date" and "id"; 0 for an empty table),
+  // game by game through Query1, which stays open on the last game's row.
+  // An error ends the refresh at that game; later games keep their values.
+  // Needs the default engine and session (access::TTabulaLibrary).
   void RefreshLastDraws();
   // Fetches the service's answer to the unencoded request address into the
   // editor and judges it (PlaceAnswer). Raises the HTTP client's errors,
@@ -76,9 +78,14 @@ class Tfmsqlall : public ui::DialogEventSink {
   void FetchAnswer(const std::string& address);
   // The silence limit of later fetches (kFetchSilenceLimitMs until set).
   void SetFetchSilenceLimit(int ms) { fetch_silence_ms_ = ms; }
-  // Runs text as an import script in one transaction. A text that is empty
-  // after trimming sets the status "Aktualnych losowań nie znaleziono " and
-  // the lock instead, keeping LastImportCount.
+  // Runs text, trimmed, as the script "START TRANSACTION;" text "COMMIT;"
+  // through Query1 in DatabaseDirectory; LastImportCount becomes the rows
+  // the script affected and the status "Do baz gier wprowadzono N nowych
+  // wyników losowań". An error of any statement rolls the script's own
+  // transaction back and passes on, leaving the count and the status as
+  // they were. A text that is empty after trimming sets the status
+  // "Aktualnych losowań nie znaleziono " and the lock instead, keeping
+  // LastImportCount.
   void ExecuteImport(const std::string& text);
   // Progress of the HTTP client: "Odebrano %d bajtów".
   void HttpWork(int mode, int64_t count);
@@ -104,6 +111,8 @@ class Tfmsqlall : public ui::DialogEventSink {
   std::string service_host_;
   std::string LastRequest;  // the last address built by "Pobierz"
   int fetch_silence_ms_ = kFetchSilenceLimitMs;
+  // The dialog's one query: the last-draw SELECT and the import script.
+  access::TTabulaQuery Query1;
 };
 
 // The dialog of the DoUpdate call in progress; null outside a call.

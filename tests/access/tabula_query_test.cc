@@ -188,5 +188,121 @@ TEST_F(QueryTest, ParamsFollowTheCurrentStatement) {
   EXPECT_EQ(query.Params().Count(), 2u);
 }
 
+// A table with a unique key, for the tests that change rows.
+class RowQueryTest : public QueryTest {
+ protected:
+  RowQueryTest() {
+    Run({"CREATE TABLE draws (id INTEGER NOT NULL, [date] DATE, PRIMARY KEY (id));"});
+  }
+  int64_t Count() {
+    TTabulaQuery q;
+    Use(q, {"SELECT COUNT(*) AS n FROM draws"});
+    q.Open();
+    return q.Fields(0).AsInteger();
+  }
+};
+
+TEST_F(RowQueryTest, ImportScriptCountsItsRowsWithoutProgress) {
+  int progress = 0;
+  query.OnQueryProgress = [&](TTabulaQuery&, uint16_t, bool&) { ++progress; };
+  int executed = 0;
+  query.AfterExecute = [&](TTabulaQuery&) { ++executed; };
+  Use(query, {"START TRANSACTION;", "INSERT INTO draws VALUES (1, '2008-03-01');",
+              "INSERT INTO draws VALUES (2, '2008-03-05');", "COMMIT;"});
+  const TScriptCounters first = query.Counters();
+  query.RunStatements();
+  EXPECT_EQ(executed, 4);
+  EXPECT_EQ(query.AffectedRows(), 2);
+  EXPECT_GE(query.ExecutionTotal(), 0.0);
+  EXPECT_EQ(progress, 0);
+  EXPECT_FALSE(query.Active());
+  EXPECT_EQ(query.Database(), nullptr);
+  EXPECT_EQ(query.Counters(), first);  // cut from the first statement again
+  EXPECT_EQ(Count(), 2);
+  // A SELECT scans and reports, 100 at its end.
+  std::vector<uint16_t> percents;
+  query.OnQueryProgress = [&](TTabulaQuery&, uint16_t percent, bool&) {
+    percents.push_back(percent);
+  };
+  Run({"SELECT * FROM draws"});
+  ASSERT_FALSE(percents.empty());
+  EXPECT_EQ(percents.back(), 100);
+  EXPECT_TRUE(query.Active());  // the last statement was a SELECT
+}
+
+TEST_F(RowQueryTest, LastDrawQueryOnEmptyAndFilledTable) {
+  for (bool filled : {false, true}) {
+    if (filled)
+      Run({"INSERT INTO draws VALUES (4001, '2008-03-01');",
+           "INSERT INTO draws VALUES (4002, '2008-03-05');"});
+    query.Close();
+    Use(query, {"select  max([date]) as mx,max(id) as mid from draws"});
+    query.Open();
+    ASSERT_EQ(query.FieldCount(), 2u);
+    EXPECT_EQ(query.Fields(0).IsNull(), !filled);
+    EXPECT_EQ(query.Fields(0).AsDateTime(), filled ? 39512.0 : 0.0);
+    EXPECT_EQ(query.Fields(1).AsInteger(), filled ? 4002 : 0);
+    EXPECT_EQ(query.FieldByName("MID").FieldName(), "mid");
+  }
+}
+
+TEST_F(RowQueryTest, DuplicateKeyRollsBackTheScriptsInserts) {
+  Run({"INSERT INTO draws VALUES (1, '2008-03-01');"});
+  try {
+    Run({"START TRANSACTION;", "INSERT INTO draws VALUES (2, '2008-03-02');",
+         "INSERT INTO draws VALUES (3, '2008-03-03');", "INSERT INTO draws VALUES (1, NULL);",
+         "COMMIT;"});
+    FAIL();
+  } catch (const storage::ETabulaEngineError& e) {
+    EXPECT_EQ(e.code(), storage::kErrDuplicateKey);
+  }
+  EXPECT_EQ(query.AffectedRows(), 2);
+  EXPECT_FALSE(TransactionActive());
+  EXPECT_EQ(Count(), 1);
+}
+
+TEST_F(RowQueryTest, Parameters) {
+  Use(query, {"INSERT INTO draws VALUES (:id, :[the date])"});
+  query.Params().ParamByName("id").SetAsInteger(7);
+  EXPECT_EQ(ErrorOf({"INSERT INTO draws VALUES (:id, :[the date])"}),
+            "No parameter type for parameter 'the date'");
+  query.Params().ParamByName("the date").SetAsDate(39512.0);
+  query.RunStatements();
+  // The master dataset fills what has no value.
+  TTabulaQuery master;
+  Use(master, {"SELECT id + 1 AS id, [date] AS [the date] FROM draws"});
+  master.Open();
+  TTabulaQuery detail;
+  Use(detail, {"INSERT INTO draws VALUES (:ID, :[the date])"});
+  detail.SetDataSource(&master.DataSet());
+  detail.RunStatements();
+  EXPECT_EQ(detail.Params().Items(0).Value().i, 8);
+  query.SetSQL({"SELECT id FROM draws WHERE [date] = :d ORDER BY id"});
+  query.SetDataSource(nullptr);
+  query.Params().ParamByName("d").SetAsDate(39512.0);
+  query.Open();
+  EXPECT_EQ(query.Fields(0).AsInteger(), 7);
+  query.Next();
+  EXPECT_EQ(query.Fields(0).AsInteger(), 8);
+  EXPECT_THROW(query.SetDataSource(&query.DataSet()), EDatabaseError);
+}
+
+TEST_F(RowQueryTest, OpenWantsAResult) {
+  Use(query, {"INSERT INTO draws VALUES (1, NULL)"});
+  try {
+    query.Open();
+    FAIL();
+  } catch (const EDatabaseError& e) {
+    EXPECT_STREQ(e.what(), "Error creating table handle");
+  }
+  EXPECT_EQ(Count(), 1);  // it ran all the same
+  Use(query, {"SELECT * FROM draws"});
+  query.Open();
+  EXPECT_THROW(query.RunStatements(), EDatabaseError);
+  EXPECT_THROW(query.SetDatabaseName("elsewhere"), EDatabaseError);
+  query.Close();
+  EXPECT_THROW(query.DataSet(), EDatabaseError);
+}
+
 }  // namespace
 }  // namespace downsql::access

@@ -78,6 +78,82 @@ TEST_F(TabulaTest, ScriptFromAPipeAndFromFiles) {
   EXPECT_NE(r.err.find("No transaction in progress"), std::string::npos) << r.err;
 }
 
+// A table holding every column type: a row of values, a row of a few and a
+// row of NULLs.
+class TabulaOutputTest : public TabulaTest {
+ protected:
+  TabulaOutputTest() {
+    Result made = Tabula(Sql(
+        "CREATE TABLE t (id INTEGER NOT NULL, s VARCHAR(20), d DATE, tm TIME, ts TIMESTAMP,\n"
+        "  b BOOLEAN, f FLOAT, sm SMALLINT, w WORD, li LARGEINT, dc DECIMAL(10,2), by BYTES(2),\n"
+        "  bl BLOB, m MEMO, PRIMARY KEY (id));\n"
+        "INSERT INTO t VALUES (1, '" +
+        kPolish +
+        ", \"x\"', '2024-01-04', '12:30:00.250',\n"
+        "  '2013-05-04 21:40:00', TRUE, 0.1, -3, 65535, 12345678901, 12.5,\n"
+        "  CAST('AB' AS BYTES(2)), CAST('xyz' AS BLOB), 'line');\n"
+        "INSERT INTO t (id, tm, ts, b) VALUES (2, '07:00:00', '2000-02-29 00:00:00', FALSE);\n"
+        "INSERT INTO t (id) VALUES (3);\n"));
+    EXPECT_EQ(made.status, 0) << made.err;
+  }
+  // "-f FILE" with text in it.
+  std::string Sql(const std::string& text) {
+    std::string path = temp_.path() + "/" + std::to_string(++files_) + ".sql";
+    std::ofstream(path, std::ios::binary) << text;
+    return Db() + " -f '" + path + "'";
+  }
+
+  const std::string kPolish = "za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87";  // UTF-8
+  int files_ = 0;
+};
+
+TEST_F(TabulaOutputTest, EachModeOnEveryColumnType) {
+  const std::string all = Sql("SELECT * FROM t ORDER BY id");
+  EXPECT_EQ(Tabula("--csv " + all),
+            (Result{0,
+                    "id,s,d,tm,ts,b,f,sm,w,li,dc,by,bl,m\n"
+                    "1,\"" +
+                        kPolish +
+                        ", \"\"x\"\"\",2024-01-04,12:30:00.250,"
+                        "2013-05-04 21:40:00,TRUE,0.1,-3,65535,12345678901,12.5,4142,78797A,line\n"
+                        "2,,,07:00:00,2000-02-29 00:00:00,FALSE,,,,,,,,\n"
+                        "3,,,,,,,,,,,,,\n",
+                    ""}));
+  EXPECT_EQ(Tabula(all).out, Tabula("--csv " + all).out);  // not a terminal: CSV
+  const std::string three = Sql("SELECT id, s, b FROM t ORDER BY id");
+  EXPECT_EQ(Tabula("--tsv " + three).out,
+            "id\ts\tb\n1\t\"" + kPolish + ", \"\"x\"\"\"\tTRUE\n2\t\tFALSE\n3\t\t\n");
+  EXPECT_EQ(Tabula("--json " + Sql("SELECT id, s, f, b, d FROM t ORDER BY id")).out,
+            "[\n"
+            "  {\"id\": 1, \"s\": \"" +
+                kPolish +
+                ", \\\"x\\\"\", \"f\": 0.1, \"b\": true, "
+                "\"d\": \"2024-01-04\"},\n"
+                "  {\"id\": 2, \"s\": null, \"f\": null, \"b\": false, \"d\": null},\n"
+                "  {\"id\": 3, \"s\": null, \"f\": null, \"b\": null, \"d\": null}\n"
+                "]\n");
+  EXPECT_EQ(Tabula("--json " + Sql("SELECT id FROM t WHERE id > 5")).out, "[]\n");
+  EXPECT_EQ(Tabula("--table " + Sql("SELECT id, s, li FROM t ORDER BY id")).out,
+            "id | s           | li\n"
+            "---+-------------+------------\n"
+            " 1 | " +
+                kPolish +
+                ", \"x\" | 12345678901\n"
+                " 2 |             |\n"
+                " 3 |             |\n");
+}
+
+TEST_F(TabulaOutputTest, PolishLettersGoInAndComeOut) {
+  const std::string name = "\xC5\x81\xC3\xB3\x64\xC5\xBA";  // Łódź
+  EXPECT_EQ(Tabula("--affected " + Sql("INSERT INTO t (id, s) VALUES (4, '" + name + "')")).out,
+            "rows affected: 1\n");
+  EXPECT_EQ(Tabula(Sql("SELECT id FROM t WHERE s = '" + name + "'")).out, "id\n4\n");
+  EXPECT_EQ(Tabula(Sql("SELECT s FROM t WHERE id = 4")).out, "s\n" + name + "\n");
+  // A letter outside Windows-1250 cannot be stored: it becomes "?".
+  EXPECT_EQ(Tabula(Sql("SELECT '\xE2\x82\xAC\xE4\xB8\x80' AS x FROM t WHERE id = 4")).out,
+            "x\n\xE2\x82\xAC?\n");
+}
+
 TEST_F(TabulaTest, UsageErrors) {
   for (const std::string& args :
        {std::string(""), std::string("--bogus " + Db()), std::string(Db() + " -f"),

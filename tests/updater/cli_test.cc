@@ -34,10 +34,7 @@ Result RunCli(const std::string& args, const std::string& launcher = "") {
 
 class CliTest : public ::testing::Test {
  protected:
-  CliTest() {
-    dir.AddFile("LOTTO.dat");
-    dir.AddFile("keno.dat");
-  }
+  CliTest() { MakeGameTables(dir.path()); }
   TempDir dir;
 };
 

@@ -94,10 +94,7 @@ size_t Count(const std::string& text, const std::string& what) {
 
 class DoUpdateTest : public ::testing::Test {
  protected:
-  DoUpdateTest() {
-    dir.AddFile("LOTTO.dat");
-    dir.AddFile("keno.dat");
-  }
+  DoUpdateTest() { MakeGameTables(dir.path()); }
   TempDir dir;
 };
 

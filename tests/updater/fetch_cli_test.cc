@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/http/script_server.h"
+#include "tests/updater/expected_output.h"
 #include "tests/updater/temp_dir.h"
 
 namespace downsql::updater {
@@ -43,7 +44,7 @@ Result Fetch(const std::string& service, const TempDir& dir, const std::string& 
 
 TEST(FetchCliTest, PrintsTheAnswerAndTheStatusTexts) {
   TempDir dir;
-  dir.AddFile("LOTTO.dat");
+  MakeGameTables(dir.path(), /*keno=*/false);
   ScriptServer server(
       {AnswerAndClose("HTTP/1.1 200 OK\r\nContent-Length: 13\r\n\r\nINSERT 1;\r\n\xB9;")});
   std::string service = "127.0.0.1:" + std::to_string(server.port());

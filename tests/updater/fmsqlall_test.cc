@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "db/access/tabula_library.h"
+#include "tests/updater/game_tables.h"
 #include "tests/updater/temp_dir.h"
 #include "ui/headless_view.h"
 #include "updater/run_update.h"
@@ -23,7 +25,11 @@ const std::string kNothingFound = "Aktualnych losowa\xF1 nie znaleziono ";
 // leaving the machine.
 const std::string kService = "127.0.0.1:1";
 const std::string kFetchError = "Socket Error # 10061\r\nConnection refused.";
-const std::string kImportError = "Importing into the database is not available in this build.";
+// "Wykonaj" on the summary text: it is no SQL.
+const std::string kImportError =
+    "Tabula Engine Error # 11949 SQL parsing error - Expected SELECT, INSERT, UPDATE, DELETE, "
+    "CREATE, ALTER, DROP, RENAME, EMPTY, OPTIMIZE, EXPORT, IMPORT, VERIFY, REPAIR, UPGRADE, "
+    "START, ROLLBACK, or COMMIT but instead found Pobrane in SQL statement at line 2, column 1.";
 
 std::vector<std::string> Lines(const std::string& text) {
   ui::EditorLines editor;
@@ -33,7 +39,10 @@ std::vector<std::string> Lines(const std::string& text) {
 
 class DialogTest : public ::testing::Test {
  protected:
+  // LOTTO is present, with an empty table.
   DialogTest() : dialog(view, state, kService) {
+    state.DatabaseDirectory = dir.path() + "/";
+    CreateGameTable(state.DatabaseDirectory, 0);
     state.Present.fill(false);
     state.Present[0] = true;
   }
@@ -52,6 +61,8 @@ class DialogTest : public ::testing::Test {
     return {view.EditorText(), view.StatusText(), view.ExecuteEnabled(), state.ExecuteLocked};
   }
 
+  access::TTabulaLibrary library;
+  TempDir dir;
   ui::HeadlessView view;
   UpdateState state;
   Tfmsqlall dialog;
@@ -72,7 +83,7 @@ TEST_F(DialogTest, PobierzAppendsTheRequestAndReportsAFailedFetch) {
   dialog.HandleEvent(E::kGetClick);
   const std::string request = "http://" + kService +
                               "/dtools/down_all_232.php?data="
-                              R"({"dl":["LOTTO","1899-12-30",6,1]})";
+                              R"({"dl":["LOTTO","1899-12-30",6,0]})";
   std::vector<std::string> expected = Opened();
   expected.push_back("");
   expected.push_back(
@@ -176,9 +187,10 @@ TEST_F(DialogTest, ProgressHooksOnlySetTheStatus) {
 }
 
 TEST_F(DialogTest, FailedFirstSummaryLeavesTheEditorEmpty) {
-  state.LastDrawDate[0] = std::numeric_limits<double>::quiet_NaN();
+  state.Present[1] = true;  // multi_multi has no table
   dialog.HandleEvent(E::kShow);
-  EXPECT_EQ(view.errors(), std::vector<std::string>{"Invalid date-time value."});
+  ASSERT_EQ(view.errors().size(), 1u);
+  EXPECT_EQ(view.errors()[0].rfind("Tabula Engine Error # 11010 ", 0), 0u) << view.errors()[0];
   EXPECT_EQ(view.EditorText(), "");
 }
 
@@ -211,10 +223,12 @@ TEST(ErrorBoxMessageTest, FullStopAfterLastCharacterSortingAfterIt) {
 }
 
 TEST(RunImportDialogTest, StateCarriesOverBetweenCalls) {
+  access::TTabulaLibrary library;
   TempDir dir;
-  dir.AddFile("keno.dat");
+  CreateGameTable(dir.path() + "/", 11);
+  RunSql(dir.path() + "/", {"INSERT INTO keno VALUES (9, '2013-05-04 12:00:00', 1, 2, 3, 4, 5, 6, "
+                            "7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20)"});
   UpdateState state;
-  state.LastDrawDate[11] = 41398.5;
   {
     ui::HeadlessView view;
     view.QueueEvent(E::kPanelDblClick);
