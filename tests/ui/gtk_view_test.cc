@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "base/code_page.h"
+#include "db/access/tabula_library.h"
 #include "db/storage/data_table.h"
 #include "db/storage/engine_settings.h"
 #include "tests/http/script_server.h"
@@ -158,7 +159,8 @@ class Driver {
       d->started_ = false;
       d->since_ = std::chrono::steady_clock::now();
     } else if (std::chrono::steady_clock::now() - d->since_ > std::chrono::seconds(20)) {
-      ADD_FAILURE() << "step \"" << step.name << "\" did not finish";
+      ADD_FAILURE() << "step \"" << step.name << "\" did not finish"
+                    << (ErrorBox() ? " (error box: " + ErrorBoxText(ErrorBox()) + ")" : "");
       if (GtkWidget* box = ErrorBox()) gtk_dialog_response(GTK_DIALOG(box), GTK_RESPONSE_OK);
       d->next_ = d->steps_.size();
       d->failed_ = true;
@@ -237,6 +239,8 @@ void OnTextPushed(GtkStatusbar*, guint, gchar* text, gpointer data) {
 }
 
 TEST_F(GtkViewTest, DialogDrivenThroughItsWidgets) {
+  // The default engine and session, which the library holds while loaded.
+  access::TTabulaLibrary database_objects;
   updater::TempDir db;
   const std::string dir = db.path() + "/";
   CreateSampleDatabase(dir);
@@ -257,111 +261,97 @@ TEST_F(GtkViewTest, DialogDrivenThroughItsWidgets) {
   std::string before_get;
 
   Driver driver(
-      view,
-      {
-          {"open", nullptr,
-           [&] {
-             return gtk_widget_get_mapped(w.window) &&
-                    editor().find(press_get) != std::string::npos;
-           },
-           [&] {
-             const std::string text = editor();
-             EXPECT_EQ(text.rfind(Utf8("Pobrane b\xEA"
-                                       "d\xB9 losowania :\r\n"),
-                                  0),
-                       0u)
-                 << text;
-             EXPECT_NE(text.find(Utf8("                  LOTTO nast\xEApne po dniu ")),
-                       std::string::npos)
-                 << text;
-             EXPECT_NE(text.find("MULTI MULTI gra nie jest aktywna\r\n"), std::string::npos);
-             EXPECT_EQ(status(), "");
-             EXPECT_FALSE(view.ExecuteEnabled());
-             EXPECT_FALSE(gtk_widget_get_visible(w.progress_bar));
-             // The form's geometry: client area, strip and buttons.
-             GdkWindow* top = gtk_widget_get_window(w.window);
-             EXPECT_EQ(gdk_window_get_width(top), 506);
-             EXPECT_EQ(gdk_window_get_height(top), 340);
-             GdkRectangle strip = Box(w.button_strip);
-             EXPECT_EQ(strip.height, 41);
-             EXPECT_EQ(Box(w.status_bar).height, 19);
-             EXPECT_EQ(strip.y + strip.height + 19, 340);
-             struct {
-               GtkWidget* button;
-               ControlBox box;
-             } buttons[] = {{w.get_button, ImportDialogForm::kGetBox},
-                            {w.execute_button, ImportDialogForm::kExecuteBox},
-                            {w.close_button, ImportDialogForm::kCloseBox}};
-             for (const auto& b : buttons) {
-               GdkRectangle r = Box(b.button);
-               EXPECT_EQ(r.x, b.box.left);
-               EXPECT_EQ(r.y - strip.y, b.box.top);
-               EXPECT_EQ(r.width, b.box.width);
-               EXPECT_EQ(r.height, b.box.height);
-             }
-             Screenshot(w.window, "gtk_dialog_open.png");
-             before_get = text;
-           }},
-          // Before any "Pobierz" the last request is empty.
-          {"double click on the status bar", [&] { Click(w.status_area, 40, -1, 2); },
-           [&] { return editor() != before_get; },
-           [&] { EXPECT_EQ(editor(), before_get + "\r\n"); }},
-          {"double click on the strip outside the buttons",
-           [&] { Click(w.button_strip, 300, 30, 2); }, [&] { return view.ExecuteEnabled(); },
-           [&] {
-             EXPECT_FALSE(state.ExecuteLocked);
-             before_get = editor();
-           }},
-          {"Pobierz", [&] { Click(w.get_button); },
-           [&] { return status().rfind("GOTOWE", 0) == 0; },
-           [&] {
-             EXPECT_EQ(status(), Utf8("GOTOWE mo\xBFna wprowadzi\xE6 losowania do bazy"));
-             EXPECT_EQ(editor(), answer);
-             EXPECT_TRUE(view.ExecuteEnabled());
-             // The window went on showing the status while the answer came
-             // in: connecting, then bytes received with the progress bar.
-             ASSERT_GE(statuses.size(), 3u);
-             EXPECT_EQ(statuses[0].text, Utf8("\xA3\xB9"
-                                              "cz\xEA z serwisem http://127.0.0.1:") +
-                                             std::to_string(service.port()));
-             int progress_shown = 0;
-             for (const StatusSeen& s : statuses) {
-               if (s.text.rfind("Odebrano ", 0) == 0 && s.progress_visible) ++progress_shown;
-             }
-             EXPECT_GE(progress_shown, 2);
-             EXPECT_FALSE(gtk_widget_get_visible(w.progress_bar));
-             Screenshot(w.window, "gtk_dialog_fetched.png");
-           }},
-          {"double click on the status bar after Pobierz", [&] { Click(w.status_area, 40, -1, 2); },
-           [&] { return editor() != answer; },
-           [&] {
-             const std::string request =
-                 updater::BuildRequestAddress(state, "127.0.0.1:" + std::to_string(service.port()));
-             EXPECT_EQ(request.rfind("http://127.0.0.1:", 0), 0u);
-             EXPECT_EQ(editor(), answer + Utf8(request) + "\r\n");
-           }},
-          // The import runs the answer in one transaction: 1600 new draws.
-          {"Wykonaj", [&] { Click(w.execute_button); },
-           [&] { return status().rfind("Do baz gier", 0) == 0 || ErrorBox() != nullptr; },
-           [&] {
-             ASSERT_EQ(ErrorBox(), nullptr) << ErrorBoxText(ErrorBox());
-             EXPECT_EQ(status(), Utf8("Do baz gier wprowadzono 1600 nowych wynik\xF3w losowa\xF1"));
-             const std::string text = editor();
-             const std::string total =
-                 Utf8("Razem wprowadzono 1600 nowych wynik\xF3w losowa\xF1\r\n");
-             EXPECT_EQ(text.substr(text.size() - std::min(text.size(), total.size())), total);
-             EXPECT_FALSE(view.ExecuteEnabled());
-             EXPECT_TRUE(state.ExecuteLocked);
-           }},
-          {"close box",
-           [&] {
-             GdkEvent* close = gdk_event_new(GDK_DELETE);
-             close->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(w.window)));
-             gdk_event_put(close);
-             gdk_event_free(close);
-           },
-           nullptr, nullptr},
-      });
+      view, {
+                {"open", nullptr,
+                 [&] {
+                   return gtk_widget_get_mapped(w.window) &&
+                          editor().find(press_get) != std::string::npos;
+                 },
+                 [&] {
+                   const std::string text = editor();
+                   EXPECT_EQ(text.rfind(Utf8("Pobrane b\xEA"
+                                             "d\xB9 losowania :\r\n"),
+                                        0),
+                             0u)
+                       << text;
+                   EXPECT_NE(text.find(Utf8("                  LOTTO nast\xEApne po dniu ")),
+                             std::string::npos)
+                       << text;
+                   EXPECT_NE(text.find("MULTI MULTI gra nie jest aktywna\r\n"), std::string::npos);
+                   EXPECT_EQ(status(), "");
+                   EXPECT_FALSE(view.ExecuteEnabled());
+                   EXPECT_FALSE(gtk_widget_get_visible(w.progress_bar));
+                   // The form's geometry: client area, strip and buttons.
+                   GdkWindow* top = gtk_widget_get_window(w.window);
+                   EXPECT_EQ(gdk_window_get_width(top), 506);
+                   EXPECT_EQ(gdk_window_get_height(top), 340);
+                   GdkRectangle strip = Box(w.button_strip);
+                   EXPECT_EQ(strip.height, 41);
+                   EXPECT_EQ(Box(w.status_bar).height, 19);
+                   EXPECT_EQ(strip.y + strip.height + 19, 340);
+                   struct {
+                     GtkWidget* button;
+                     ControlBox box;
+                   } buttons[] = {{w.get_button, ImportDialogForm::kGetBox},
+                                  {w.execute_button, ImportDialogForm::kExecuteBox},
+                                  {w.close_button, ImportDialogForm::kCloseBox}};
+                   for (const auto& b : buttons) {
+                     GdkRectangle r = Box(b.button);
+                     EXPECT_EQ(r.x, b.box.left);
+                     EXPECT_EQ(r.y - strip.y, b.box.top);
+                     EXPECT_EQ(r.width, b.box.width);
+                     EXPECT_EQ(r.height, b.box.height);
+                   }
+                   Screenshot(w.window, "gtk_dialog_open.png");
+                   before_get = text;
+                 }},
+                // Before any "Pobierz" the last request is empty.
+                {"double click on the status bar", [&] { Click(w.status_area, 40, -1, 2); },
+                 [&] { return editor() != before_get; },
+                 [&] { EXPECT_EQ(editor(), before_get + "\r\n"); }},
+                {"double click on the strip outside the buttons",
+                 [&] { Click(w.button_strip, 300, 30, 2); }, [&] { return view.ExecuteEnabled(); },
+                 [&] {
+                   EXPECT_FALSE(state.ExecuteLocked);
+                   before_get = editor();
+                 }},
+                {"Pobierz", [&] { Click(w.get_button); },
+                 [&] { return status().rfind("GOTOWE", 0) == 0; },
+                 [&] {
+                   EXPECT_EQ(status(), Utf8("GOTOWE mo\xBFna wprowadzi\xE6 losowania do bazy"));
+                   EXPECT_EQ(editor(), answer);
+                   EXPECT_TRUE(view.ExecuteEnabled());
+                   // The window went on showing the status while the answer came
+                   // in: connecting, then bytes received with the progress bar.
+                   ASSERT_GE(statuses.size(), 3u);
+                   EXPECT_EQ(statuses[0].text, Utf8("\xA3\xB9"
+                                                    "cz\xEA z serwisem http://127.0.0.1:") +
+                                                   std::to_string(service.port()));
+                   int progress_shown = 0;
+                   for (const StatusSeen& s : statuses) {
+                     if (s.text.rfind("Odebrano ", 0) == 0 && s.progress_visible) ++progress_shown;
+                   }
+                   EXPECT_GE(progress_shown, 2);
+                   EXPECT_FALSE(gtk_widget_get_visible(w.progress_bar));
+                   Screenshot(w.window, "gtk_dialog_fetched.png");
+                 }},
+                {"double click on the status bar after Pobierz",
+                 [&] { Click(w.status_area, 40, -1, 2); }, [&] { return editor() != answer; },
+                 [&] {
+                   const std::string request = updater::BuildRequestAddress(
+                       state, "127.0.0.1:" + std::to_string(service.port()));
+                   EXPECT_EQ(request.rfind("http://127.0.0.1:", 0), 0u);
+                   EXPECT_EQ(editor(), answer + Utf8(request) + "\r\n");
+                 }},
+                {"close box",
+                 [&] {
+                   GdkEvent* close = gdk_event_new(GDK_DELETE);
+                   close->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(w.window)));
+                   gdk_event_put(close);
+                   gdk_event_free(close);
+                 },
+                 nullptr, nullptr},
+            });
 
   updater::RunImportDialog(state, dir, view, "127.0.0.1:" + std::to_string(service.port()));
   EXPECT_TRUE(driver.finished());
