@@ -28,7 +28,7 @@ enum class Access { kReadOnly, kReadWrite };
 enum class Share { kExclusive, kShared };
 
 // An open file. Code above this layer holds Files through the interface, so
-// tests can hand it a wrapper instead (platform/fault_injection.h).
+// tests can hand it a wrapper instead (see FileOpener).
 class File {
  public:
   virtual ~File() = default;
@@ -82,6 +82,29 @@ std::unique_ptr<File> OpenFile(const std::string& path, Access access, Share sha
 // refused with access denied (read-only attribute or file system); the
 // result's access() says which it got.
 std::unique_ptr<File> OpenFileOrReadOnly(const std::string& path, Share share);
+
+// Makes the Files that the table engine works with. Storage takes one on a
+// table's open path, so that tests can hand it files that fail on purpose
+// (tests/platform/fault_injection.h); everything else uses SystemFiles().
+class FileOpener {
+ public:
+  virtual ~FileOpener() = default;
+  virtual std::unique_ptr<File> Create(const std::string& path, Share share) {
+    return CreateFile(path, share);
+  }
+  virtual std::unique_ptr<File> Open(const std::string& path, Access access, Share share) {
+    return OpenFile(path, access, share);
+  }
+  virtual std::unique_ptr<File> OpenOrReadOnly(const std::string& path, Share share) {
+    return OpenFileOrReadOnly(path, share);
+  }
+};
+
+// The opener of real files, the functions above.
+inline FileOpener& SystemFiles() {
+  static FileOpener system;
+  return system;
+}
 
 // True for an existing regular file; false for a directory or nothing.
 bool FileExists(const std::string& path);

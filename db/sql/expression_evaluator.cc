@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "db/sql/date_time_text.h"
+#include "db/sql/round_scale.h"
 #include "db/storage/engine_error.h"
 
 namespace downsql::sql {
@@ -150,7 +151,10 @@ class Evaluator {
       v.f = -v.f;
     } else {
       int64_t r = 0;
-      const bool overflow = __builtin_sub_overflow(int64_t{0}, v.i, &r);
+      bool overflow = __builtin_sub_overflow(int64_t{0}, v.i, &r);
+      const uint8_t type = n.type ? n.type : v.type;
+      if (IsIntegerType(type) && type != kTypeLargeInt && (r < INT32_MIN || r > INT32_MAX))
+        overflow = true;
       v.i = CheckedInt(overflow, r, n);
     }
     return Typed(v, n);
@@ -269,8 +273,11 @@ class Evaluator {
           r = b.i == -1 ? 0 : a.i % b.i;
           break;
       }
-      TValue out = TValue::Integer(CheckedInt(overflow, r, n), n.type ? n.type : a.type);
-      return out;
+      const uint8_t type = n.type ? n.type : a.type;
+      // An INTEGER result must fit the 32 bits an INTEGER column stores.
+      if (IsIntegerType(type) && type != kTypeLargeInt && (r < INT32_MIN || r > INT32_MAX))
+        overflow = true;
+      return TValue::Integer(CheckedInt(overflow, r, n), type);
     }
     const double x = NumberOf(a), y = NumberOf(b);
     double r = 0;
@@ -644,7 +651,9 @@ TValue Evaluator::Function(const TExpToken& n) {
     case kFnRound:
     case kFnTruncate: {
       if (IsIntegerType(v[0].type)) return Typed(v[0], n);
-      const int scale = v.size() > 1 ? static_cast<int>(std::clamp<int64_t>(integer(1), 0, 15)) : 0;
+      const int64_t wanted = v.size() > 1 ? integer(1) : 0;
+      if (wanted < 0 || wanted > kMaxRoundScale) ExecutionError(kScaleMessage);
+      const int scale = static_cast<int>(wanted);
       double r;
       if (n.code == kFnRound) {
         r = RoundToScale(x, scale);

@@ -322,8 +322,10 @@ std::unique_ptr<TExpToken> TExpressionParser::ParsePrimary() {
   }
   if (kind_ == kTokCharConst) {
     const std::string text = TokenText();
-    int n = -1;
-    if (text.size() > 1 && text.size() <= 4) n = std::stoi(text.substr(1));
+    // The number may carry any count of leading zeros (#00065 is 'A'); the
+    // count stops growing once it passes 255.
+    int n = text.size() > 1 ? 0 : -1;
+    for (size_t i = 1; i < text.size() && n <= 255; ++i) n = n * 10 + (text[i] - '0');
     if (n < 0 || n > 255) ExpectedError("character constant");
     auto node = NewNode(kNodeConstant, 0);
     node->value = TValue::String(std::string(1, static_cast<char>(n)));

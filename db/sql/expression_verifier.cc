@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "db/sql/date_time_text.h"
+#include "db/sql/round_scale.h"
 #include "db/storage/engine_error.h"
 
 namespace downsql::sql {
@@ -305,8 +306,9 @@ void TExpressionVerifier::VerifyBinary(TExpToken& node) {
   if (node.code == kOpAdd && (IsTextType(a) || IsTextType(b))) {
     if (!IsUntyped(l)) RequireText(l);
     if (!IsUntyped(r)) RequireText(r);
-    SetType(node, a == kTypeBlob || b == kTypeBlob ? kTypeBlob : kTypeString, 0,
-            std::min(kMaxStringSize, l.size + r.size));
+    // The sum, also above the 512 a column holds: a SELECT refuses such a
+    // result column rather than cutting its values.
+    SetType(node, a == kTypeBlob || b == kTypeBlob ? kTypeBlob : kTypeString, 0, l.size + r.size);
     return;
   }
   if ((node.code == kOpAdd || node.code == kOpSubtract) &&
@@ -343,8 +345,16 @@ void TExpressionVerifier::VerifyBinary(TExpToken& node) {
 
 void TExpressionVerifier::ConstantRange(const TExpToken& node, int low, int high,
                                         std::string_view message) {
-  if (node.kind != kNodeConstant || node.param_index >= 0) return;
-  if (!IsIntegerType(node.type) || node.value.null || node.value.i < low || node.value.i > high) {
+  // A constant behind signs ("-1") is a constant too.
+  const TExpToken* k = &node;
+  bool negative = false;
+  while (k->kind == kNodeUnary && (k->code == kOpNegate || k->code == kOpPlus) && k->left) {
+    if (k->code == kOpNegate) negative = !negative;
+    k = k->left.get();
+  }
+  if (k->kind != kNodeConstant || k->param_index >= 0) return;
+  const int64_t value = negative ? -k->value.i : k->value.i;
+  if (!IsIntegerType(k->type) || k->value.null || value < low || value > high) {
     Error(node, message);
   }
 }
@@ -486,9 +496,7 @@ void TExpressionVerifier::VerifyFunction(TExpToken& node) {
     case kFnTruncate:
       RequireNumber(*args[0]);
       if (args.size() > 1) {
-        ConstantRange(*args[1], 0, 4,
-                      "Scale argument must be an integer less than or equal to 4 but greater "
-                      "than or equal to 0");
+        ConstantRange(*args[1], 0, kMaxRoundScale, kScaleMessage);
         RequireNumber(*args[1]);
       }
       SetType(node, args[0]->type == 0 ? uint8_t{kTypeFloat} : args[0]->type,

@@ -214,7 +214,8 @@ std::string NormaliseFileName(const std::string& name) {
   return n;
 }
 
-std::shared_ptr<TBaseFile> AcquireBaseFile(const std::string& name, bool in_memory) {
+std::shared_ptr<TBaseFile> AcquireBaseFile(const std::string& name, bool in_memory,
+                                           platform::FileOpener* opener) {
   Registry& r = TheRegistry();
   std::string key = NormaliseFileName(name);
   std::lock_guard<std::mutex> lock(r.mutex);
@@ -226,7 +227,7 @@ std::shared_ptr<TBaseFile> AcquireBaseFile(const std::string& name, bool in_memo
   auto& weak = r.disk[key];
   std::shared_ptr<TBaseFile> file = weak.lock();
   if (!file) {
-    file = std::make_shared<TPhysicalFile>(name);
+    file = std::make_shared<TPhysicalFile>(name, opener ? *opener : platform::SystemFiles());
     weak = file;
   }
   // Drop entries of files nobody holds any more.

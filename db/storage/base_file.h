@@ -114,7 +114,10 @@ class TBaseFile {
 std::string NormaliseFileName(const std::string& name);
 
 // The shared object of a file (created on first use; it need not exist).
-std::shared_ptr<TBaseFile> AcquireBaseFile(const std::string& name, bool in_memory);
+// A file on disk made by this call opens through opener (nullptr: the
+// system's files); one that is already in use keeps the opener it has.
+std::shared_ptr<TBaseFile> AcquireBaseFile(const std::string& name, bool in_memory,
+                                           platform::FileOpener* opener = nullptr);
 bool BaseFileExists(const std::string& name, bool in_memory);
 // Deletes the file (32 while it is open, 2 when it does not exist).
 void DeleteBaseFile(const std::string& name, bool in_memory);

@@ -56,6 +56,67 @@ class ReadLockHold {
   bool locked_;
 };
 
+// Holds the record lock of one change. Finish() ends the change normally
+// and lets a failed release pass; on an error the lock is released quietly.
+class RecordLockHold {
+ public:
+  RecordLockHold(TDataTable& table, uint32_t slot, const void* owner,
+                 const TSessionSettings& session)
+      : table_(table), slot_(slot) {
+    table_.LockRecord(slot, owner, session.lock_retry_count, session.lock_wait_time);
+  }
+  ~RecordLockHold() {
+    if (done_) return;
+    try {
+      table_.ReleaseRecordLockUnlessKept(slot_);
+    } catch (...) {
+      // The change's own error is the one to report.
+    }
+  }
+  RecordLockHold(const RecordLockHold&) = delete;
+  RecordLockHold& operator=(const RecordLockHold&) = delete;
+
+  // Releases the lock unless the table's transaction keeps it to its end.
+  void Finish() {
+    done_ = true;
+    table_.ReleaseRecordLockUnlessKept(slot_);
+  }
+  // Releases the lock even inside a transaction.
+  void FinishUnlocked() {
+    done_ = true;
+    table_.UnlockRecord(slot_);
+  }
+
+ private:
+  TDataTable& table_;
+  uint32_t slot_;
+  bool done_ = false;
+};
+
+// Covers the part of a change that writes: unless Commit() is reached, the
+// table drops what the change left in its buffers (outside a transaction;
+// inside one the rollback undoes it).
+class UndoUnlessCommitted {
+ public:
+  explicit UndoUnlessCommitted(TDataTable& table) : table_(table) {}
+  ~UndoUnlessCommitted() {
+    if (committed_) return;
+    try {
+      table_.UndoFailedChange();
+    } catch (...) {
+      // The change's own error is the one to report.
+    }
+  }
+  UndoUnlessCommitted(const UndoUnlessCommitted&) = delete;
+  UndoUnlessCommitted& operator=(const UndoUnlessCommitted&) = delete;
+
+  void Commit() { committed_ = true; }
+
+ private:
+  TDataTable& table_;
+  bool committed_ = false;
+};
+
 }  // namespace
 
 TDataCursor::TDataCursor(std::shared_ptr<TDataTable> table, const TSessionSettings& session,
@@ -159,17 +220,20 @@ void TDataCursor::TakeCurrent(uint32_t slot) {
   state_ = kOnRecord;
 }
 
+void TDataCursor::SeekKeyOf(const TRecordBuffer& record) {
+  if (index_slot_ == kNaturalOrder) return;
+  const TTableIndex* index = table_->index_in_slot(index_slot_);
+  std::vector<uint8_t> key = index->compare.BuildKey(record.data());
+  index_key_.assign(key.begin(), key.end());
+  index_pos_ = table_->Tree(*index)->Seek(key.data());
+}
+
 void TDataCursor::AdoptWritten(TRecordBuffer& built, uint32_t slot, TRecordBuffer& record) {
   built.set_link(static_cast<int32_t>(slot));
   record = built;
   current_ = built;
   TakeCurrent(slot);
-  if (index_slot_ != kNaturalOrder) {
-    const TTableIndex* index = table_->index_in_slot(index_slot_);
-    std::vector<uint8_t> key = index->compare.BuildKey(current_.data());
-    index_key_.assign(key.begin(), key.end());
-    index_pos_ = table_->Tree(*index)->Seek(key.data());
-  }
+  SeekKeyOf(current_);
   seen_serial_ = table_->change_serial();
 }
 
@@ -256,12 +320,7 @@ void TDataCursor::GoToSlot(uint32_t slot) {
     throw ETabulaEngineError(kErrRecordNotFound, {table_->name()});
   }
   TakeCurrent(slot);
-  if (index_slot_ != kNaturalOrder) {
-    const TTableIndex* index = table_->index_in_slot(index_slot_);
-    std::vector<uint8_t> key = index->compare.BuildKey(current_.data());
-    index_key_.assign(key.begin(), key.end());
-    index_pos_ = table_->Tree(*index)->Seek(key.data());
-  }
+  SeekKeyOf(current_);
 }
 
 bool TDataCursor::FindKey(const TRecordBuffer& record) {
@@ -358,53 +417,45 @@ void TDataCursor::Insert(TRecordBuffer& record) {
     RequireWritable();
     WriteLockHold write_lock(*table_);
     uint32_t slot = table_->SlotForNewRecord();
-    table_->LockRecord(slot, this, session_.lock_retry_count, session_.lock_wait_time);
-    try {
-      TRecordBuffer built = record;
-      Build(built, slot, true);
-      uint32_t id = NextCounter(table_->last_record_id());
-      built.set_record_id(static_cast<int32_t>(id));
-      built.set_record_hash(ComputeRecordHash(built.data(), built.size(), fields()));
+    RecordLockHold record_lock(*table_, slot, this, session_);
+    TRecordBuffer built = record;
+    Build(built, slot, true);
+    uint32_t id = NextCounter(table_->last_record_id());
+    built.set_record_id(static_cast<int32_t>(id));
+    built.set_record_hash(ComputeRecordHash(built.data(), built.size(), fields()));
 
-      // Unique keys before anything is written.
-      std::vector<std::vector<uint8_t>> keys;
-      for (const TTableIndex& index : table_->indexes()) {
-        keys.push_back(index.compare.BuildKey(built.data()));
-        if (index.compare.unique() && table_->Tree(index)->Find(keys.back().data()) != 0) {
-          throw ETabulaEngineError(kErrDuplicateKey, {index.name, table_->name()});
-        }
+    // Unique keys before anything is written.
+    std::vector<std::vector<uint8_t>> keys;
+    for (const TTableIndex& index : table_->indexes()) {
+      keys.push_back(index.compare.BuildKey(built.data()));
+      if (index.compare.unique() && table_->Tree(index)->Find(keys.back().data()) != 0) {
+        throw ETabulaEngineError(kErrDuplicateKey, {index.name, table_->name()});
       }
-
-      try {
-        table_->TakeSlot(slot);
-        table_->WriteRecord(slot, built);
-        RaiseCounters(built);
-        table_->set_last_record_id(id);
-        table_->AddRecordCount(1);
-        size_t k = 0;
-        for (const TTableIndex& index : table_->indexes()) {
-          table_->Tree(index)->Insert(keys[k++].data(), slot);
-        }
-        if (table_->blob() != nullptr) {
-          StoreBlobs(built, nullptr);
-          table_->WriteRecord(slot, built);
-        }
-        table_->NoteOwnChange();
-        table_->FlushChanges(session_.force_buffer_flush);
-      } catch (...) {
-        table_->UndoFailedChange();
-        throw;
-      }
-
-      AdoptWritten(built, slot, record);
-    } catch (...) {
-      table_->ReleaseRecordLockUnlessKept(slot);
-      throw;
     }
+
+    UndoUnlessCommitted undo(*table_);
+    table_->TakeSlot(slot);
+    table_->WriteRecord(slot, built);
+    RaiseCounters(built);
+    table_->set_last_record_id(id);
+    table_->AddRecordCount(1);
+    size_t k = 0;
+    for (const TTableIndex& index : table_->indexes()) {
+      table_->Tree(index)->Insert(keys[k++].data(), slot);
+    }
+    if (table_->blob() != nullptr) {
+      StoreBlobs(built, nullptr);
+      table_->WriteRecord(slot, built);
+    }
+    table_->NoteOwnChange();
+    table_->FlushChanges(session_.force_buffer_flush);
+    undo.Commit();
+
+    AdoptWritten(built, slot, record);
     // A new record's lock is not kept to the end of a transaction: no one
     // else sees the record before the commit, and the transaction byte keeps
     // other writers off the table. Keeping it would hold one lock per row.
-    table_->UnlockRecord(slot);
+    record_lock.FinishUnlocked();
   });
 }
 
@@ -438,54 +489,45 @@ void TDataCursor::Update(TRecordBuffer& record) {
     if (!table_->ReadRecord(slot, old) || old.record_hash() != record.record_hash()) {
       throw ETabulaEngineError(kErrRecordChanged, {table_->name()});
     }
-    { table_->LockRecord(slot, this, session_.lock_retry_count, session_.lock_wait_time); }
-    try {
-      TRecordBuffer built = record;
-      Build(built, slot, false);
-      built.set_record_id(old.record_id());
-      built.set_record_hash(ComputeRecordHash(built.data(), built.size(), fields()));
-
-      std::vector<std::vector<uint8_t>> old_keys, new_keys;
-      for (const TTableIndex& index : table_->indexes()) {
-        old_keys.push_back(index.compare.BuildKey(old.data()));
-        new_keys.push_back(index.compare.BuildKey(built.data()));
-        if (index.compare.unique() && old_keys.back() != new_keys.back() &&
-            table_->Tree(index)->Find(new_keys.back().data()) != 0) {
-          throw ETabulaEngineError(kErrDuplicateKey, {index.name, table_->name()});
-        }
-      }
-
-      try {
-        table_->WriteRecord(slot, built);
-        RaiseCounters(built);
-        size_t k = 0;
-        for (const TTableIndex& index : table_->indexes()) {
-          if (old_keys[k] != new_keys[k]) {
-            auto tree = table_->Tree(index);
-            tree->Delete(old_keys[k].data());
-            tree->Insert(new_keys[k].data(), slot);
-          }
-          ++k;
-        }
-        if (table_->blob() != nullptr) {
-          StoreBlobs(built, &old);
-          table_->WriteRecord(slot, built);
-        }
-        table_->NoteOwnChange();
-        table_->FlushChanges(session_.force_buffer_flush);
-      } catch (...) {
-        table_->UndoFailedChange();
-        throw;
-      }
-
-      AdoptWritten(built, slot, record);
-    } catch (...) {
-      edit_locked_ = false;
-      table_->ReleaseRecordLockUnlessKept(slot);
-      throw;
-    }
+    RecordLockHold record_lock(*table_, slot, this, session_);
     edit_locked_ = false;
-    table_->ReleaseRecordLockUnlessKept(slot);
+    TRecordBuffer built = record;
+    Build(built, slot, false);
+    built.set_record_id(old.record_id());
+    built.set_record_hash(ComputeRecordHash(built.data(), built.size(), fields()));
+
+    std::vector<std::vector<uint8_t>> old_keys, new_keys;
+    for (const TTableIndex& index : table_->indexes()) {
+      old_keys.push_back(index.compare.BuildKey(old.data()));
+      new_keys.push_back(index.compare.BuildKey(built.data()));
+      if (index.compare.unique() && old_keys.back() != new_keys.back() &&
+          table_->Tree(index)->Find(new_keys.back().data()) != 0) {
+        throw ETabulaEngineError(kErrDuplicateKey, {index.name, table_->name()});
+      }
+    }
+
+    UndoUnlessCommitted undo(*table_);
+    table_->WriteRecord(slot, built);
+    RaiseCounters(built);
+    size_t k = 0;
+    for (const TTableIndex& index : table_->indexes()) {
+      if (old_keys[k] != new_keys[k]) {
+        auto tree = table_->Tree(index);
+        tree->Delete(old_keys[k].data());
+        tree->Insert(new_keys[k].data(), slot);
+      }
+      ++k;
+    }
+    if (table_->blob() != nullptr) {
+      StoreBlobs(built, &old);
+      table_->WriteRecord(slot, built);
+    }
+    table_->NoteOwnChange();
+    table_->FlushChanges(session_.force_buffer_flush);
+    undo.Commit();
+
+    AdoptWritten(built, slot, record);
+    record_lock.Finish();
   });
 }
 
@@ -502,37 +544,25 @@ void TDataCursor::Delete() {
       throw ETabulaEngineError(kErrRecordChanged, {table_->name()});
     }
     if (!live) throw ETabulaEngineError(kErrRecordNotFound, {table_->name()});
-    { table_->LockRecord(slot, this, session_.lock_retry_count, session_.lock_wait_time); }
-    try {
-      try {
-        for (const TTableIndex& index : table_->indexes()) {
-          std::vector<uint8_t> key = index.compare.BuildKey(old.data());
-          table_->Tree(index)->Delete(key.data());
-        }
-        table_->AddRecordCount(-1);
-        if (table_->blob() != nullptr) FreeBlobs(old);
-        table_->FreeSlot(slot);
-        table_->NoteOwnChange();
-        table_->FlushChanges(session_.force_buffer_flush);
-      } catch (...) {
-        table_->UndoFailedChange();
-        throw;
-      }
-      if (index_slot_ != kNaturalOrder) {
-        const TTableIndex* index = table_->index_in_slot(index_slot_);
-        std::vector<uint8_t> key = index->compare.BuildKey(old.data());
-        index_key_.assign(key.begin(), key.end());
-        index_pos_ = table_->Tree(*index)->Seek(key.data());
-      }
-      state_ = kBetween;
-      seen_serial_ = table_->change_serial();
-    } catch (...) {
-      edit_locked_ = false;
-      table_->ReleaseRecordLockUnlessKept(slot);
-      throw;
-    }
+    RecordLockHold record_lock(*table_, slot, this, session_);
     edit_locked_ = false;
-    table_->ReleaseRecordLockUnlessKept(slot);
+
+    UndoUnlessCommitted undo(*table_);
+    for (const TTableIndex& index : table_->indexes()) {
+      std::vector<uint8_t> key = index.compare.BuildKey(old.data());
+      table_->Tree(index)->Delete(key.data());
+    }
+    table_->AddRecordCount(-1);
+    if (table_->blob() != nullptr) FreeBlobs(old);
+    table_->FreeSlot(slot);
+    table_->NoteOwnChange();
+    table_->FlushChanges(session_.force_buffer_flush);
+    undo.Commit();
+
+    SeekKeyOf(old);
+    state_ = kBetween;
+    seen_serial_ = table_->change_serial();
+    record_lock.Finish();
   });
 }
 

@@ -169,6 +169,9 @@ class TDataCursor {
   // copy), re-seeking the index position in index order.
   void AdoptWritten(TRecordBuffer& built, uint32_t slot, TRecordBuffer& record);
   void ReadIndexEntry(const TIndexPosition& pos);
+  // In index order: the key of record in the current index becomes the
+  // position's key, and the position the first entry at or after it.
+  void SeekKeyOf(const TRecordBuffer& record);
   void Build(TRecordBuffer& record, uint32_t slot, bool assign_autoinc);
   void RaiseCounters(const TRecordBuffer& record);
   // Writes the BLOB values a record names (new values, copies of values of

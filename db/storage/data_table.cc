@@ -43,6 +43,7 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
   std::string base = options.directory + options.name;
   table->data_ = std::make_unique<TDataFile>(
       options.name, base + settings.extension(EngineSettings::kData), options.in_memory, settings);
+  table->data_->file().set_opener(options.files);
   TPasswordSource passwords;
   std::vector<std::string> known = options.passwords;
   passwords.known = [known] { return known; };
@@ -51,6 +52,7 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
 
   table->index_ = std::make_unique<TIndexFile>(
       options.name, base + settings.extension(EngineSettings::kIndex), options.in_memory, settings);
+  table->index_->file().set_opener(options.files);
   if (table->data_->encrypted()) {
     table->FindCipher(options.passwords);
     table->index_->set_cipher(table->cipher_.get());
@@ -67,6 +69,7 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
     table->blob_ =
         std::make_unique<TBlobFile>(options.name, base + settings.extension(EngineSettings::kBlob),
                                     options.in_memory, settings);
+    table->blob_->file().set_opener(options.files);
     table->blob_->set_cipher(table->cipher_.get());
     table->blob_->Open(table->data_->blob_block_size(), table->read_only_, options.exclusive);
   }

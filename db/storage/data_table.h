@@ -68,6 +68,9 @@ struct TTableOpenOptions {
   // The table's files live in memory (temporary results, the in-memory
   // database) instead of on disk.
   bool in_memory = false;
+  // Makes the files on disk (nullptr: the system's files); tests pass one
+  // whose files fail on purpose.
+  platform::FileOpener* files = nullptr;
 };
 
 // One index of the table as the cursor uses it: its slot (0 primary,

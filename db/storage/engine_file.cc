@@ -64,7 +64,7 @@ bool TEngineFile::Exists() const {
 void TEngineFile::Create(bool exclusive) {
   Close();
   try {
-    auto file = AcquireBaseFile(name_, in_memory_);
+    auto file = AcquireBaseFile(name_, in_memory_, opener_);
     handle_ = file->Create(exclusive ? platform::Share::kExclusive : platform::Share::kShared);
     file_ = std::move(file);
     read_only_ = false;
@@ -76,7 +76,7 @@ void TEngineFile::Create(bool exclusive) {
 void TEngineFile::Open(bool read_only, bool exclusive) {
   Close();
   try {
-    auto file = AcquireBaseFile(name_, in_memory_);
+    auto file = AcquireBaseFile(name_, in_memory_, opener_);
     handle_ = file->Open(read_only ? platform::Access::kReadOnly : platform::Access::kReadWrite,
                          exclusive ? platform::Share::kExclusive : platform::Share::kShared);
     read_only_ = file->read_only(handle_);

@@ -46,6 +46,9 @@ class TEngineFile {
 
   const std::string& name() const { return name_; }
   bool in_memory() const { return in_memory_; }
+  // What makes the operating-system file when this one is the first open of
+  // it (nullptr: the system's files); set before Create or Open.
+  void set_opener(platform::FileOpener* opener) { opener_ = opener; }
   bool is_open() const { return file_ != nullptr; }
   // True when opened read-only (asked for, or fallen back to).
   bool read_only() const { return read_only_; }
@@ -90,6 +93,7 @@ class TEngineFile {
 
   std::string name_;
   bool in_memory_;
+  platform::FileOpener* opener_ = nullptr;
   std::shared_ptr<TBaseFile> file_;
   TBaseFile::Handle handle_ = 0;
   bool read_only_ = false;

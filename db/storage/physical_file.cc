@@ -5,13 +5,13 @@
 
 namespace downsql::storage {
 
-void TPhysicalFile::DoCreate(platform::Share share) { file_ = platform::CreateFile(name(), share); }
+void TPhysicalFile::DoCreate(platform::Share share) { file_ = opener_.Create(name(), share); }
 
 bool TPhysicalFile::DoOpen(platform::Access access, platform::Share share) {
   if (access == platform::Access::kReadOnly) {
-    file_ = platform::OpenFile(name(), access, share);
+    file_ = opener_.Open(name(), access, share);
   } else {
-    file_ = platform::OpenFileOrReadOnly(name(), share);
+    file_ = opener_.OpenOrReadOnly(name(), share);
   }
   return file_->access() == platform::Access::kReadOnly;
 }

@@ -15,7 +15,9 @@ namespace downsql::storage {
 
 class TPhysicalFile : public TBaseFile {
  public:
-  explicit TPhysicalFile(std::string name) : TBaseFile(std::move(name)) {}
+  // opener makes the operating-system file when the first handle opens.
+  TPhysicalFile(std::string name, platform::FileOpener& opener)
+      : TBaseFile(std::move(name)), opener_(opener) {}
   bool in_memory() const override { return false; }
 
  protected:
@@ -33,6 +35,7 @@ class TPhysicalFile : public TBaseFile {
   bool DoUnlock(uint64_t offset, uint64_t length) override { return file_->Unlock(offset, length); }
 
  private:
+  platform::FileOpener& opener_;
   std::unique_ptr<platform::File> file_;
 };
 

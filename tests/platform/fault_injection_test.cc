@@ -1,4 +1,4 @@
-#include "platform/fault_injection.h"
+#include "tests/platform/fault_injection.h"
 
 #include <gtest/gtest.h>
 

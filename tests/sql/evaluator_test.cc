@@ -81,7 +81,7 @@ TEST(Evaluator, OperatorsAndComparisons) {
       {"id / 2", "3.5"},
       {"id mod 4", "3"},
       {"f mod 2", "0.5"},
-      {"2147483647 + 1", "2147483648"},
+      {"2147483647 + big", "7147483647"},
       {"name + '!' || 'x'", "Lotto!x"},
       {"id between 7 and 8 and id not between 1 and 6", "TRUE"},
       {"id in (1, 7)", "TRUE"},
@@ -129,6 +129,7 @@ TEST(Evaluator, Functions) {
       {"cast('true' as boolean)", "TRUE"},
       {"cast(1.005 as decimal(10,2))", "1"},
       {"round(1.25, 1) + round(2.5)", "4.3"},
+      {"cast(2147483647 as largeint) + 1", "2147483648"},
       {"truncate(-1.99) + abs(-3) + sign(-2.5)", "1"},
       {"power(2, 10) + floor(2.5) + ceiling(2.1) + mod(7, 3)", "1030"},
       {"sqrt(-1)", "NULL"},
@@ -151,6 +152,15 @@ TEST(Evaluator, ExecutionErrors) {
       {"big * big",
        "Tabula Engine Error # 11950 SQL execution error - Numeric overflow in the "
        "expression big * big"},
+      {"2147483647 + 1",
+       "Tabula Engine Error # 11950 SQL execution error - Numeric overflow in the "
+       "expression 2147483647 + 1"},
+      {"-(id - 2147483647 - 8)",
+       "Tabula Engine Error # 11950 SQL execution error - Numeric overflow in the "
+       "expression -(id - 2147483647 - 8)"},
+      {"round(f, id)",
+       "Tabula Engine Error # 11950 SQL execution error - Scale argument must be an integer "
+       "less than or equal to 4 but greater than or equal to 0"},
       {"cast('2009/02/03' as date)",
        "Tabula Engine Error # 11950 SQL execution error - "
        "'2009/02/03' is not a valid date"},

@@ -77,6 +77,13 @@ TEST_F(InsertTest, StorageErrorsPassThrough) {
   EXPECT_EQ(db.Rows("k"), std::vector<std::string>{"1"});
 }
 
+TEST_F(InsertTest, IntegerArithmeticOutOfRangeIsRefusedNotStoredWrapped) {
+  EXPECT_EQ(db.ErrorOf("INSERT INTO d (id) VALUES (2147483647 + 1)"),
+            "Tabula Engine Error # 11950 SQL execution error - Numeric overflow in the "
+            "expression 2147483647 + 1");
+  EXPECT_TRUE(db.Rows("d").empty());
+}
+
 TEST_F(InsertTest, FailedConversionNamesColumnAndValue) {
   TQueryStatement statement(db.database());
   statement.Prepare("INSERT INTO d (id, n) VALUES (1, ?)");

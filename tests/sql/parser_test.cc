@@ -78,6 +78,7 @@ TEST(Parser, TreesAndPrecedence) {
        "(17 (17 6:2147483647 18:2147483648) f:12345678901234567168.000000)"},
       {"1.5e3 + .25 + #13 + '' + TRUE",
        "(17 (17 (17 (17 f:1500.000000 f:0.250000) '\r') 1:null) 4:1)"},
+      {"#00065 || #066", "(17 'A' 'B')"},
       {"count(*) + Count(x)", "(17 (COUNT/1) (COUNT x))"},
       {"left(s for 2) || right(s, 1)", "(17 (LEFT s 6:2) (RIGHT s 6:1))"},
       {"substring(s from 2 for 3) + substring(s, 2)",
@@ -136,6 +137,9 @@ TEST(Parser, ErrorsNameWhatWasExpected) {
        "statement at line 1, column 13"},
       {"#256",
        "SQL parsing error - Expected character constant but instead found #256 in SQL "
+       "statement at line 1, column 1"},
+      {"#000000256",
+       "SQL parsing error - Expected character constant but instead found #000000256 in SQL "
        "statement at line 1, column 1"},
       {"# + 1",
        "SQL parsing error - Expected character constant but instead found # in SQL "

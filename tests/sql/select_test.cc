@@ -266,7 +266,7 @@ TEST_F(SelectTest, ParsingErrors) {
     RunSelect(db_, "select * from missing");
     ADD_FAILURE();
   } catch (const ETabulaEngineError& e) {
-    EXPECT_EQ(e.code(), 11010u);
+    EXPECT_EQ(e.code(), storage::kErrFileNotFound);
   }
 }
 

@@ -13,6 +13,7 @@ using testing::TestResolver;
 struct TypeCase {
   const char* sql;
   uint8_t type;
+  uint32_t size = 0;  // checked when not 0
 };
 
 TEST(Verifier, ResultTypes) {
@@ -23,6 +24,7 @@ TEST(Verifier, ResultTypes) {
       {"id / 2", kTypeFloat},
       {"id mod 2", kTypeInteger},
       {"name || 'x'", kTypeString},
+      {"cast(name as varchar(400)) + cast(name as varchar(400))", kTypeString, 800},
       {"d = '2009-2-3'", kTypeBoolean},
       {"d + 1", kTypeDate},
       {"d - d", kTypeInteger},
@@ -48,7 +50,11 @@ TEST(Verifier, ResultTypes) {
   for (const auto& c : cases) {
     TExpressionParser p;
     try {
-      EXPECT_EQ(Prepare(c.sql, r, p)->type, c.type) << c.sql;
+      auto root = Prepare(c.sql, r, p);
+      EXPECT_EQ(root->type, c.type) << c.sql;
+      if (c.size != 0) {
+        EXPECT_EQ(root->size, c.size) << c.sql;
+      }
     } catch (const ETabulaEngineError& e) {
       ADD_FAILURE() << c.sql << ": " << e.what();
     }
@@ -93,6 +99,9 @@ TEST(Verifier, Errors) {
        "line 1, column 1"},
       {"max(sum(id))", "Invalid nesting of aggregate functions at line 1, column 5"},
       {"round(f, 5)",
+       "Scale argument must be an integer less than or equal to 4 but greater than "
+       "or equal to 0 at line 1, column 10"},
+      {"round(f, -1)",
        "Scale argument must be an integer less than or equal to 4 but greater than "
        "or equal to 0 at line 1, column 10"},
       {"left(name, 0)",

@@ -9,6 +9,14 @@
 // Calls are counted per operation from construction, 1-based; calls() tells
 // how many there were. Every call that is not faulted goes to the wrapped
 // File unchanged.
+//
+// FaultInjectingOpener hands such files to code that opens files through a
+// FileOpener (the table engine's open path), and finds them again by the
+// end of their path:
+//
+//   FaultInjectingOpener files;
+//   options.files = &files;  ... open the table ...
+//   files.Last(".dat")->FailNext(FaultOp::kWrite, kErrorDiskFull);
 #pragma once
 
 #include <algorithm>
@@ -44,6 +52,9 @@ class FaultInjectingFile final : public File {
   void RefuseNthLock(int nth) {
     faults_.push_back({FaultOp::kLock, nth, 0, false, Kind::kRefuse, 0});
   }
+
+  // The next call of op raises OsError(code).
+  void FailNext(FaultOp op, uint32_t code) { FailNth(op, calls(op) + 1, code); }
 
   int calls(FaultOp op) const { return calls_[size_t(op)]; }
   File& inner() { return *inner_; }
@@ -112,6 +123,42 @@ class FaultInjectingFile final : public File {
   std::unique_ptr<File> inner_;
   std::vector<Fault> faults_;
   std::array<int, 7> calls_ = {};
+};
+
+// Opens and creates real files, each wrapped in a FaultInjectingFile.
+class FaultInjectingOpener final : public FileOpener {
+ public:
+  std::unique_ptr<File> Create(const std::string& path, Share share) override {
+    return Wrap(CreateFile(path, share));
+  }
+  std::unique_ptr<File> Open(const std::string& path, Access access, Share share) override {
+    return Wrap(OpenFile(path, access, share));
+  }
+  std::unique_ptr<File> OpenOrReadOnly(const std::string& path, Share share) override {
+    return Wrap(OpenFileOrReadOnly(path, share));
+  }
+
+  // The file made last whose path ends in ending (valid while it is open);
+  // nullptr when there is none.
+  FaultInjectingFile* Last(const std::string& ending) const {
+    for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
+      const std::string& path = (*it)->path();
+      if (path.size() >= ending.size() &&
+          path.compare(path.size() - ending.size(), ending.size(), ending) == 0) {
+        return *it;
+      }
+    }
+    return nullptr;
+  }
+
+ private:
+  std::unique_ptr<File> Wrap(std::unique_ptr<File> file) {
+    auto wrapped = std::make_unique<FaultInjectingFile>(std::move(file));
+    made_.push_back(wrapped.get());
+    return wrapped;
+  }
+
+  std::vector<FaultInjectingFile*> made_;
 };
 
 }  // namespace downsql::platform
