@@ -1,35 +1,60 @@
 #!/usr/bin/env bash
-# The main job on an embedded default: builds the project, makes a sample
-# database directory with empty LOTTO and KENO tables (shaped as the host
-# keeps them), shows the updater's summary and request, imports a sample
-# answer of the results service and shows the summary with the new last
-# draws.
+# The main job: the whole road of an update on one machine.
+#
+# Builds the programs, writes a year of sample draws into a results
+# service's database and into a host database that stops four weeks
+# earlier, starts draws-service on a free loopback port, and runs
+# "downsql update --yes" against it: the summary before, the request, the
+# answer's size and first lines, the import with its status texts and the
+# summary after with the new last draws. Then a second update finds nothing
+# new. The service is stopped and the scratch directory removed however the
+# script ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh normal downsql_cli tabula
+bash scripts/build.sh normal downsql_cli draws-history draws-service
 
-sample="$(mktemp -d)"
-trap 'rm -rf "$sample"' EXIT
-
-# CREATE TABLE of a game table: id, the draw's date (TIMESTAMP for games
-# drawn several times a day), the numbers n1..nK, a unique index on the date.
-game_table() {  # TABLE DATE_TYPE K
-  local sql="CREATE TABLE $1 (id INTEGER NOT NULL, [date] $2" i
-  for i in $(seq 1 "$3"); do sql+=", n$i SMALLINT"; done
-  echo "$sql, PRIMARY KEY (id)); CREATE UNIQUE INDEX $1_date ON $1 ([date]);"
+work="$(mktemp -d)"
+service_pid=""
+cleanup() {
+  if [ -n "$service_pid" ]; then
+    kill "$service_pid" 2>/dev/null || true
+    wait "$service_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
 }
-build/bin/tabula "$sample" "$(game_table LOTTO DATE 6)" "$(game_table keno TIMESTAMP 20)"
+trap cleanup EXIT
 
-build/bin/downsql summary "$sample/"
-build/bin/downsql request "$sample/"
+echo "== sample draws: the service's database and a host database four weeks behind"
+build/bin/draws-history --seed 2025 --from 2025-01-01 --to 2025-12-31 --host-until 2025-12-03 \
+  --db "$work/service" --host-db "$work/host"
 
-# What the service answers: SQL text, one INSERT per new draw.
-keno_numbers="1, 5, 9, 13, 17, 21, 25, 29, 33, 37, 41, 45, 49, 53, 57, 61, 65, 69, 73, 77"
-printf '%s\r\n' \
-  "INSERT INTO LOTTO VALUES (7001, '2024-01-02', 3, 11, 19, 27, 35, 43);" \
-  "INSERT INTO LOTTO VALUES (7002, '2024-01-04', 4, 12, 20, 28, 36, 44);" \
-  "INSERT INTO keno VALUES (1, '2024-01-04 21:40:00', $keno_numbers);" > "$sample/answer.sql"
-build/bin/downsql import "$sample/" "$sample/answer.sql"
-build/bin/downsql summary "$sample/"
-build/bin/tabula --table "$sample" "SELECT * FROM LOTTO"
+echo
+echo "== draws-service on a free loopback port"
+build/bin/draws-service --db "$work/service" --port 0 >"$work/service.log" 2>&1 &
+service_pid=$!
+port=""
+for _ in $(seq 1 100); do
+  port="$(sed -n 's/^draws-service: listening on 127\.0\.0\.1:\([0-9]*\),.*/\1/p' "$work/service.log")"
+  [ -n "$port" ] && break
+  kill -0 "$service_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$port" ]; then
+  echo "demo: draws-service did not start:" >&2
+  cat "$work/service.log" >&2
+  exit 1
+fi
+head -n 1 "$work/service.log"
+
+echo
+echo "== downsql update --yes"
+build/bin/downsql update "$work/host/" --service "127.0.0.1:$port" --yes
+
+echo
+echo "== downsql update --yes, once more"
+build/bin/downsql update "$work/host/" --service "127.0.0.1:$port" --yes
+
+echo
+echo "== the service's log"
+tail -n +2 "$work/service.log"

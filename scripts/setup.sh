@@ -9,6 +9,7 @@ packages=(
   zlib1g-dev libgcrypt20-dev libsqlite3-dev sqlite3 libclang-rt-14-dev
   libcpp-httplib-dev nlohmann-json3-dev
   g++-mingw-w64-i686 libgcrypt-mingw-w64-dev libz-mingw-w64-dev
+  libgtk-3-dev libgtksourceview-4-dev libxtst-dev xvfb xauth fonts-liberation
   python3 nginx curl
 )
 

@@ -4,6 +4,7 @@
 //   downsql request DBDIR   the request address "Pobierz" would send
 //   downsql fetch DBDIR     "Pobierz": the service's answer on standard output
 //   downsql run DBDIR       the dialog itself, driven from the terminal
+//   downsql gui DBDIR       the dialog itself, as a window
 //   downsql update DBDIR    fetch and (with --yes) import without questions
 //   downsql import DBDIR FILE  "Wykonaj" on an answer file: runs it as the
 //                           import script and prints the status text
@@ -24,6 +25,7 @@
 #include "db/access/tabula_library.h"
 #include "platform/file.h"
 #include "tools/downsql_update.h"
+#include "ui/gtk/gtk_view.h"
 #include "ui/headless_view.h"
 #include "ui/terminal_view.h"
 #include "updater/fmsqlall.h"
@@ -64,6 +66,7 @@ void PrintHelp(std::ostream& out) {
          "              edytuj (e)   replace the editor's text by the lines that follow,\n"
          "                           up to a line holding only \".\"\n"
          "              pomoc (?)    list the commands\n"
+         "  gui       open the dialog as a window (needs a display: X11 or Wayland)\n"
          "  import    press \"Wykonaj\" on the text of FILE (a saved answer of the\n"
          "            service, Windows-1250): it runs inside one transaction and the\n"
          "            status text is printed; an error's message ends the program\n"
@@ -199,7 +202,7 @@ int main(int argc, char** argv) {
     return Usage("--service wants HOST or HOST:PORT");
   }
   if (command != "summary" && command != "request" && command != "run" && command != "fetch" &&
-      command != "update" && command != "import") {
+      command != "gui" && command != "update" && command != "import") {
     return Usage(command.empty() ? "no command" : "unknown command " + command);
   }
   if (positional < 2 || dir.empty()) return Usage("no database directory");
@@ -212,6 +215,16 @@ int main(int argc, char** argv) {
   try {
     if (command == "update") return tools::RunUpdateCommand(dir, service, yes, silence_ms);
     updater::UpdateState state;
+    if (command == "gui") {
+      if (!ui::GtkDisplayAvailable()) {
+        std::cerr << "downsql: no display to open the window on (is DISPLAY set?); "
+                     "\"downsql run\" runs the dialog in the terminal\n";
+        return 1;
+      }
+      ui::GtkView view;
+      updater::RunImportDialog(state, dir, view, service);
+      return 0;
+    }
     if (command == "import") {
       std::ifstream in(file, std::ios::binary);
       if (!in) return Usage("cannot read " + file);

@@ -50,6 +50,12 @@ class DialogView {
   virtual void SetStatusText(std::string_view text) = 0;
   virtual std::string StatusText() const = 0;
 
+  // How far the running handler's work has come, reported next to a
+  // progress text: percent 0 to 100, or negative when the amount of work is
+  // not known (bytes of an answer of unknown length). Views without a
+  // progress display ignore it.
+  virtual void ReportProgress(int percent) { (void)percent; }
+
   // Enabling of "Wykonaj" (disabled when the dialog opens).
   virtual void SetExecuteEnabled(bool enabled) = 0;
   virtual bool ExecuteEnabled() const = 0;

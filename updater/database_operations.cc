@@ -57,6 +57,7 @@ void Tfmsqlall::Query1QueryProgress(int percent, bool& abort) {
   (void)abort;
   view_.SetStatusText(std::string(texts::kProgressPrefix) + std::to_string(percent) +
                       std::string(texts::kProgressSuffix));
+  view_.ReportProgress(percent);
 }
 
 }  // namespace downsql::updater

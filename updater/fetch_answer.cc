@@ -32,6 +32,7 @@ void Tfmsqlall::HttpWork(int mode, int64_t count) {
   (void)mode;
   view_.SetStatusText(std::string(texts::kReceivedPrefix) + std::to_string(count) +
                       std::string(texts::kReceivedSuffix));
+  view_.ReportProgress(-1);
 }
 
 }  // namespace downsql::updater

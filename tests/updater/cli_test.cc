@@ -17,9 +17,11 @@ struct Result {
 };
 
 // Runs the program with arguments (shell words) and standard input from
-// /dev/null; captures standard output.
-Result RunCli(const std::string& args) {
-  std::string command = std::string(DOWNSQL_CLI_PATH) + " " + args + " </dev/null 2>/dev/null";
+// /dev/null, after launcher (shell words, such as an env command); captures
+// standard output.
+Result RunCli(const std::string& args, const std::string& launcher = "") {
+  std::string command =
+      launcher + std::string(DOWNSQL_CLI_PATH) + " " + args + " </dev/null 2>/dev/null";
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return {-1, ""};
   std::string out;
@@ -62,6 +64,12 @@ TEST_F(CliTest, RunShowsTheDialogAndEndsAtEndOfInput) {
   EXPECT_NE(run.out.find("                   KENO następne po dniu 30-12-1899\n"),
             std::string::npos);
   EXPECT_NE(run.out.find("[Pobierz] (Wykonaj) [Zamknij]"), std::string::npos);
+}
+
+TEST_F(CliTest, GuiWithoutADisplayFails) {
+  Result gui = RunCli("gui '" + dir.path() + "'", "env -u DISPLAY -u WAYLAND_DISPLAY ");
+  EXPECT_EQ(gui.status, 1);
+  EXPECT_EQ(gui.out, "");
 }
 
 TEST(CliUsageTest, HelpAndBadArguments) {
