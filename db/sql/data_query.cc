@@ -157,22 +157,7 @@ void TDataQuery::Parse(bool parenthesised) {
                    parser_.column());
       }
       TOrderByField item;
-      item.line = parser_.line();
-      item.col = parser_.column();
-      if (parser_.IsKind(kTokInteger)) {
-        item.column = std::atoi(parser_.TokenText().c_str());
-        parser_.NextToken();
-      } else if (parser_.IsIdentifier()) {
-        item.name = parser_.TokenValue();
-        parser_.NextToken();
-        if (parser_.AcceptKind('.')) {
-          if (!parser_.IsIdentifier()) parser_.ExpectedError("column name");
-          item.name = parser_.TokenValue();
-          parser_.NextToken();
-        }
-      } else {
-        parser_.ExpectedError("column name");
-      }
+      ParseColumnReference(item.column, item.name, item.line, item.col);
       if (parser_.AcceptKeyword("DESC") || parser_.AcceptKeyword("DESCENDING")) {
         item.descending = true;
       } else if (!parser_.AcceptKeyword("ASC")) {
@@ -192,6 +177,26 @@ void TDataQuery::Parse(bool parenthesised) {
     parser_.RequireChar(')');
   } else {
     statement_text_ = parser_.StatementText();
+  }
+}
+
+void TDataQuery::ParseColumnReference(int& column, std::string& name, uint32_t& line,
+                                      uint32_t& col) {
+  line = parser_.line();
+  col = parser_.column();
+  if (parser_.IsKind(kTokInteger)) {
+    column = std::atoi(parser_.TokenText().c_str());
+    parser_.NextToken();
+  } else if (parser_.IsIdentifier()) {
+    name = parser_.TokenValue();
+    parser_.NextToken();
+    if (parser_.AcceptKind('.')) {
+      if (!parser_.IsIdentifier()) parser_.ExpectedError("column name");
+      name = parser_.TokenValue();
+      parser_.NextToken();
+    }
+  } else {
+    parser_.ExpectedError("column name");
   }
 }
 
@@ -230,22 +235,7 @@ void TDataQuery::ParseBody() {
                    parser_.column());
       }
       TGroupByField item;
-      item.line = parser_.line();
-      item.col = parser_.column();
-      if (parser_.IsKind(kTokInteger)) {
-        item.column = std::atoi(parser_.TokenText().c_str());
-        parser_.NextToken();
-      } else if (parser_.IsIdentifier()) {
-        item.name = parser_.TokenValue();
-        parser_.NextToken();
-        if (parser_.AcceptKind('.')) {
-          if (!parser_.IsIdentifier()) parser_.ExpectedError("column name");
-          item.name = parser_.TokenValue();
-          parser_.NextToken();
-        }
-      } else {
-        parser_.ExpectedError("column name");
-      }
+      ParseColumnReference(item.column, item.name, item.line, item.col);
       group_by_.push_back(std::move(item));
     } while (parser_.AcceptKind(','));
   }

@@ -177,6 +177,9 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
 
   // Parsing.
   void ParseBody();
+  // A result column named in ORDER BY or GROUP BY: its number or its
+  // (optionally qualified) name, with where it was written.
+  void ParseColumnReference(int& column, std::string& name, uint32_t& line, uint32_t& col);
   void ParseSelectItem();
   void ParseSources();
   void ParseSource(TJoinKind kind);

@@ -15,14 +15,7 @@ using namespace storage;
 namespace {
 
 bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = char(x - 32);
-    if (y >= 'a' && y <= 'z') y = char(y - 32);
-    if (x != y) return false;
-  }
-  return true;
+  return a.size() == b.size() && platform::SameTextNoCase(a, b);
 }
 
 // Value types as the acceptance table sees them.

@@ -10,6 +10,7 @@
 #include "db/sql/statement_kinds.h"
 #include "db/storage/data_table.h"
 #include "db/storage/engine_error.h"
+#include "platform/locale.h"
 
 namespace downsql::sql {
 
@@ -18,10 +19,7 @@ using namespace storage;
 namespace {
 
 bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::toupper(uint8_t(a[i])) != std::toupper(uint8_t(b[i]))) return false;
-  return true;
+  return a.size() == b.size() && platform::SameTextNoCase(a, b);
 }
 
 // Index compression levels by name.
