@@ -1,9 +1,9 @@
 // Win32: _isatty on the C runtime's descriptor of the stream, the console's
 // screen buffer for the width, and a console control handler for Ctrl-C.
 #define NOMINMAX
-#include <windows.h>
 #include <io.h>
 #include <stdio.h>
+#include <windows.h>
 
 #include <atomic>
 

@@ -21,14 +21,13 @@ bool SameWord(std::string_view a, std::string_view b) {
 
 // Words a name may not be written as without quotes: the statements that
 // make tables and indexes look for them where a name may stand.
-constexpr std::string_view kGuardedWords[] = {"CONSTRAINT", "PRIMARY", "KEY", "IF",    "UNIQUE",
-                                              "NOCASE",     "INDEX",   "ON",  "TABLE", "ASC",
-                                              "ASCENDING",  "DESC",    "DESCENDING"};
+constexpr std::string_view kGuardedWords[] = {
+    "CONSTRAINT", "PRIMARY", "KEY", "IF",        "UNIQUE", "NOCASE",    "INDEX",
+    "ON",         "TABLE",   "ASC", "ASCENDING", "DESC",   "DESCENDING"};
 
 // Constraint texts that stand for themselves rather than for a literal.
-constexpr std::string_view kBareConstraints[] = {"CURRENT_DATE", "CURRENT_TIME",
-                                                 "CURRENT_TIMESTAMP", "CURRENT_GUID",
-                                                 "TRUE",         "FALSE"};
+constexpr std::string_view kBareConstraints[] = {
+    "CURRENT_DATE", "CURRENT_TIME", "CURRENT_TIMESTAMP", "CURRENT_GUID", "TRUE", "FALSE"};
 
 constexpr std::string_view kIndexCompression[] = {"NONE", "DUPBYTE", "TRAILBYTE", "FULL"};
 

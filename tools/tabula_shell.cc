@@ -285,7 +285,7 @@ bool TShell::RunStatement(const std::string& script, const std::string& statemen
     erase_status();
     if (stopped) {
       query_->Close();
-      Error("Interrupted: the statement was stopped and changed nothing.");
+      Error("Interrupted: the statement was stopped.");
       return false;
     }
     if (query_->Active()) {

@@ -144,8 +144,8 @@ TEST(ScriptCutter, EmptyStatements) {
 // What an editor waits for: every statement ended at a ";" outside
 // literals, names and comments.
 TEST(ScriptCutter, CompleteScripts) {
-  for (const char* text : {"", " \n-- note", "SELECT 1;", "SELECT 1\n  FROM t;\n",
-                           "A; B; -- done", "A; /* a; b */", "SELECT ';' ;", "A;;"}) {
+  for (const char* text : {"", " \n-- note", "SELECT 1;", "SELECT 1\n  FROM t;\n", "A; B; -- done",
+                           "A; /* a; b */", "SELECT ';' ;", "A;;"}) {
     EXPECT_TRUE(IsCompleteScript(text)) << text;
   }
   for (const char* text : {"SELECT 1", "A; B", "SELECT 'a;", "SELECT [a;", "SELECT \"x;\"",
