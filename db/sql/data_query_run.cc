@@ -619,7 +619,8 @@ bool TDataQuery::RunShortcut(TQueryRun& run, std::vector<TResultRow>* rows) {
 bool TDataQuery::ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows) {
   eval_.parameters = run.parameters;
   if (identity_) {
-    rows->push_back({TValue::Null(kTypeInteger)});
+    const std::optional<int64_t> last = database_.LastIdentity();
+    rows->push_back({last ? TValue::Integer(*last) : TValue::Null(kTypeInteger)});
     return true;
   }
   if (shortcut_ != 0) return RunShortcut(run, rows);
