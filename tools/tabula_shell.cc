@@ -560,7 +560,9 @@ bool TShell::Export(const std::string& table, const std::string& file) {
 }
 
 bool TShell::TableStatement(const std::string& verb, const std::string& table) {
-  return RunSql(verb + " TABLE " + SqlName(base::Utf8ToCp1250(table)));
+  if (!RunSql(verb + " TABLE " + SqlName(base::Utf8ToCp1250(table)))) return false;
+  Message(table + (verb == "VERIFY" ? ": no damage found." : ": repaired."));
+  return true;
 }
 
 }  // namespace downsql::tools

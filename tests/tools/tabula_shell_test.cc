@@ -191,6 +191,12 @@ TEST_F(ShellOutputTest, ErrorsPointIntoTheTextAndEndIt) {
   EXPECT_EQ(Run(*shell_, "SELECT COUNT(*) AS n FROM t;"), "n\n3\n");
 }
 
+TEST_F(ShellOutputTest, VerifyRunsTheStatement) {
+  EXPECT_EQ(Run(*shell_, ".verify t"), "t: no damage found.\n");
+  std::string printed = Run(*shell_, ".verify nowhere");
+  EXPECT_TRUE(printed.starts_with("Tabula Engine Error # 11010")) << printed;
+}
+
 TEST_F(ShellOutputTest, DotCommandMistakes) {
   for (const auto& [line, message] : std::vector<std::pair<std::string, std::string>>{
            {".bogus", "Unknown command .bogus; .help lists the commands.\n"},
