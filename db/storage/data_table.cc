@@ -278,8 +278,7 @@ std::array<std::string, TTableJournal::kFileCount> TDataTable::FileNames() const
       journal_path_.substr(0, journal_path_.size() - std::string(TTableJournal::kExtension).size());
   return {base + settings_->extension(EngineSettings::kData),
           base + settings_->extension(EngineSettings::kIndex),
-          data_->blob_column_count() > 0 ? base + settings_->extension(EngineSettings::kBlob)
-                                         : std::string()};
+          base + settings_->extension(EngineSettings::kBlob)};
 }
 
 bool TDataTable::RestoreLeftJournal() {

@@ -101,7 +101,7 @@ class TTableJournal final : public TWriteGuard {
   void Rollback();
 
   // Restores the journal a dead writer left at path into the files named
-  // by file_names (an empty name: the table has no such file), and removes
+  // by file_names (missing files are left out), and removes
   // it; an invalid journal is only removed. Returns whether bytes were
   // restored. Does nothing when there is no journal, or when a live writer
   // holds it. The caller holds the table's write lock.
