@@ -111,8 +111,20 @@ class StatementDb {
   // Every live record of table in natural order, each column as text
   // ("NULL" for NULL), columns joined by "|".
   std::vector<std::string> Rows(const std::string& table) {
+    return RowsOf(*access::OpenTableCursor(*directory_, table));
+  }
+
+  // The result rows of a SELECT, as Rows gives them.
+  std::vector<std::string> Select(const std::string& sql, const std::vector<TValue>& params = {}) {
+    TQueryStatement statement(*database_);
+    statement.Prepare(sql);
+    auto result = statement.Execute(params);
+    return RowsOf(result->cursor());
+  }
+
+  static std::vector<std::string> RowsOf(storage::TDataCursor& c) {
     std::vector<std::string> rows;
-    auto cursor = access::OpenTableCursor(*directory_, table);
+    auto* cursor = &c;
     cursor->First();
     while (cursor->Next()) {
       std::string row;
