@@ -82,7 +82,7 @@ void SplitMoment(const TValue& v, int32_t* day, int32_t* ms) {
     *day = static_cast<int32_t>(d);
     *ms = static_cast<int32_t>(ms_total - d * kMsPerDay);
   }
-  if (*day < 1 || *day > 3652059) *day = 0;  // no calendar date
+  if (*day < base::kFirstDayNumber || *day > base::kLastDayNumber) *day = 0;  // no calendar date
   if (*ms < 0 || *ms >= kMsPerDay) *ms = 0;
 }
 
@@ -324,7 +324,7 @@ class Evaluator {
       const double wrapped = std::fmod(std::fmod(sum, kMsPerDay) + kMsPerDay, kMsPerDay);
       return TValue::Time(static_cast<int32_t>(wrapped));
     }
-    if (sum < 1 || sum > 3652059) ExecutionError("Date value out of range in " + ExpressionText(n));
+    if (sum < base::kFirstDayNumber || sum > base::kLastDayNumber) ExecutionError("Date value out of range in " + ExpressionText(n));
     return TValue::Date(static_cast<int32_t>(sum));
   }
 

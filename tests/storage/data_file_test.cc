@@ -323,6 +323,11 @@ TEST_F(DataFileTest, CountersWrapToOne) {
   EXPECT_EQ(table.NextRecordId(), 2147483647);
   EXPECT_EQ(table.NextRecordId(), 1);
   EXPECT_EQ(table.NextBlobVersion(), 1);
+  // A damaged (negative) counter starts again at 1, as does one at 0.
+  for (int32_t last : {-5, 0}) {
+    table.set_last_record_id(last);
+    EXPECT_EQ(table.NextRecordId(), 1) << last;
+  }
 }
 
 TEST_F(DataFileTest, EncryptedTableNeedsItsPassword) {
