@@ -324,7 +324,8 @@ class Evaluator {
       const double wrapped = std::fmod(std::fmod(sum, kMsPerDay) + kMsPerDay, kMsPerDay);
       return TValue::Time(static_cast<int32_t>(wrapped));
     }
-    if (sum < base::kFirstDayNumber || sum > base::kLastDayNumber) ExecutionError("Date value out of range in " + ExpressionText(n));
+    if (sum < base::kFirstDayNumber || sum > base::kLastDayNumber)
+      ExecutionError("Date value out of range in " + ExpressionText(n));
     return TValue::Date(static_cast<int32_t>(sum));
   }
 

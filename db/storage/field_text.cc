@@ -198,7 +198,8 @@ bool ParseDateText(std::string_view text, int32_t* day_number) {
   if (!ParseInt(s.substr(0, a), &y) || !ParseInt(s.substr(a + 1, b - a - 1), &m) ||
       !ParseInt(s.substr(b + 1), &d))
     return false;
-  if (y < base::kFirstYear || y > base::kLastYear || !base::IsValidDate(int(y), int(m), int(d))) return false;
+  if (y < base::kFirstYear || y > base::kLastYear || !base::IsValidDate(int(y), int(m), int(d)))
+    return false;
   *day_number = base::DayNumber(int(y), int(m), int(d));
   return true;
 }
