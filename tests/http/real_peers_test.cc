@@ -12,12 +12,14 @@
 
 #include "http/net_exception.h"
 #include "http/net_http.h"
+#include "tests/http/http_test_util.h"
 #include "tests/http/peer_process.h"
 #include "tests/platform/temp_dir.h"
 
 namespace downsql::http {
 namespace {
 
+using testing::ErrorOfGet;
 using testing::FreePort;
 using testing::PeerProcess;
 
@@ -153,14 +155,11 @@ TEST_F(RealPeersTest, NginxKeepsTheConnectionForTheNextRequest) {
 TEST_F(RealPeersTest, NginxErrorPageAndRedirect) {
   TNetHTTP client;
   TNetMemoryStream body;
-  try {
-    client.Get(Url(nginx_port_, "/missing.sql"), body);
-    FAIL();
-  } catch (const ENetHTTPProtocolException& e) {
-    EXPECT_STREQ(e.what(), "HTTP/1.1 404 Not Found");
-    EXPECT_EQ(e.ErrorCode(), 404);
-    EXPECT_NE(e.ErrorMessage().find("<title>404 Not Found</title>"), std::string::npos);
-  }
+  auto e = ErrorOfGet<ENetHTTPProtocolException>(client, Url(nginx_port_, "/missing.sql"), body);
+  ASSERT_TRUE(e);
+  EXPECT_STREQ(e->what(), "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(e->ErrorCode(), 404);
+  EXPECT_NE(e->ErrorMessage().find("<title>404 Not Found</title>"), std::string::npos);
   EXPECT_THROW(
       {
         try {
