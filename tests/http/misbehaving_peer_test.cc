@@ -16,7 +16,6 @@ namespace downsql::http {
 namespace {
 
 using testing::AnswerAndClose;
-using testing::Close;
 using testing::ErrorOfGet;
 using testing::Pause;
 using testing::ReadHead;
