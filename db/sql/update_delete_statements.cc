@@ -6,6 +6,7 @@
 // therefore neither skip a record nor change one twice, whichever way the
 // keys move.
 #include <cctype>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,6 +54,35 @@ class TTargetRows {
     env.verifier.set_resolver(nullptr);
   }
 
+  // Runs change with the cursor on each qualifying record in turn, in the
+  // statement's row loop (progress and abort, the commit interval). An
+  // abort ends the loop quietly; an error raised by change ends it too and
+  // is passed on.
+  void ForEach(TStatementEnv& env, const std::function<void(TDataCursor&, TEvalContext&)>& change) {
+    TEvalContext context;
+    context.resolver = resolver_.get();
+    context.parameters = env.parameters;
+    UseCounters(context, env.database);
+    TRowLoop loop(env, commit_, target_.name, cursor_->record_size(), cursor_->RecordCount());
+    for (uint32_t slot : Collect(context)) {
+      if (!loop.Progress()) {
+        loop.Abort();
+        return;
+      }
+      cursor_->GoToSlot(slot);
+      change(*cursor_, context);
+      loop.RowDone();
+    }
+    loop.Finish();
+  }
+
+  TTargetTable target_;
+  std::unique_ptr<TExpToken> where_;
+  TCommitClause commit_;
+  std::unique_ptr<TDataCursor> cursor_;
+  std::unique_ptr<TTargetResolver> resolver_;
+
+ private:
   // The slots of the qualifying records in natural order.
   std::vector<uint32_t> Collect(TEvalContext& context) {
     std::vector<uint32_t> slots;
@@ -63,13 +93,18 @@ class TTargetRows {
     }
     return slots;
   }
-
-  TTargetTable target_;
-  std::unique_ptr<TExpToken> where_;
-  TCommitClause commit_;
-  std::unique_ptr<TDataCursor> cursor_;
-  std::unique_ptr<TTargetResolver> resolver_;
 };
+
+// The words that end the target of UPDATE ... FROM and DELETE FROM.
+const std::initializer_list<std::string_view> kAfterSourceTarget = {
+    "WHERE", "COMMIT", "INNER", "LEFT", "RIGHT", "JOIN", "NOJOINOPTIMIZE", "JOINOPTIMIZECOSTS"};
+
+// Joined sources after the target are refused.
+void RefuseJoins(TExpressionParser& p, const std::string& statement) {
+  if (p.IsKind(',') || p.IsKeyword("JOIN") || p.IsKeyword("INNER") || p.IsKeyword("LEFT") ||
+      p.IsKeyword("RIGHT"))
+    ExecutionError(statement + " with joined tables is not supported");
+}
 
 // A FROM list that names only the target again is accepted; more sources
 // (joins) are refused.
@@ -77,17 +112,13 @@ void ParseUpdateFrom(TExpressionParser& p, const TTargetTable& target) {
   if (!p.IsIdentifier()) p.ExpectedError("UPDATE table name");
   TTargetTable first;
   const uint32_t line = p.line(), column = p.column();
-  ParseTarget(
-      p, first,
-      {"WHERE", "COMMIT", "INNER", "LEFT", "RIGHT", "JOIN", "NOJOINOPTIMIZE", "JOINOPTIMIZECOSTS"});
+  ParseTarget(p, first, kAfterSourceTarget);
   if (!SameName(first.name, target.name))
     p.Error("Expected UPDATE table name but instead found " + first.name + " in " + p.context(),
             line, column);
   if (!target.correlation.empty() && !SameName(first.correlation, target.correlation))
     p.ExpectedError("UPDATE table correlation name");
-  if (p.IsKind(',') || p.IsKeyword("JOIN") || p.IsKeyword("INNER") || p.IsKeyword("LEFT") ||
-      p.IsKeyword("RIGHT"))
-    ExecutionError("UPDATE with joined tables is not supported");
+  RefuseJoins(p, "UPDATE");
 }
 
 class TUpdateStatement : public TStatementBody {
@@ -135,21 +166,8 @@ class TUpdateStatement : public TStatementBody {
   }
 
   std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
-    TDataCursor& cursor = *rows_.cursor_;
-    TEvalContext context;
-    context.resolver = rows_.resolver_.get();
-    context.parameters = env.parameters;
-    UseCounters(context, env.database);
-    TRowLoop loop(env, rows_.commit_, rows_.target_.name, cursor.record_size(),
-                  cursor.RecordCount());
-    const std::vector<uint32_t> slots = rows_.Collect(context);
     std::vector<TValue> values(values_.size());
-    for (uint32_t slot : slots) {
-      if (!loop.Progress()) {
-        loop.Abort();
-        return nullptr;
-      }
-      cursor.GoToSlot(slot);
+    rows_.ForEach(env, [&](TDataCursor& cursor, TEvalContext& context) {
       cursor.Edit();
       try {
         // Every value sees the record as it was before this change.
@@ -163,9 +181,7 @@ class TUpdateStatement : public TStatementBody {
         cursor.Cancel();
         throw;
       }
-      loop.RowDone();
-    }
-    loop.Finish();
+    });
     return nullptr;
   }
 
@@ -182,36 +198,15 @@ class TDeleteStatement : public TStatementBody {
   void Prepare(TStatementEnv& env) override {
     TExpressionParser& p = env.parser;
     p.RequireKeyword("FROM");
-    ParseTarget(p, rows_.target_,
-                {"WHERE", "COMMIT", "INNER", "LEFT", "RIGHT", "JOIN", "NOJOINOPTIMIZE",
-                 "JOINOPTIMIZECOSTS"});
-    if (p.IsKind(',') || p.IsKeyword("JOIN") || p.IsKeyword("INNER") || p.IsKeyword("LEFT") ||
-        p.IsKeyword("RIGHT"))
-      ExecutionError("DELETE with joined tables is not supported");
+    ParseTarget(p, rows_.target_, kAfterSourceTarget);
+    RefuseJoins(p, "DELETE");
     rows_.ParseTail(env, true);
     rows_.Open(env);
     rows_.VerifyWhere(env);
   }
 
   std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
-    TDataCursor& cursor = *rows_.cursor_;
-    TEvalContext context;
-    context.resolver = rows_.resolver_.get();
-    context.parameters = env.parameters;
-    UseCounters(context, env.database);
-    TRowLoop loop(env, rows_.commit_, rows_.target_.name, cursor.record_size(),
-                  cursor.RecordCount());
-    const std::vector<uint32_t> slots = rows_.Collect(context);
-    for (uint32_t slot : slots) {
-      if (!loop.Progress()) {
-        loop.Abort();
-        return nullptr;
-      }
-      cursor.GoToSlot(slot);
-      cursor.Delete();
-      loop.RowDone();
-    }
-    loop.Finish();
+    rows_.ForEach(env, [](TDataCursor& cursor, TEvalContext&) { cursor.Delete(); });
     return nullptr;
   }
 
