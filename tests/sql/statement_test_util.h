@@ -17,6 +17,7 @@
 #include "db/sql/query_statement.h"
 #include "db/sql/record_values.h"
 #include "db/storage/engine_error.h"
+#include "db/storage/table_verifier.h"
 #include "tests/platform/temp_dir.h"
 
 namespace downsql::sql::testing {
@@ -105,6 +106,9 @@ class StatementDb {
         if (std::string(built.begin(), built.end()) != key) return index.name + ": stale key";
       }
     }
+    // The engine's own full check agrees.
+    const storage::TVerifyReport report = storage::TTableVerifier(t).Run();
+    if (!report.clean()) return report.findings.front().text;
     return "";
   }
 
