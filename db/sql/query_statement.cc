@@ -71,6 +71,10 @@ std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const std::string& 
       return NewOptimizeTableStatement();
     case skUpgradeTable:
       return NewUpgradeTableStatement();
+    case skExportTable:
+      return NewExportTableStatement();
+    case skImportTable:
+      return NewImportTableStatement();
     case skStartTransaction:
       return NewStartTransactionStatement();
     case skRollback:

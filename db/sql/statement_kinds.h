@@ -36,6 +36,8 @@ std::unique_ptr<TStatementBody> NewVerifyTableStatement();
 std::unique_ptr<TStatementBody> NewRepairTableStatement();
 std::unique_ptr<TStatementBody> NewOptimizeTableStatement();
 std::unique_ptr<TStatementBody> NewUpgradeTableStatement();
+std::unique_ptr<TStatementBody> NewExportTableStatement();
+std::unique_ptr<TStatementBody> NewImportTableStatement();
 
 // A statement kind this engine recognises but does not run: Prepare skips
 // to the end of the statement, Execute raises the execution error naming
