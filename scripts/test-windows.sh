@@ -92,18 +92,21 @@ if [ ${#need[@]} -gt 0 ]; then
   fi
 fi
 
+# configure DIR TOOLCHAIN TESTS(ON|OFF)
 configure() {
   cmake -S . -B "$1" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/$2" \
-    -DDOWNSQL_TESTS=OFF -DDOWNSQL_BENCH=OFF -DDOWNSQL_FUZZ=OFF --no-warn-unused-cli >/dev/null
+    -DDOWNSQL_TESTS="$3" -DDOWNSQL_BENCH=OFF -DDOWNSQL_FUZZ=OFF --no-warn-unused-cli >/dev/null
 }
 echo "== cross-build: downsql.dll (32-bit)"
-configure build/windows mingw-w64-i686.cmake
-cmake --build build/windows --target downsql testhost
+configure build/windows mingw-w64-i686.cmake OFF
+cmake --build build/windows --target downsql
 
 # Which wine runs our programs here.
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  export WINE=/usr/lib/wine/wine WINEARCH=win32 WINBUILD=build/windows
+  export WINE=/usr/lib/wine/wine WINEARCH=win32 WINBUILD=build/windows-wine
   export WINESERVER=/usr/lib/wine/wineserver
+  echo "== cross-build: testhost.exe and the unit tests (32-bit)"
+  configure build/windows-wine mingw-w64-i686.cmake ON
 else
   echo "this kernel cannot run 32-bit programs ($(/usr/lib/wine/wine --version 2>&1 | tail -n 1));"
   echo "the tests run the 64-bit build under wine64"
@@ -111,23 +114,23 @@ else
   export WINESERVER=/usr/lib/wine/wineserver64
   command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 ||
     skip "the 64-bit cross compiler (g++-mingw-w64-x86-64-posix) is missing"
-  echo "== cross-build: downsql.dll and testhost.exe (64-bit, for wine64)"
-  configure build/windows64 mingw-w64-x86_64.cmake
-  cmake --build build/windows64 --target downsql testhost
+  echo "== cross-build: downsql.dll, testhost.exe and the unit tests (64-bit, for wine64)"
+  configure build/windows64 mingw-w64-x86_64.cmake ON
 fi
+cmake --build "$WINBUILD" --target downsql testhost windows_tests
 echo "== Linux programs: draws-history, draws-service, tabula"
 bash scripts/build.sh normal draws-history draws-service tabula >/dev/null
 
 echo "== downsql.dll: exports and imports"
 dll=build/windows/bin/downsql.dll
 dump="$(i686-w64-mingw32-objdump -p "$dll")"
-echo "$dump" | grep -q -E '^\s*\[ *[0-9]+\] DoUpdate$' || fail "downsql.dll does not export DoUpdate"
-imports="$(echo "$dump" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)"
+grep -q -E '^\s*\[ *[0-9]+\] DoUpdate$' <<<"$dump" || fail "downsql.dll does not export DoUpdate"
+imports="$(sed -n 's/^\s*DLL Name: //p' <<<"$dump" | tr 'A-Z' 'a-z' | sort -u)"
 echo "imports: $(echo $imports)"
 system_dlls="advapi32.dll comctl32.dll gdi32.dll kernel32.dll msvcrt.dll user32.dll ws2_32.dll
   shell32.dll ole32.dll oleaut32.dll bcrypt.dll crypt32.dll comdlg32.dll"
 for d in $imports; do
-  echo " $system_dlls " | tr '\n' ' ' | grep -q " $d " || fail "downsql.dll imports $d, not a system DLL"
+  grep -q -w -F "$d" <<<"$system_dlls" || fail "downsql.dll imports $d, not a system DLL"
 done
 
 echo "== wine"
@@ -143,10 +146,23 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 "$WINE" --version
 
+echo "== unit tests of platform, base, storage and access under wine"
+failed=()
+while read -r program; do
+  name="$(basename "$program" .exe)"
+  if timeout 900 "$WINE" "$program" --gtest_brief=1 >"/tmp/test-windows-$name.log" 2>&1; then
+    echo "$name: $(grep -E '^\[  PASSED  \]' "/tmp/test-windows-$name.log" || echo passed)"
+  else
+    cat "/tmp/test-windows-$name.log"
+    failed+=("$name")
+  fi
+done <"$WINBUILD/windows_tests.txt"
+[ ${#failed[@]} -eq 0 ] || fail "unit tests failed under wine: ${failed[*]}"
+
 echo "== the whole road under wine: testhost.exe against draws-service"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-build/bin/draws-history --seed 2025 --from 2025-11-01 --to 2025-12-31 --host-until 2025-12-03 \
+build/bin/draws-history --seed 2025 --from 2025-11-01 --to 2025-12-31 --host-until 2025-12-24 \
   --db "$work/service" --host-db "$work/host" >/dev/null
 status=0
 if unshare --net true 2>/dev/null; then

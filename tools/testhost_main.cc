@@ -206,8 +206,15 @@ struct Driver {
     SendAndWait(hwnd, WM_LBUTTONUP, 0, at);
   }
 
+  // The dialog may replace its editor control with a new one.
+  HWND Editor() {
+    Dialog now;
+    ::EnumChildWindows(d.window, CollectChild, LPARAM(&now));
+    return now.editor;
+  }
+
   void ShowEditor(size_t head, size_t tail) {
-    std::vector<std::string> lines = Lines(WindowText(d.editor));
+    std::vector<std::string> lines = Lines(WindowText(Editor()));
     Print("editor: " + std::to_string(lines.size()) + " lines");
     for (size_t i = 0; i < lines.size(); ++i) {
       if (i < head || i + tail >= lines.size()) {
@@ -301,7 +308,7 @@ struct Driver {
     DoubleClick(d.panel, "the button strip");
     ShowState();
     DoubleClick(d.status, "the status bar");
-    std::vector<std::string> lines = Lines(WindowText(d.editor));
+    std::vector<std::string> lines = Lines(WindowText(Editor()));
     Print("last editor line: " + (lines.empty() ? std::string() : lines.back()));
 
     Click(d.close, "Zamknij");

@@ -90,7 +90,9 @@ std::string SqlRtf(std::u16string_view text) {
     char16_t c = text[i];
     size_t end = i + 1;
     Colour colour = kPlain;
-    if (c == '-' && i + 1 < text.size() && text[i + 1] == '-') {
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      end = i + 2;  // one line break
+    } else if (c == '-' && i + 1 < text.size() && text[i + 1] == '-') {
       end = text.find_first_of(u"\r\n", i);
       if (end == std::u16string_view::npos) end = text.size();
       colour = kComment;

@@ -185,6 +185,20 @@ struct Win32View::Impl {
     ::SendMessageW(editor, EM_SETCHARFORMAT, which, LPARAM(&format));
   }
 
+  // A new, empty editor control in the dialog.
+  HWND NewEditor() {
+    HWND e = ::CreateWindowExW(WS_EX_CLIENTEDGE, RICHEDIT_CLASSW, L"",
+                               WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
+                                   ES_WANTRETURN | ES_NOHIDESEL,
+                               0, 0, 0, 0, window, reinterpret_cast<HMENU>(kEditorId), instance,
+                               nullptr);
+    if (e == nullptr) throw std::runtime_error("Cannot create the import dialog");
+    ::SendMessageW(e, EM_SETTEXTMODE, TM_RICHTEXT | TM_MULTILEVELUNDO, 0);
+    ::SendMessageW(e, WM_SETFONT, WPARAM(editor_font), FALSE);
+    ::SendMessageW(e, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
+    return e;
+  }
+
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK PanelProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -306,11 +320,7 @@ Win32View::Win32View() : impl_(std::make_unique<Impl>()) {
                         ::GetActiveWindow(), nullptr, d.instance, &d);
   if (d.window == nullptr) throw std::runtime_error("Cannot create the import dialog");
 
-  d.editor = ::CreateWindowExW(WS_EX_CLIENTEDGE, RICHEDIT_CLASSW, L"",
-                               WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL |
-                                   ES_WANTRETURN | ES_NOHIDESEL,
-                               0, 0, 0, 0, d.window, reinterpret_cast<HMENU>(kEditorId), d.instance,
-                               nullptr);
+  d.editor = d.NewEditor();
   d.panel = ::CreateWindowExW(0, kWin32PanelClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0,
                               0, 0, 0, d.window, nullptr, d.instance, &d);
   d.status = ::CreateWindowExW(0, STATUSCLASSNAMEW, L"",
@@ -340,9 +350,6 @@ Win32View::Win32View() : impl_(std::make_unique<Impl>()) {
   ::SendMessageW(d.status, WM_SETFONT, WPARAM(d.font), FALSE);
   int whole_width = -1;  // one part across the bar: its text is the bar's text
   ::SendMessageW(d.status, SB_SETPARTS, 1, LPARAM(&whole_width));
-  ::SendMessageW(d.editor, WM_SETFONT, WPARAM(d.editor_font), FALSE);
-  ::SendMessageW(d.editor, EM_EXLIMITTEXT, 0, 0x7FFFFFFE);
-  ::SendMessageW(d.editor, EM_SETTEXTMODE, TM_RICHTEXT | TM_MULTILEVELUNDO, 0);
   d.Layout();
 }
 
@@ -368,7 +375,17 @@ void Win32View::SetEditorText(std::string_view text) {
   std::string_view whole = lines.Text();
   if (whole.size() >= 2) whole.remove_suffix(2);
   std::wstring wide = Wide(whole);
-  d.PlainFormat(SCF_ALL);
+  // A new control takes the new text: some RichEdit implementations take time
+  // that grows with the square of the old text's size to delete it, and the
+  // old text (an answer of many thousand lines) goes anyway, with its undo
+  // history.
+  HWND old = d.editor;
+  bool focused = ::GetFocus() == old;
+  d.editor = d.NewEditor();
+  ::SetWindowPos(d.editor, old, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  ::DestroyWindow(old);
+  d.Layout();
+  if (focused) ::SetFocus(d.editor);
   if (wide.size() <= kColourLimit) {
     std::string rtf =
         SqlRtf(std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
