@@ -117,7 +117,7 @@ else
   echo "== cross-build: downsql.dll, testhost.exe and the unit tests (64-bit, for wine64)"
   configure build/windows64 mingw-w64-x86_64.cmake ON
 fi
-cmake --build "$WINBUILD" --target downsql testhost windows_tests
+cmake --build "$WINBUILD" --target downsql testhost windows_tests -- -k 0
 echo "== Linux programs: draws-history, draws-service, tabula"
 bash scripts/build.sh normal draws-history draws-service tabula >/dev/null
 
@@ -191,7 +191,6 @@ expect "client area: 506x340"
 expect "host window while the dialog runs: disabled"
 expect "| Pobrane będą losowania :"
 expect "| Wciśnij przycisk POBIERZ"
-expect "| Do serwera wysłano polecenie : "
 expect "status: GOTOWE można wprowadzić losowania do bazy"
 expect "host strings: unchanged"
 expect "host window after the dialog: enabled"
@@ -215,7 +214,5 @@ for dat in "$work/service"/*.dat; do
 done
 echo "tables equal the service's: $rows rows; $imported imported under wine"
 
-if [ -f build/windows-dialog.bmp ] && command -v convert >/dev/null 2>&1; then
-  convert build/windows-dialog.bmp build/windows-dialog.png 2>/dev/null && rm -f build/windows-dialog.bmp
-fi
-echo "test-windows: all passed (screenshot: $(ls build/windows-dialog.* 2>/dev/null | head -n 1))"
+[ -s build/windows-dialog.bmp ] || fail "testhost saved no screenshot"
+echo "test-windows: all passed (screenshot of the dialog: build/windows-dialog.bmp)"

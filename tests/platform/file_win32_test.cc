@@ -62,7 +62,9 @@ TEST(File, LocksBetweenHandlesFailAtOnceAt64BitOffsets) {
   };
   for (const Case& c : cases) {
     EXPECT_EQ(b->TryLock(c.offset, c.length), c.granted) << c.offset;
-    if (c.granted) EXPECT_TRUE(b->Unlock(c.offset, c.length));
+    if (c.granted) {
+      EXPECT_TRUE(b->Unlock(c.offset, c.length));
+    }
   }
   EXPECT_LT(TickMs() - before, 2000u) << "a refused lock must not wait";
   EXPECT_FALSE(b->Unlock(kBase, 65535)) << "b holds nothing there";
