@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the normal and the sanitizer
-# configurations, runs every test in both, cross-builds for Windows, runs
-# the Windows build under wine and every fuzz target for a bounded time.
+# configurations, runs every test in both, cross-builds for Windows and
+# runs every fuzz target for a bounded time.
 # Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,9 +20,6 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 echo "== Windows cross-build"
 bash scripts/build-windows.sh
-
-echo "== the Windows build under wine"
-bash scripts/test-windows.sh
 
 echo "== fuzzing (bounded; FUZZ_SECONDS per target)"
 bash scripts/fuzz.sh
