@@ -65,6 +65,12 @@ std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const std::string& 
       return NewDropIndexStatement();
     case skVerifyTable:
       return NewVerifyTableStatement();
+    case skRepairTable:
+      return NewRepairTableStatement();
+    case skOptimizeTable:
+      return NewOptimizeTableStatement();
+    case skUpgradeTable:
+      return NewUpgradeTableStatement();
     case skStartTransaction:
       return NewStartTransactionStatement();
     case skRollback:

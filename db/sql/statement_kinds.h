@@ -33,6 +33,9 @@ std::unique_ptr<TStatementBody> NewDropIndexStatement();
 
 // Table maintenance.
 std::unique_ptr<TStatementBody> NewVerifyTableStatement();
+std::unique_ptr<TStatementBody> NewRepairTableStatement();
+std::unique_ptr<TStatementBody> NewOptimizeTableStatement();
+std::unique_ptr<TStatementBody> NewUpgradeTableStatement();
 
 // A statement kind this engine recognises but does not run: Prepare skips
 // to the end of the statement, Execute raises the execution error naming
