@@ -11,8 +11,8 @@
 // and then, so the rollback paths run too. Every table a script creates is
 // dropped at the end, so each input starts from the same database.
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <string_view>
@@ -40,8 +40,8 @@ constexpr uint32_t kMaxRows = 40;
 constexpr int kMaxStatements = 24;
 
 const char* const kSetup[] = {
-    "CREATE TABLE a (id AUTOINC, k INTEGER, s VARCHAR(10), d DATE, f FLOAT, m MEMO, "
-    "PRIMARY KEY (id))",
+    ("CREATE TABLE a (id AUTOINC, k INTEGER, s VARCHAR(10), d DATE, f FLOAT, m MEMO, "
+     "PRIMARY KEY (id))"),
     "CREATE INDEX byk ON a (k)",
     "CREATE NOCASE INDEX bys ON a (s DESC, k)",
     "CREATE TABLE b (k INTEGER NOT NULL, v SMALLINT DEFAULT 7, t TIMESTAMP, ok BOOLEAN)",
@@ -158,6 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TFuzzDatabase db(inner);
   std::set<std::string> tables = {"a", "b", "c"};
   for (const char* sql : kSetup) {
+    db.NewStatement();
     TQueryStatement statement(db);
     try {
       statement.Prepare(sql);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <filesystem>
+#include <random>
+#include <stdexcept>
 #include <string>
 
 namespace downsql::platform {
@@ -10,8 +12,13 @@ namespace downsql::platform {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "downsql-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) ? pattern : throw std::runtime_error("mkdtemp failed");
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      auto candidate = std::filesystem::temp_directory_path() /
+                       ("downsql-" + std::to_string(random() % 100000000u));
+      if (std::filesystem::create_directory(candidate)) path_ = candidate.string();
+    }
+    if (path_.empty()) throw std::runtime_error("cannot create a temporary directory");
   }
   ~TempDir() {
     std::error_code ignored;
