@@ -10,6 +10,7 @@ packages=(
   libcpp-httplib-dev nlohmann-json3-dev
   g++-mingw-w64-i686 libgcrypt-mingw-w64-dev libz-mingw-w64-dev
   libgtk-3-dev libgtksourceview-4-dev libxtst-dev xvfb xauth fonts-liberation
+  libedit-dev
   python3 nginx curl
 )
 

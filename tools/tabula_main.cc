@@ -10,8 +10,15 @@
 // still active in the next. A script whose last statement is a SELECT
 // prints its result. Texts are UTF-8 outside and Windows-1250 inside.
 //
+// With no script and standard input a terminal, tabula is an interactive
+// shell (tabula_shell.h): statements typed over several lines, dot-commands,
+// line editing with a history in ~/.tabula_history, Ctrl-C stopping the
+// running statement.
+//
 // Exit status: 0 on success; 1 after an error, whose message is printed on
 // standard error (the remaining scripts do not run); 2 for a usage error.
+#include <clocale>
+#include <cstdlib>
 #include <exception>
 #include <fstream>
 #include <iostream>
@@ -25,7 +32,10 @@
 #include "db/access/tabula_library.h"
 #include "db/access/tabula_query.h"
 #include "platform/file.h"
+#include "platform/terminal.h"
+#include "tools/tabula_line_editor.h"
 #include "tools/tabula_output.h"
+#include "tools/tabula_shell.h"
 
 namespace {
 
@@ -41,6 +51,10 @@ void PrintHelp() {
                "Each SCRIPT argument, and the text of each -f FILE, is one script; without\n"
                "any, standard input is read as one script. All scripts run in one session,\n"
                "so a transaction begun in one script is still active in the next.\n"
+               "\n"
+               "Without scripts, on a terminal, tabula is an interactive shell: statements\n"
+               "end at \";\" and may span lines, .help lists the dot-commands, Ctrl-C stops\n"
+               "a running statement, the history is kept in ~/.tabula_history.\n"
                "\n"
                "A script whose last statement is a SELECT prints its result:\n"
                "  --csv       comma-separated, a header line first (default unless the\n"
@@ -91,6 +105,51 @@ std::string DatabasePath(std::string dir) {
   return dir;
 }
 
+// The history file in the user's home directory; "" when there is none.
+std::string HistoryPath() {
+  for (const char* variable : {"HOME", "USERPROFILE"}) {
+    const char* home = std::getenv(variable);
+    if (home != nullptr && *home != '\0') return std::string(home) + "/.tabula_history";
+  }
+  return "";
+}
+
+int RunShell(const std::string& dir, tools::OutputMode mode) {
+  std::setlocale(LC_CTYPE, "");
+  platform::TInterruptCatcher interrupts;
+  const char* term = std::getenv("TERM");
+  tools::TShellTerminal terminal;
+  terminal.color = platform::IsTerminal(platform::TStandardStream::kError) &&
+                   !(term != nullptr && std::string_view(term) == "dumb");
+  terminal.status_line = platform::IsTerminal(platform::TStandardStream::kError);
+  if (platform::IsTerminal(platform::TStandardStream::kOutput)) {
+    terminal.columns = [] { return static_cast<size_t>(platform::TerminalColumns()); };
+  }
+  terminal.interrupted = [] { return platform::InterruptRequested(); };
+  access::TTabulaLibrary library;
+  tools::TShell shell(library, dir, std::cout, std::cerr, terminal);
+  shell.set_mode(mode);
+  tools::TLineEditor editor(HistoryPath());
+  std::cout << "tabula shell on " << dir << "; \".help\" lists the commands.\n";
+  while (!shell.Finished()) {
+    std::string line;
+    tools::TLineEditor::TRead read = editor.ReadLine(shell.Prompt(), line);
+    if (read == tools::TLineEditor::TRead::kEnd) {
+      std::cout << '\n';
+      break;
+    }
+    if (read == tools::TLineEditor::TRead::kInterrupted) {
+      std::cout << "^C\n";
+      shell.CancelInput();
+      continue;
+    }
+    if (line.find_first_not_of(" \t") != std::string::npos) editor.AddHistory(line);
+    platform::TakeInterrupt();
+    shell.Feed(line);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,6 +189,14 @@ int main(int argc, char** argv) {
     }
   }
   if (!have_dir || dir.empty()) return Usage("no database directory");
+  if (scripts.empty() && platform::IsTerminal(platform::TStandardStream::kInput)) {
+    try {
+      return RunShell(dir, mode);
+    } catch (const std::exception& e) {
+      std::cerr << base::Cp1250ToUtf8(e.what()) << std::endl;
+      return 1;
+    }
+  }
   if (scripts.empty()) {
     std::ostringstream in;
     in << std::cin.rdbuf();

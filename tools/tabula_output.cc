@@ -1,6 +1,7 @@
 // Printing a result of the tabula command line.
 #include "tools/tabula_output.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -153,12 +154,14 @@ Table Collect(access::TTabulaDataSet& dataset) {
   return table;
 }
 
-void PrintSeparated(const Table& table, char separator, std::ostream& out) {
-  for (size_t i = 0; i < table.names.size(); ++i) {
-    if (i > 0) out << separator;
-    out << Quoted(table.names[i], separator);
+void PrintSeparated(const Table& table, char separator, bool headers, std::ostream& out) {
+  if (headers) {
+    for (size_t i = 0; i < table.names.size(); ++i) {
+      if (i > 0) out << separator;
+      out << Quoted(table.names[i], separator);
+    }
+    out << '\n';
   }
-  out << '\n';
   for (const auto& row : table.rows) {
     for (size_t i = 0; i < row.size(); ++i) {
       if (i > 0) out << separator;
@@ -195,14 +198,55 @@ void PrintJson(const Table& table, std::ostream& out) {
   out << "]\n";
 }
 
-void PrintTable(const Table& table, std::ostream& out) {
+// The text cut to width characters, its last one then "…".
+std::string CutTo(const std::string& text, size_t width) {
+  if (DisplayWidth(text) <= width) return text;
+  size_t kept = 0, end = 0;
+  for (; end < text.size(); ++end) {
+    if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80) {
+      if (kept + 1 == width) break;
+      ++kept;
+    }
+  }
+  return text.substr(0, end) + "\u2026";
+}
+
+// Narrows the widest columns to one common limit so that the line (cells
+// and their " | " separators) fits max_width; no column gets narrower than
+// two characters, so a line may still run over when there are many.
+void FitWidths(std::vector<size_t>& widths, size_t max_width) {
+  if (max_width == 0 || widths.empty()) return;
+  const size_t separators = 3 * (widths.size() - 1);
+  auto line_width = [&](size_t limit) {
+    size_t total = separators;
+    for (size_t w : widths) total += std::min(w, limit);
+    return total;
+  };
+  size_t widest = *std::max_element(widths.begin(), widths.end());
+  if (line_width(widest) <= max_width) return;
+  size_t low = 2, high = widest;  // the largest limit that fits, at least 2
+  while (low < high) {
+    size_t mid = (low + high + 1) / 2;
+    if (line_width(mid) <= max_width) {
+      low = mid;
+    } else {
+      high = mid - 1;
+    }
+  }
+  for (size_t& w : widths) w = std::min(w, low);
+}
+
+void PrintTable(const Table& table, const TPrintOptions& options, std::ostream& out) {
   std::vector<size_t> widths;
-  for (const std::string& name : table.names) widths.push_back(DisplayWidth(name));
+  for (const std::string& name : table.names) {
+    widths.push_back(options.headers ? DisplayWidth(name) : 0);
+  }
   for (const auto& row : table.rows) {
     for (size_t i = 0; i < row.size(); ++i) {
       if (row[i]) widths[i] = std::max(widths[i], DisplayWidth(*row[i]));
     }
   }
+  FitWidths(widths, options.max_width);
   // Lines end without the padding of their last cell.
   std::string line;
   auto end_line = [&] {
@@ -210,16 +254,19 @@ void PrintTable(const Table& table, std::ostream& out) {
     out << line << '\n';
     line.clear();
   };
-  auto cell = [&](size_t i, const std::string& text, bool right) {
+  auto cell = [&](size_t i, const std::string& full, bool right) {
+    std::string text = CutTo(full, widths[i]);
     std::string pad(widths[i] - DisplayWidth(text), ' ');
     line += (i > 0 ? " | " : "") + (right ? pad + text : text + pad);
   };
-  for (size_t i = 0; i < table.names.size(); ++i) cell(i, table.names[i], false);
-  end_line();
-  for (size_t i = 0; i < table.names.size(); ++i) {
-    line += (i > 0 ? "-+-" : "") + std::string(widths[i], '-');
+  if (options.headers) {
+    for (size_t i = 0; i < table.names.size(); ++i) cell(i, table.names[i], false);
+    end_line();
+    for (size_t i = 0; i < table.names.size(); ++i) {
+      line += (i > 0 ? "-+-" : "") + std::string(widths[i], '-');
+    }
+    end_line();
   }
-  end_line();
   for (const auto& row : table.rows) {
     for (size_t i = 0; i < row.size(); ++i) {
       cell(i, row[i].value_or(""), IsNumeric(table.types[i]));
@@ -271,20 +318,21 @@ std::optional<std::string> FieldText(access::TTabulaField& field) {
   }
 }
 
-void PrintResult(access::TTabulaDataSet& dataset, OutputMode mode, std::ostream& out) {
+void PrintResult(access::TTabulaDataSet& dataset, OutputMode mode, std::ostream& out,
+                 const TPrintOptions& options) {
   Table table = Collect(dataset);
   switch (mode) {
     case OutputMode::kCsv:
-      PrintSeparated(table, ',', out);
+      PrintSeparated(table, ',', options.headers, out);
       break;
     case OutputMode::kTsv:
-      PrintSeparated(table, '\t', out);
+      PrintSeparated(table, '\t', options.headers, out);
       break;
     case OutputMode::kJson:
       PrintJson(table, out);
       break;
     case OutputMode::kTable:
-      PrintTable(table, out);
+      PrintTable(table, options, out);
       break;
   }
 }

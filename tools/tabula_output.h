@@ -22,6 +22,14 @@ namespace downsql::tools {
 
 enum class OutputMode { kCsv, kTsv, kJson, kTable };
 
+struct TPrintOptions {
+  // The header line of CSV and TSV, the header and rule of the table.
+  bool headers = true;
+  // The table's lines are kept to this many characters (0: no limit) by
+  // narrowing the widest columns; a value cut short ends in "…".
+  size_t max_width = 0;
+};
+
 // The UTF-8 text of a field's value in the current record; nullopt for NULL.
 std::optional<std::string> FieldText(access::TTabulaField& field);
 
@@ -31,6 +39,7 @@ std::optional<std::string> FieldText(access::TTabulaField& field);
 // inner quotes doubled; NULL empty), JSON as an array of objects (NULL as
 // null, numbers and Booleans bare), the table as aligned columns under a
 // header and a rule.
-void PrintResult(access::TTabulaDataSet& dataset, OutputMode mode, std::ostream& out);
+void PrintResult(access::TTabulaDataSet& dataset, OutputMode mode, std::ostream& out,
+                 const TPrintOptions& options = {});
 
 }  // namespace downsql::tools

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,10 @@ class TDataSession {
   void set_progress_steps(uint8_t steps) { progress_steps_ = steps; }
   // The progress step in percent: 100 div ProgressSteps, or 100 for 0.
   uint32_t progress_step() const { return progress_steps_ ? 100 / progress_steps_ : 100; }
+  // The AUTOINC value of the last record an SQL INSERT of the session
+  // stored (SELECT @@IDENTITY).
+  std::optional<int64_t> last_identity;
+
   bool force_buffer_flush() const { return force_buffer_flush_; }
   void set_force_buffer_flush(bool on) { force_buffer_flush_ = on; }
 

@@ -38,6 +38,14 @@ uint32_t TDirectoryStatementDatabase::ProgressStep() const {
   return directory_.session().progress_step();
 }
 
+std::optional<int64_t> TDirectoryStatementDatabase::LastIdentity() const {
+  return directory_.session().last_identity;
+}
+
+void TDirectoryStatementDatabase::SetLastIdentity(int64_t value) {
+  directory_.session().last_identity = value;
+}
+
 std::string TDirectoryStatementDatabase::FileName(const std::string& table,
                                                   EngineSettings::Extension ext) const {
   return directory_.path() + table + Settings().extension(ext);

@@ -42,6 +42,10 @@ class TDirectoryStatementDatabase : public sql::TStatementDatabase {
   std::unique_ptr<sql::TResultTable> CreateResultTable(
       const storage::TNewTableDefinition& definition) override;
 
+  // The session's, shared by every query of the session.
+  std::optional<int64_t> LastIdentity() const override;
+  void SetLastIdentity(int64_t value) override;
+
   TDataDirectory& directory() { return directory_; }
 
  private:

@@ -41,8 +41,9 @@ class Walker {
     }
   }
 
-  // Whitespace and comments, copied.
-  void CopyBlanks() {
+  // Whitespace and comments, copied; false when the text ends inside a
+  // "/*" comment.
+  bool CopyBlanks() {
     while (!AtEnd()) {
       if (Peek() < 33) {
         Take();
@@ -52,27 +53,31 @@ class Walker {
         Take();
         Take();
         while (!AtEnd() && !LooksAt("*/")) Take();
-        if (!AtEnd()) {
-          Take();
-          Take();
-        }
+        if (AtEnd()) return false;
+        Take();
+        Take();
       } else {
-        return;
+        return true;
       }
     }
+    return true;
   }
 
   // A quoted literal or name from its opening quote through the closing one;
   // a doubled quote stands inside. Returns the text between the quotes
-  // with doubled quotes made single.
-  std::string Quoted(bool copy) {
+  // with doubled quotes made single; closed tells whether the closing quote
+  // was there.
+  std::string Quoted(bool copy, bool* closed = nullptr) {
     char quote = text_[p_];
     Take(copy);
     std::string inner;
     while (!AtEnd()) {
       if (text_[p_] == quote) {
         Take(copy);
-        if (AtEnd() || text_[p_] != quote) return inner;
+        if (AtEnd() || text_[p_] != quote) {
+          if (closed != nullptr) *closed = true;
+          return inner;
+        }
         Take(copy);
         inner += quote;
       } else {
@@ -80,17 +85,19 @@ class Walker {
         Take(copy);
       }
     }
+    if (closed != nullptr) *closed = false;
     return inner;
   }
 
   // From "[" through the next "]"; returns the text between them.
-  std::string Bracketed(bool copy) {
+  std::string Bracketed(bool copy, bool* closed = nullptr) {
     Take(copy);
     std::string inner;
     while (!AtEnd() && text_[p_] != ']') {
       inner += text_[p_];
       Take(copy);
     }
+    if (closed != nullptr) *closed = !AtEnd();
     if (!AtEnd()) Take(copy);
     return inner;
   }
@@ -162,6 +169,31 @@ bool IsEmptyStatement(std::string_view statement) {
   Walker walk(statement, TScriptCounters{}, blanks);
   walk.CopyBlanks();
   return walk.AtEnd();
+}
+
+bool IsCompleteScript(std::string_view script) {
+  std::string copied;
+  Walker walk(script, TScriptCounters{}, copied);
+  bool open = false;  // a statement has begun and not yet ended at ";"
+  for (;;) {
+    if (!walk.CopyBlanks()) return false;
+    if (walk.AtEnd()) return !open;
+    unsigned char c = walk.Peek();
+    bool closed = true;
+    if (c == '\'' || c == '"') {
+      walk.Quoted(true, &closed);
+    } else if (c == '[') {
+      walk.Bracketed(true, &closed);
+    } else if (c == ';') {
+      walk.SkipOne();
+      open = false;
+      continue;
+    } else {
+      walk.Take();
+    }
+    if (!closed) return false;
+    open = true;
+  }
 }
 
 }  // namespace downsql::access

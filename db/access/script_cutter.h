@@ -71,4 +71,11 @@ class TScriptCutter {
 // True when a statement text holds nothing but whitespace and comments.
 bool IsEmptyStatement(std::string_view statement);
 
+// True when every statement of script has ended at its ";", cut as above:
+// the text does not stop inside a literal, a [ ] name or a "/*" comment,
+// and after the last ";" comes nothing but whitespace and comments. A text
+// of only whitespace and closed comments is complete too. An editor asks
+// this to know whether the user has finished typing.
+bool IsCompleteScript(std::string_view script);
+
 }  // namespace downsql::access

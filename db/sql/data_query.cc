@@ -106,6 +106,9 @@ TDataQuery::TDataQuery(TStatementDatabase& database, TExpressionParser& parser,
     : database_(database), parser_(parser), verifier_(verifier), outer_(outer) {
   eval_.resolver = this;
   eval_.collation = &platform::CollationFor(0);
+  eval_.last_autoinc = [this](const std::string& table) -> std::optional<int64_t> {
+    return database_.LastAutoInc(table);
+  };
 }
 
 TDataQuery::~TDataQuery() = default;

@@ -13,6 +13,7 @@
 #include "db/sql/data_query.h"
 #include "db/sql/record_values.h"
 #include "db/storage/data_table.h"
+#include "db/storage/engine_error.h"
 
 namespace downsql::sql {
 
@@ -141,6 +142,136 @@ std::optional<uint64_t> SourcesOf(const TExpToken& node) {
   return mask;
 }
 
+// An index of table whose first key column is column (a column number) and
+// whose other key columns ascend: the entries of one value of that column
+// then follow one another from the key built with the other columns NULL.
+const TTableIndex* LeadingIndexOf(TDataTable& table, int column) {
+  for (const TTableIndex& index : table.indexes()) {
+    const std::vector<TIndexKeyField>& keys = index.compare.fields();
+    if (keys.empty() || keys[0].column != column) continue;
+    if (std::all_of(keys.begin() + 1, keys.end(),
+                    [](const TIndexKeyField& k) { return !k.descending; })) {
+      return &index;
+    }
+  }
+  return nullptr;
+}
+
+// Column types whose equal values always have equal keys (floating-point
+// zero has two, BCD keys are rounded).
+bool KeyedByValue(uint8_t type) {
+  return IsIntegerType(type) || type == kTypeString || type == kTypeDate || type == kTypeTime ||
+         type == kTypeTimestamp || type == kTypeBoolean;
+}
+
+// Finds the rows of one table whose column equals a value through an index
+// that leads with that column. The slots it gives are a superset of the
+// equal rows (a case-insensitive index, a locale's collation): the caller
+// still evaluates the condition.
+class TIndexProbe {
+ public:
+  TIndexProbe(TDataTable& table, const TTableIndex& index, const TFieldDef& column,
+              const TEvalContext& context)
+      : table_(table), index_(index), column_(column), context_(context) {}
+
+  void Find(const TValue& value, std::vector<uint32_t>* slots) {
+    slots->clear();
+    TValue v = value;
+    if (!v.null && v.type != column_.type) {
+      try {
+        v = ConvertValue(value, column_.type, column_.subtype, column_.size, column_.scale);
+      } catch (const ETabulaEngineError&) {
+        return;  // no value of the column's type equals it
+      }
+      if (v.null || (!IsTextType(column_.type) && CompareValues(v, value, context_) != 0)) return;
+    }
+    TRecordBuffer record(table_.record_size());  // every column NULL
+    if (!v.null) WriteColumnValue(record, column_, v, table_.locale());
+    const std::vector<uint8_t> key = index_.compare.BuildKey(record.data());
+    auto tree = table_.Tree(index_);
+    std::string found;
+    uint32_t slot = 0;
+    for (TIndexPosition pos = tree->Seek(key.data()); pos.valid(); pos = tree->Next(pos)) {
+      tree->Read(pos, &found, &slot);
+      if (index_.compare.ComparePrefix(reinterpret_cast<const uint8_t*>(found.data()), key.data(),
+                                       1) != 0) {
+        break;
+      }
+      slots->push_back(slot);
+    }
+  }
+
+ private:
+  TDataTable& table_;
+  const TTableIndex& index_;
+  const TFieldDef& column_;
+  const TEvalContext& context_;
+};
+
+// How the rows of a joined source are matched to the rows before it: an
+// equality between an expression of that source alone (own) and one of the
+// sources before it (other), looked up through an index that leads with
+// own's column, or else through a hash of the source's rows; no equality
+// (own null): every row is a candidate.
+struct TJoinKey {
+  const TExpToken* own = nullptr;
+  const TExpToken* other = nullptr;
+  THashClass cls = kHashNone;
+  const TTableIndex* index = nullptr;
+  const TFieldDef* column = nullptr;
+};
+
+TJoinKey ChooseJoinKey(const std::vector<std::unique_ptr<TSourceTable>>& sources, size_t i,
+                       TExpToken* where, const platform::Collation& collation) {
+  TJoinKey key;
+  if (i >= 64) return key;
+  const TSourceTable& s = *sources[i];
+  // WHERE restricts an inner join, unless a right join later brings back
+  // rows it would reject.
+  bool right_join_follows = false;
+  for (size_t j = i + 1; j < sources.size(); ++j) {
+    if (sources[j]->join.kind == kJoinRight) right_join_follows = true;
+  }
+  std::vector<TExpToken*> pool;
+  Conjuncts(s.join.condition.get(), &pool);
+  if ((s.join.kind == kJoinComma || s.join.kind == kJoinInner) && !right_join_follows) {
+    Conjuncts(where, &pool);
+  }
+  const uint64_t self = uint64_t{1} << i;
+  const uint64_t before = self - 1;
+  for (TExpToken* c : pool) {
+    if (c->kind != kNodeBinary || c->code != kOpEqual) continue;
+    const auto l = SourcesOf(*c->left);
+    const auto r = SourcesOf(*c->right);
+    if (!l || !r) continue;
+    const THashClass cls = HashClassOf(c->left->type, c->right->type);
+    if (cls == kHashNone) continue;
+    TJoinKey k;
+    k.cls = cls;
+    if (*l == self && (*r & ~before) == 0) {
+      k.own = c->left.get();
+      k.other = c->right.get();
+    } else if (*r == self && (*l & ~before) == 0) {
+      k.own = c->right.get();
+      k.other = c->left.get();
+    } else {
+      continue;
+    }
+    // Text keys follow the table's order; the statement's must be the plain one.
+    if (k.own->kind == kNodeColumn && k.own->binding.field > 0 && KeyedByValue(k.own->type) &&
+        (k.own->type != kTypeString || collation.locale() == 0)) {
+      const TFieldDef& def = s.cursor->fields()[k.own->binding.field - 1];
+      if (const TTableIndex* index = LeadingIndexOf(s.cursor->table(), def.number)) {
+        k.index = index;
+        k.column = &def;
+        return k;
+      }
+    }
+    if (key.own == nullptr) key = k;
+  }
+  return key;
+}
+
 }  // namespace
 
 // --- sources -------------------------------------------------------------
@@ -179,6 +310,10 @@ bool TDataQuery::ScanSources(TQueryRun& run, const std::function<bool()>& visit)
   }
 
   const size_t count = sources_.size();
+  // The tables stay held while the joined rows are built: no other process
+  // writes meanwhile, and no step re-reads a header.
+  std::vector<std::unique_ptr<TTableReadHold>> holds;
+  for (auto& s : sources_) holds.push_back(std::make_unique<TTableReadHold>(s->cursor->table()));
   auto slots_of = [](TDataCursor& c) {
     std::vector<uint32_t> slots;
     if (c.current_index() != kNaturalOrder) c.SetCurrentIndex(kNaturalOrder);
@@ -199,54 +334,21 @@ bool TDataQuery::ScanSources(TQueryRun& run, const std::function<bool()>& visit)
     for (size_t j = 0; j < tuple.size(); ++j) position(j, tuple[j]);
   };
 
-  bool right_join_follows = false;
-  std::vector<TExpToken*> where_conjuncts;
-  Conjuncts(where_.get(), &where_conjuncts);
-
   std::vector<std::vector<uint32_t>> tuples;
   for (uint32_t slot : slots_of(*sources_[0]->cursor)) tuples.push_back({slot});
 
   for (size_t i = 1; i < count; ++i) {
     TSourceTable& s = *sources_[i];
-    right_join_follows = false;
-    for (size_t j = i + 1; j < count; ++j) {
-      if (sources_[j]->join.kind == kJoinRight) right_join_follows = true;
-    }
-    const std::vector<uint32_t> slots = slots_of(*s.cursor);
-
-    // An equality between this source and the ones before it picks the
-    // candidates through a hash of this source's rows.
-    std::vector<TExpToken*> pool;
-    Conjuncts(s.join.condition.get(), &pool);
-    if ((s.join.kind == kJoinComma || s.join.kind == kJoinInner) && !right_join_follows) {
-      pool.insert(pool.end(), where_conjuncts.begin(), where_conjuncts.end());
-    }
-    const uint64_t self = uint64_t{1} << i;
-    const uint64_t before = self - 1;
-    const TExpToken* own_side = nullptr;
-    const TExpToken* other_side = nullptr;
-    THashClass cls = kHashNone;
-    for (TExpToken* c : pool) {
-      if (i >= 64 || c->kind != kNodeBinary || c->code != kOpEqual) continue;
-      const auto l = SourcesOf(*c->left);
-      const auto r = SourcesOf(*c->right);
-      if (!l || !r) continue;
-      const THashClass k = HashClassOf(c->left->type, c->right->type);
-      if (k == kHashNone) continue;
-      if (*l == self && (*r & ~before) == 0) {
-        own_side = c->left.get();
-        other_side = c->right.get();
-      } else if (*r == self && (*l & ~before) == 0) {
-        own_side = c->right.get();
-        other_side = c->left.get();
-      } else {
-        continue;
-      }
-      cls = k;
-      break;
-    }
+    const TJoinKey key = ChooseJoinKey(sources_, i, where_.get(), *eval_.collation);
+    const TExpToken* own_side = key.own;
+    const TExpToken* other_side = key.other;
+    const THashClass cls = key.cls;
+    std::optional<TIndexProbe> probe;
+    if (key.index != nullptr) probe.emplace(s.cursor->table(), *key.index, *key.column, eval_);
+    const bool need_all = !probe || s.join.kind == kJoinRight;
+    const std::vector<uint32_t> slots = need_all ? slots_of(*s.cursor) : std::vector<uint32_t>{};
     std::unordered_map<std::string, std::vector<uint32_t>> hash;
-    if (own_side != nullptr) {
+    if (own_side != nullptr && !probe) {
       for (size_t j = 0; j < i; ++j) sources_[j]->row = nullptr;
       for (uint32_t slot : slots) {
         position(i, slot);
@@ -260,16 +362,20 @@ bool TDataQuery::ScanSources(TQueryRun& run, const std::function<bool()>& visit)
     if (s.join.kind == kJoinRight) {
       for (size_t k = 0; k < slots.size(); ++k) slot_index[slots[k]] = k;
     }
+    std::vector<uint32_t> found;
     for (const auto& tuple : tuples) {
       position_tuple(tuple);
       const std::vector<uint32_t>* candidates = &slots;
       if (own_side != nullptr) {
         s.row = nullptr;
-        auto it = hash.find(HashKey(EvaluateExpression(*other_side, eval_), cls));
-        if (it == hash.end())
-          candidates = nullptr;
-        else
-          candidates = &it->second;
+        const TValue other = EvaluateExpression(*other_side, eval_);
+        if (probe) {
+          probe->Find(other, &found);
+          candidates = &found;
+        } else {
+          auto it = hash.find(HashKey(other, cls));
+          candidates = it == hash.end() ? nullptr : &it->second;
+        }
       }
       bool any = false;
       if (candidates != nullptr) {
@@ -606,7 +712,8 @@ bool TDataQuery::RunShortcut(TQueryRun& run, std::vector<TResultRow>* rows) {
 bool TDataQuery::ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows) {
   eval_.parameters = run.parameters;
   if (identity_) {
-    rows->push_back({TValue::Null(kTypeInteger)});
+    const std::optional<int64_t> last = database_.LastIdentity();
+    rows->push_back({last ? TValue::Integer(*last) : TValue::Null(kTypeInteger)});
     return true;
   }
   if (shortcut_ != 0) return RunShortcut(run, rows);
@@ -842,10 +949,13 @@ void AddWrapped(std::vector<std::string>* plan, const std::string& text) {
     std::string line = text.substr(start, end - start);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     while (line.size() > 80) {
-      size_t cut = line.rfind(' ', 80);
-      if (cut == std::string::npos || cut == 0) cut = 80;
+      // At the last blank that keeps the line within 80 characters (the
+      // blank dropped), else after 80 characters.
+      const size_t blank = line.rfind(' ', 80);
+      const bool at_blank = blank != std::string::npos && blank > 0;
+      const size_t cut = at_blank ? blank : 80;
       plan->push_back(line.substr(0, cut));
-      line = line.substr(cut == 80 ? 80 : cut + 1);
+      line = line.substr(at_blank ? cut + 1 : cut);
     }
     plan->push_back(line);
     start = end + 1;
@@ -898,8 +1008,17 @@ void TDataQuery::StartPlan(TQueryRun& run) {
     for (size_t i = 1; i < sources_.size(); ++i) {
       const TSourceTable& s = *sources_[i];
       static const char* kKinds[] = {"Cross", "Inner", "Left outer", "Right outer"};
-      plan->push_back(std::string(kKinds[s.join.kind]) + " join of " +
-                      sources_[i - 1]->correlation + " to " + s.correlation);
+      std::string line = std::string(kKinds[s.join.kind]) + " join of " +
+                         sources_[i - 1]->correlation + " to " + s.correlation;
+      const TJoinKey key = ChooseJoinKey(sources_, i, where_.get(), *eval_.collation);
+      if (key.index != nullptr) {
+        line += ": rows of " + s.correlation + " found through the index " + key.index->name +
+                " for " + ExpressionText(*key.own) + " = " + ExpressionText(*key.other);
+      } else if (key.own != nullptr) {
+        line +=
+            ": rows of " + s.correlation + " found through a hash of " + ExpressionText(*key.own);
+      }
+      AddWrapped(plan, line);
     }
   }
 }

@@ -53,6 +53,7 @@ class TInsertStatement : public TStatementBody {
     TEvalContext context;
     context.resolver = &no_columns_;
     context.parameters = env.parameters;
+    UseCounters(context, env.database);
     if (select_) {
       InsertSelected(env, context);
       return nullptr;
@@ -61,6 +62,7 @@ class TInsertStatement : public TStatementBody {
     for (size_t i = 0; i < fields_.size(); ++i)
       StoreValue(*cursor_, record, *fields_[i], EvaluateExpression(*values_[i], context), "INSERT");
     cursor_->Insert(record);
+    NoteIdentity(env.database, *cursor_, record);
     env.rows_affected = 1;
     return nullptr;
   }
@@ -198,6 +200,7 @@ class TInsertStatement : public TStatementBody {
         StoreValue(*cursor_, record, *fields_[i], v, "INSERT");
       }
       cursor_->Insert(record);
+      NoteIdentity(env.database, *cursor_, record);
       loop.RowDone();
     }
     loop.Finish();

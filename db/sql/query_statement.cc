@@ -62,6 +62,8 @@ std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const std::string& 
       return NewCreateIndexStatement(unique, nocase);
     case skDropIndex:
       return NewDropIndexStatement();
+    case skVerifyTable:
+      return NewVerifyTableStatement();
     case skStartTransaction:
       return NewStartTransactionStatement();
     case skRollback:

@@ -195,6 +195,21 @@ void StoreValue(TDataCursor& cursor, TRecordBuffer& record, const TFieldDef& col
   }
 }
 
+void NoteIdentity(TStatementDatabase& database, const TDataCursor& cursor,
+                  const TRecordBuffer& record) {
+  for (const TFieldDef& f : cursor.fields()) {
+    if (f.type != kTypeInteger || f.subtype != kSubtypeAutoInc) continue;
+    if (const std::optional<int64_t> v = record.GetInteger(f)) database.SetLastIdentity(*v);
+    return;
+  }
+}
+
+void UseCounters(TEvalContext& context, TStatementDatabase& database) {
+  context.last_autoinc = [&database](const std::string& table) -> std::optional<int64_t> {
+    return database.LastAutoInc(table);
+  };
+}
+
 bool TTargetResolver::ResolveColumn(std::string_view correlation, std::string_view name,
                                     TColumnBinding* binding) {
   if (!correlation.empty() && !SameText(correlation, target_.name) &&

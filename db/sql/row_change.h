@@ -60,6 +60,14 @@ void ConvertConstantForColumn(TExpressionVerifier& verifier, const storage::TFie
 void StoreValue(storage::TDataCursor& cursor, storage::TRecordBuffer& record,
                 const storage::TFieldDef& column, const TValue& value, std::string_view statement);
 
+// After record was inserted through cursor: the value of its first AUTOINC
+// column becomes the database's last identity (none: unchanged).
+void NoteIdentity(TStatementDatabase& database, const storage::TDataCursor& cursor,
+                  const storage::TRecordBuffer& record);
+
+// Lets LASTAUTOINC in context read the tables of database.
+void UseCounters(TEvalContext& context, TStatementDatabase& database);
+
 // Resolves column names against the target table and reads them from its
 // cursor's current record.
 class TTargetResolver : public TColumnResolver {

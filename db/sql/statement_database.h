@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,19 @@ class TStatementDatabase {
   // when the returned result is destroyed.
   virtual std::unique_ptr<TResultTable> CreateResultTable(
       const storage::TNewTableDefinition& definition) = 0;
+
+  // --- counters -----------------------------------------------------------
+  // The AUTOINC value of the last record an INSERT stored through this
+  // database's session, for SELECT @@IDENTITY; nullopt before the first. An
+  // INSERT into a table without an AUTOINC column leaves it.
+  virtual std::optional<int64_t> LastIdentity() const { return last_identity_; }
+  virtual void SetLastIdentity(int64_t value) { last_identity_ = value; }
+  // The last AUTOINC value the table has handed out (LASTAUTOINC); raises
+  // the storage errors of OpenTable.
+  int64_t LastAutoInc(const std::string& table) { return OpenTable(table)->LastAutoIncValue(); }
+
+ private:
+  std::optional<int64_t> last_identity_;
 };
 
 }  // namespace downsql::sql

@@ -29,6 +29,9 @@ std::unique_ptr<TStatementBody> NewEmptyTableStatement();
 std::unique_ptr<TStatementBody> NewCreateIndexStatement(bool unique, bool nocase);
 std::unique_ptr<TStatementBody> NewDropIndexStatement();
 
+// Table maintenance.
+std::unique_ptr<TStatementBody> NewVerifyTableStatement();
+
 // A statement kind this engine recognises but does not run: Prepare skips
 // to the end of the statement, Execute raises the execution error naming
 // the statement by its keywords.

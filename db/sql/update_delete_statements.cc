@@ -139,6 +139,7 @@ class TUpdateStatement : public TStatementBody {
     TEvalContext context;
     context.resolver = rows_.resolver_.get();
     context.parameters = env.parameters;
+    UseCounters(context, env.database);
     TRowLoop loop(env, rows_.commit_, rows_.target_.name, cursor.record_size(),
                   cursor.RecordCount());
     const std::vector<uint32_t> slots = rows_.Collect(context);
@@ -197,6 +198,7 @@ class TDeleteStatement : public TStatementBody {
     TEvalContext context;
     context.resolver = rows_.resolver_.get();
     context.parameters = env.parameters;
+    UseCounters(context, env.database);
     TRowLoop loop(env, rows_.commit_, rows_.target_.name, cursor.record_size(),
                   cursor.RecordCount());
     const std::vector<uint32_t> slots = rows_.Collect(context);

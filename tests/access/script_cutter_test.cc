@@ -141,5 +141,18 @@ TEST(ScriptCutter, EmptyStatements) {
   }
 }
 
+// What an editor waits for: every statement ended at a ";" outside
+// literals, names and comments.
+TEST(ScriptCutter, CompleteScripts) {
+  for (const char* text : {"", " \n-- note", "SELECT 1;", "SELECT 1\n  FROM t;\n", "A; B; -- done",
+                           "A; /* a; b */", "SELECT ';' ;", "A;;"}) {
+    EXPECT_TRUE(IsCompleteScript(text)) << text;
+  }
+  for (const char* text : {"SELECT 1", "A; B", "SELECT 'a;", "SELECT [a;", "SELECT \"x;\"",
+                           "SELECT 1 -- ;", "A; /* b;", "SELECT 1 /* ; */", "/* x"}) {
+    EXPECT_FALSE(IsCompleteScript(text)) << text;
+  }
+}
+
 }  // namespace
 }  // namespace downsql::access

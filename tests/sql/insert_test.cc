@@ -151,5 +151,44 @@ TEST(InsertSelectTest, FailureRollsBackToTheLastIntervalCommit) {
   EXPECT_EQ(db.CheckTable("b"), "");
 }
 
+TEST(IdentityTest, LastAutoIncStoredByAnInsertOfTheSession) {
+  StatementDb db;
+  EXPECT_EQ(db.Select("SELECT @@IDENTITY"), std::vector<std::string>{"NULL"});
+  db.Run("CREATE TABLE a (id AUTOINC, v INTEGER)");
+  db.Run("CREATE TABLE plain (v INTEGER)");
+  db.Run("CREATE TABLE c (v INTEGER, id AUTOINC)");
+  db.Run("INSERT INTO c (v) VALUES (1)");
+  // Each step's statement, then what SELECT @@IDENTITY gives after it.
+  const struct {
+    const char* sql;
+    const char* identity;
+  } steps[] = {
+      {"INSERT INTO a (v) VALUES (1)", "1"},
+      {"INSERT INTO a (v) VALUES (2)", "2"},
+      {"INSERT INTO plain VALUES (7)", "2"},  // no AUTOINC column: unchanged
+      {"INSERT INTO c (v) VALUES (2)", "2"},  // the other table's own counter
+      {"INSERT INTO a (v) SELECT v FROM plain", "3"},
+      {"INSERT INTO a VALUES (40, 4)", "40"},  // a value given for the column
+      {"UPDATE a SET v = 0", "40"},
+      {"DELETE FROM a WHERE id = 40", "40"},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.sql);
+    db.Run(s.sql);
+    EXPECT_EQ(db.Select("select @@identity;"), std::vector<std::string>{s.identity});
+  }
+  // Another query of the session sees it; LASTAUTOINC reads a table's counter.
+  access::TDirectoryStatementDatabase other(db.directory());
+  TQueryStatement statement(other);
+  statement.Prepare("SELECT @@IDENTITY");
+  EXPECT_EQ(StatementDb::RowsOf(statement.Execute({})->cursor()), std::vector<std::string>{"40"});
+  EXPECT_EQ(db.Select("SELECT LASTAUTOINC('a'), IDENT_CURRENT('c') FROM plain"),
+            std::vector<std::string>{"40|2"});
+  EXPECT_EQ(db.ErrorOf("SELECT @@IDENTITY FROM a"),
+            kParsing +
+                "Expected end of statement but instead found FROM in SELECT SQL statement at "
+                "line 1, column 19");
+}
+
 }  // namespace
 }  // namespace downsql::sql

@@ -82,6 +82,19 @@ class DifferentialTest : public ::testing::Test {
     MakeTable(
         db_, "t2",
         {Column("a", kTypeInteger), Column("d", kTypeInteger), Column("e", kTypeString, 0, 5)}, t2);
+    // t3 and t4 hold t2's rows under an index on a and on (a, d): joins to
+    // them find their rows through the index.
+    for (const char* name : {"t3", "t4"}) {
+      TIndexDefinition index;
+      index.name = "bya";
+      index.columns = {1};
+      if (name[1] == '4') index.columns.push_back(2);
+      index.descending_of.assign(index.columns.size(), 0);
+      MakeTable(
+          db_, name,
+          {Column("a", kTypeInteger), Column("d", kTypeInteger), Column("e", kTypeString, 0, 5)},
+          t2, {index});
+    }
     lite_.Exec(
         "create table t1(a integer, b integer, c text); create table t2(a integer, d "
         "integer, e text)");
@@ -93,6 +106,7 @@ class DifferentialTest : public ::testing::Test {
       lite_.Exec("insert into t2 values(" + Literal(r[0]) + "," + Literal(r[1]) + "," +
                  Literal(r[2]) + ")");
     }
+    lite_.Exec("create table t3 as select * from t2; create table t4 as select * from t2");
   }
 
   std::vector<std::string> TabulaRows(const std::string& sql) {
@@ -196,12 +210,16 @@ class QueryGenerator {
   std::string Join() {
     static const char* kJoins[] = {" join ", " inner join ", " left join ", " left outer join ",
                                    " right join "};
+    static const char* kTables[] = {"t2", "t3 t2", "t4 t2"};
+    static const char* kKeys[] = {"t1.a = t2.a", "t2.a = t1.a", "t2.a = t1.a + 1"};
     const int k = Pick(6);
+    const std::string table = kTables[Pick(3)];
+    const std::string key = kKeys[Pick(3)];
     std::string sql = "select t1.a, t1.b, t2.d, t2.e from t1";
     if (k == 5) {
-      sql += ", t2 where t1.a = t2.a";
+      sql += ", " + table + " where " + key;
     } else {
-      sql += std::string(kJoins[k]) + "t2 on t1.a = t2.a";
+      sql += std::string(kJoins[k]) + table + " on " + key;
       if (Pick(2)) sql += " and t2.d > " + std::to_string(Pick(6) - 2);
     }
     if (Pick(2)) sql += (k == 5 ? " and " : " where ") + Condition("t1", "b", "c");

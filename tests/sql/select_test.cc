@@ -150,11 +150,40 @@ TEST_F(SelectTest, RowsOrderingGroupingAndSets) {
   for (const Case& c : cases) EXPECT_EQ(RowsText(RunSelect(db_, c.sql)), c.rows) << c.sql;
 }
 
+// An index over the given columns (1-based), descending where desc says.
+TIndexDefinition Index(const char* name, std::vector<int16_t> columns,
+                       std::vector<uint8_t> desc = {}, bool nocase = false) {
+  TIndexDefinition index;
+  index.name = name;
+  desc.resize(columns.size(), 0);
+  index.columns = std::move(columns);
+  index.descending_of = std::move(desc);
+  index.descending = std::any_of(index.descending_of.begin(), index.descending_of.end(),
+                                 [](uint8_t d) { return d != 0; });
+  index.case_insensitive = nocase;
+  return index;
+}
+
 TEST_F(SelectTest, Joins) {
-  MakeTable(db_, "names", {Column("n", kTypeInteger), Column("name", kTypeString, 0, 10)},
-            {{I(4), S("four")}, {I(7), S("seven")}, {I(9), S("nine")}});
+  // The same rows under indexes of every shape: a join finds its rows
+  // through an index that leads with the joined column, else through a hash,
+  // with the same result.
+  const std::vector<std::vector<TValue>> names = {
+      {I(4), S("four")}, {I(7), S("seven")}, {I(9), S("nine")}, {N(), S("b")}};
+  const std::vector<TFieldDef> columns = {Column("n", kTypeInteger),
+                                          Column("name", kTypeString, 0, 10)};
+  const struct {
+    const char* table;
+    std::vector<TIndexDefinition> indexes;
+  } variants[] = {
+      {"names", {}},
+      {"names_n", {Index("byn", {1})}},
+      {"names_n_name", {Index("bynname", {1, 2})}},
+      {"names_n_desc", {Index("byndesc", {1}, {1})}},
+      {"names_name_nocase", {Index("byname", {2}, {}, true), Index("bynamedesc", {2, 1}, {0, 1})}},
+  };
   struct Case {
-    const char* sql;
+    const char* sql;  // names stands for the variant's table
     const char* rows;
   } cases[] = {
       {"select d.id, x.name from draws d, names x where d.n1 = x.n order by 1",
@@ -162,25 +191,66 @@ TEST_F(SelectTest, Joins) {
       {"select d.id, x.name from draws d join names x on x.n = d.n1 where d.id > 1 order by 1",
        "2,seven;3,four;"},
       {"select x.name, d.id from names x left join draws d on d.n1 = x.n order by 1, 2",
-       "four,1;four,3;nine,NULL;seven,2;"},
+       "b,NULL;four,1;four,3;nine,NULL;seven,2;"},
       {"select x.name, d.id from draws d right outer join names x on d.n1 = x.n order by 1, 2",
-       "four,1;four,3;nine,NULL;seven,2;"},
+       "b,NULL;four,1;four,3;nine,NULL;seven,2;"},
       {"select count(*) from draws a, draws b", "9;"},
       {"select a.id, b.id from (draws a inner join draws b on a.n1 = b.n1 and a.id < b.id)",
        "1,3;"},
-      {"select n.k, x.name from nums n left join names x on x.n = n.k + 3 where x.name is null "
+      {"select n.k, x.n from nums n left join names x on x.n = n.k + 3 where x.name is null "
        "order by 1",
-       "2;3;5;"},
+       "2,NULL;3,NULL;5,NULL;"},
+      // Two NULLs are equal.
+      {"select n.k, x.name from nums n join names x on x.n = n.v order by 1", "1,b;2,b;"},
+      // The other side converted to the column's type, exactly or not at all.
+      {"select d.id, x.name from draws d join names x on d.n1 + 0.0 = x.n order by 1",
+       "1,four;2,seven;3,four;"},
+      {"select d.id, x.name from draws d left join names x on x.n = d.n1 + 0.5 order by 1",
+       "1,NULL;2,NULL;3,NULL;"},
+      {"select d.id, x.name from draws d join names x on x.n = 4 order by 1",
+       "1,four;2,four;3,four;"},
+      // Text is matched with its case.
+      {"select n.k, x.name from nums n join names x on x.name = n.s order by 1", "1,b;"},
+      {"select n.k, x.n from nums n join names x on x.name = n.s and x.n is null order by 1",
+       "1,NULL;"},
   };
-  // The last case's second column is NULL everywhere: check only the keys.
-  for (const Case& c : cases) {
-    SelectResult r = RunSelect(db_, c.sql);
-    if (std::string(c.sql).find("is null") != std::string::npos) {
-      std::string keys;
-      for (const auto& row : r.rows) keys += Text(row[0]) + ";";
-      EXPECT_EQ(keys, c.rows) << c.sql;
-    } else {
-      EXPECT_EQ(RowsText(r), c.rows) << c.sql;
+  for (const auto& v : variants) {
+    MakeTable(db_, v.table, columns, names, v.indexes);
+    for (const Case& c : cases) {
+      std::string sql = c.sql;
+      const size_t at = sql.find("names");
+      if (at != std::string::npos) sql.replace(at, 5, v.table);
+      EXPECT_EQ(RowsText(RunSelect(db_, sql)), c.rows) << sql;
+    }
+  }
+
+  // The plan says how each joined source finds its rows.
+  const struct {
+    const char* sql;
+    const char* line;
+  } plans[] = {
+      {"select d.id from draws d join names_n x on x.n = d.n1",
+       "Inner join of d to x: rows of x found through the index byn for x.n = d.n1"},
+      {"select d.id from draws d, names_n_desc x where d.n1 = x.n and d.id > 1",
+       "Cross join of d to x: rows of x found through the index byndesc for x.n = d.n1"},
+      {"select d.id from draws d join names x on x.n = d.n1",
+       "Inner join of d to x: rows of x found through a hash of x.n"},
+      {"select n.k from nums n join names_name_nocase x on x.name = n.s",
+       "Inner join of n to x: rows of x found through the index byname for x.name = n.s"},
+      {"select d.id from draws d, names_n_desc x where d.n1 + 1 = x.n and d.id > 1",
+       "Cross join of d to x: rows of x found through the index byndesc for x.n = d.n1 +"},
+      {"select n.k from nums n left join names_n x on x.n * 2 = n.k",
+       "Left outer join of n to x: rows of x found through a hash of x.n * 2"},
+  };
+  for (const auto& p : plans) {
+    std::vector<std::string> plan;
+    SelectOptions options;
+    options.plan = &plan;
+    RunSelect(db_, p.sql, options);
+    EXPECT_NE(std::find(plan.begin(), plan.end(), p.line), plan.end()) << p.sql;
+    for (const std::string& line : plan) {
+      EXPECT_LE(line.size(), 80u) << line;
+      EXPECT_TRUE(line.empty() || line[0] != ' ') << line;
     }
   }
 }

@@ -17,6 +17,7 @@
 #include "db/sql/query_statement.h"
 #include "db/sql/record_values.h"
 #include "db/storage/engine_error.h"
+#include "db/storage/table_verifier.h"
 #include "tests/platform/temp_dir.h"
 
 namespace downsql::sql::testing {
@@ -105,14 +106,29 @@ class StatementDb {
         if (std::string(built.begin(), built.end()) != key) return index.name + ": stale key";
       }
     }
+    // The engine's own full check agrees.
+    const storage::TVerifyReport report = storage::TTableVerifier(t).Run();
+    if (!report.clean()) return report.findings.front().text;
     return "";
   }
 
   // Every live record of table in natural order, each column as text
   // ("NULL" for NULL), columns joined by "|".
   std::vector<std::string> Rows(const std::string& table) {
+    return RowsOf(*access::OpenTableCursor(*directory_, table));
+  }
+
+  // The result rows of a SELECT, as Rows gives them.
+  std::vector<std::string> Select(const std::string& sql, const std::vector<TValue>& params = {}) {
+    TQueryStatement statement(*database_);
+    statement.Prepare(sql);
+    auto result = statement.Execute(params);
+    return RowsOf(result->cursor());
+  }
+
+  static std::vector<std::string> RowsOf(storage::TDataCursor& c) {
     std::vector<std::string> rows;
-    auto cursor = access::OpenTableCursor(*directory_, table);
+    auto* cursor = &c;
     cursor->First();
     while (cursor->Next()) {
       std::string row;

@@ -29,6 +29,7 @@
 #include "ui/gtk/gtk_view.h"
 #include "ui/gtk/sql_editor.h"
 #include "updater/fmsqlall.h"
+#include "updater/game_catalogue.h"
 #include "updater/request_builder.h"
 #include "updater/run_update.h"
 
@@ -228,7 +229,17 @@ struct StatusRecorder {
   GtkWidget* progress_bar;
   std::vector<StatusSeen> seen;
   int progress_texts = 0;
+  bool importing = false;
+  int import_fractions = 0;  // progress bar moves seen after "Wykonaj"
 };
+
+void OnFractionChanged(GObject* bar, GParamSpec*, gpointer data) {
+  auto* recorder = static_cast<StatusRecorder*>(data);
+  if (recorder->importing && gtk_widget_get_visible(GTK_WIDGET(bar)) &&
+      gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(bar)) > 0.0) {
+    ++recorder->import_fractions;
+  }
+}
 
 void OnTextPushed(GtkStatusbar*, guint, gchar* text, gpointer data) {
   auto* recorder = static_cast<StatusRecorder*>(data);
@@ -252,13 +263,15 @@ TEST_F(GtkViewTest, DialogDrivenThroughItsWidgets) {
   StatusRecorder recorder{w.window, w.progress_bar, {}};
   const std::vector<StatusSeen>& statuses = recorder.seen;
   g_signal_connect_after(w.status_bar, "text-pushed", G_CALLBACK(OnTextPushed), &recorder);
+  g_signal_connect(w.progress_bar, "notify::fraction", G_CALLBACK(OnFractionChanged), &recorder);
 
   updater::UpdateState state;
   std::vector<std::string> summary_lines;
   const std::string press_get = Utf8("Wci\x9Cnij przycisk POBIERZ");
   auto editor = [&] { return Utf8(view.EditorText()); };
   auto status = [&] { return Utf8(view.StatusText()); };
-  std::string before_get;
+  std::string before_get, after_import, request;
+  size_t fetch_statuses = 0;
 
   Driver driver(
       view, {
@@ -334,14 +347,47 @@ TEST_F(GtkViewTest, DialogDrivenThroughItsWidgets) {
                    EXPECT_GE(progress_shown, 2);
                    EXPECT_FALSE(gtk_widget_get_visible(w.progress_bar));
                    Screenshot(w.window, "gtk_dialog_fetched.png");
-                 }},
-                {"double click on the status bar after Pobierz",
-                 [&] { Click(w.status_area, 40, -1, 2); }, [&] { return editor() != answer; },
-                 [&] {
-                   const std::string request = updater::BuildRequestAddress(
+                   request = updater::BuildRequestAddress(
                        state, "127.0.0.1:" + std::to_string(service.port()));
+                 }},
+                {"Wykonaj",
+                 [&] {
+                   fetch_statuses = statuses.size();
+                   recorder.importing = true;
+                   Click(w.execute_button);
+                 },
+                 [&] { return !view.ExecuteEnabled(); },
+                 [&] {
+                   EXPECT_EQ(ErrorBox(), nullptr);
+                   // The import moved the progress bar while it ran; its
+                   // INSERT statements report no percentage in the status.
+                   EXPECT_GE(recorder.import_fractions, 2);
+                   for (size_t i = fetch_statuses; i < statuses.size(); ++i) {
+                     EXPECT_NE(statuses[i].text.rfind("Wykonano ", 0), 0u) << statuses[i].text;
+                   }
+                   EXPECT_FALSE(gtk_widget_get_visible(w.progress_bar));
+                   EXPECT_EQ(status(), Utf8("Do baz gier wprowadzono 1600 nowych wynik\xF3w "
+                                            "losowa\xF1"));
+                   // The editor shows the summary again, now with the newest
+                   // draw of LOTTO, and the total.
+                   const std::string text = editor();
+                   EXPECT_NE(text.find(Utf8("LOTTO nast\xEApne po dniu ")), std::string::npos);
+                   int lotto = 0;
+                   while (updater::GameAt(lotto).TableName != "LOTTO") ++lotto;
+                   EXPECT_EQ(state.LastDrawId[lotto], 8600);
+                   EXPECT_NE(text.find(Utf8("Razem wprowadzono 1600 nowych wynik\xF3w "
+                                            "losowa\xF1\r\n")),
+                             std::string::npos)
+                       << text;
+                   Screenshot(w.window, "gtk_dialog_imported.png");
+                   after_import = text;
+                 }},
+                {"double click on the status bar after Wykonaj",
+                 [&] { Click(w.status_area, 40, -1, 2); }, [&] { return editor() != after_import; },
+                 [&] {
+                   // The request sent by "Pobierz", from before the import.
                    EXPECT_EQ(request.rfind("http://127.0.0.1:", 0), 0u);
-                   EXPECT_EQ(editor(), answer + Utf8(request) + "\r\n");
+                   EXPECT_EQ(editor(), after_import + Utf8(request) + "\r\n");
                  }},
                 {"close box",
                  [&] {

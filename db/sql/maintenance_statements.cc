@@ -1,0 +1,85 @@
+// The statements that keep a table healthy: VERIFY TABLE, REPAIR TABLE,
+// OPTIMIZE TABLE, UPGRADE TABLE, EXPORT TABLE, IMPORT TABLE and ALTER TABLE.
+// The work itself is the storage engine's (table_verifier.h,
+// table_maintenance.h); these bodies parse the statements, open the table
+// and pass the log, progress and data-lost hooks through.
+#include <memory>
+#include <string>
+
+#include "db/sql/statement_kinds.h"
+#include "db/storage/data_table.h"
+#include "db/storage/engine_error.h"
+#include "db/storage/table_verifier.h"
+
+namespace downsql::sql {
+
+using namespace storage;
+
+namespace {
+
+bool AcceptIfExists(TExpressionParser& p) {
+  if (!p.AcceptKeyword("IF")) return false;
+  p.RequireKeyword("EXISTS");
+  return true;
+}
+
+// Progress of a maintenance run handed to the statement's hook in the
+// session's steps, 100 always reported last.
+class TStepProgress {
+ public:
+  explicit TStepProgress(TStatementEnv& env)
+      : env_(env), step_(env.database.ProgressStep() == 0 ? 100 : env.database.ProgressStep()) {}
+
+  TTableVerifier::TProgress Hook() {
+    if (!env_.callbacks.progress) return {};
+    return [this](uint16_t percent, bool& abort) {
+      if (percent < 100 && percent < last_ + step_) return;
+      last_ = percent;
+      env_.callbacks.progress(percent, abort);
+    };
+  }
+  void Finish() {
+    if (!env_.callbacks.progress || last_ == 100) return;
+    bool abort = false;
+    env_.callbacks.progress(100, abort);
+    last_ = 100;
+  }
+
+ private:
+  TStatementEnv& env_;
+  uint32_t step_;
+  uint32_t last_ = 0;
+};
+
+class TVerifyTableStatement : public TStatementBody {
+ public:
+  void Prepare(TStatementEnv& env) override {
+    if_exists_ = AcceptIfExists(env.parser);
+    name_ = ParseTableName(env.parser);
+  }
+  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
+    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
+    // The table to itself: nothing changes under the check, and the files
+    // are read afresh rather than from another cursor's buffers.
+    std::unique_ptr<TDataCursor> cursor = env.database.OpenTable(name_, true);
+    TStepProgress progress(env);
+    TLogHook log = env.callbacks.log;
+    VerifyTable(cursor->table(), log, progress.Hook());
+    progress.Finish();
+    return nullptr;
+  }
+  const std::string& TableName() const override { return name_; }
+
+ private:
+  using TLogHook = TTableVerifier::TLog;
+  std::string name_;
+  bool if_exists_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<TStatementBody> NewVerifyTableStatement() {
+  return std::make_unique<TVerifyTableStatement>();
+}
+
+}  // namespace downsql::sql
