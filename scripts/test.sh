@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the normal and the sanitizer
-# configurations, runs every test in both, cross-builds for Windows and
+# configurations, runs every test in both, builds the release
+# configuration (so that it keeps building), cross-builds for Windows and
 # runs every fuzz target for a bounded time.
 # Exits non-zero on any failure.
 set -euo pipefail
@@ -17,6 +18,9 @@ echo "== sanitizer build (ASan + UBSan)"
 bash scripts/build.sh asan
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build/asan --output-on-failure -j "$jobs"
+
+echo "== release build (built, not tested: the benchmarks' configuration)"
+bash scripts/build.sh release
 
 echo "== Windows cross-build"
 bash scripts/build-windows.sh

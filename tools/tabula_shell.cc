@@ -3,9 +3,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <iterator>
-#include <sstream>
+#include <optional>
 #include <string_view>
 
 #include "base/code_page.h"
@@ -279,6 +280,11 @@ bool TShell::RunStatement(const std::string& script, const std::string& statemen
     if (status_shown) err_ << kEraseLine << std::flush;
     status_shown = false;
   };
+  // The hook refers to this call's locals: it goes when the call ends.
+  struct THookReset {
+    access::TTabulaQuery& query;
+    ~THookReset() { query.OnQueryProgress = nullptr; }
+  } hook_reset{*query_};
   try {
     query_->SetSQL(std::move(lines));
     query_->RunStatements();

@@ -88,6 +88,9 @@ class TBlobFile : public TBufferedFile {
 
   uint32_t block_count() const override { return static_cast<uint32_t>(next_block_ - 1); }
 
+  // The header waits to be written.
+  bool header_pending() const { return header_modified_; }
+
  protected:
   void AddBlock() override;
   void CheckCapacity() override;

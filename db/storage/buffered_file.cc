@@ -298,6 +298,21 @@ bool TBufferedFile::HasModified() const {
   return false;
 }
 
+std::vector<std::pair<uint64_t, uint64_t>> TBufferedFile::ModifiedRanges() const {
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  uint32_t last = 0;
+  for (const auto& [block, b] : sorted_) {
+    if (!b->modified || b->pin_count != 0) continue;
+    if (!ranges.empty() && block == last + 1) {
+      ranges.back().second += block_size_;
+    } else {
+      ranges.emplace_back(BlockOffset(block), block_size_);
+    }
+    last = block;
+  }
+  return ranges;
+}
+
 bool TBufferedFile::WriteModified(bool flush_os) {
   std::vector<TBuffer*> dirty;
   for (TBuffer* b = newest_; b; b = b->older_)

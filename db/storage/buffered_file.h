@@ -113,6 +113,9 @@ class TBufferedFile {
   // the table); pointers to buffers are invalid afterwards.
   void Discard();
   bool HasModified() const;
+  // The byte ranges WriteModified would write now (modified, unpinned
+  // blocks, consecutive ones joined): offset and length.
+  std::vector<std::pair<uint64_t, uint64_t>> ModifiedRanges() const;
 
   // Under the transaction flag, taking a buffer never writes: a full pool
   // grows instead.

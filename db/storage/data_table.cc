@@ -41,6 +41,23 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
 
   // Members are closed by their destructors when a later step fails.
   std::string base = options.directory + options.name;
+  if (!options.in_memory) {
+    table->journal_path_ = base + TTableJournal::kExtension;
+    table->files_opener_ = options.files;
+    // A commit that a dead process left half-done is undone before the
+    // files are read.
+    if (platform::FileExists(table->journal_path_)) {
+      TTableLocks* locks = table->locks_;
+      if (locks != nullptr) locks->WriteLock(false);
+      try {
+        TTableJournal::Recover(table->journal_path_, options.files, table->FileNames());
+      } catch (...) {
+        if (locks != nullptr) locks->WriteUnlock(false);
+        throw;
+      }
+      if (locks != nullptr) locks->WriteUnlock(false);
+    }
+  }
   table->data_ = std::make_unique<TDataFile>(
       options.name, base + settings.extension(EngineSettings::kData), options.in_memory, settings);
   table->data_->file().set_opener(options.files);
@@ -72,6 +89,14 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
     table->blob_->file().set_opener(options.files);
     table->blob_->set_cipher(table->cipher_.get());
     table->blob_->Open(table->data_->blob_block_size(), table->read_only_, options.exclusive);
+  }
+
+  if (!options.in_memory && !table->read_only_) {
+    TBlobFile* blob = table->blob_.get();
+    table->journal_ = std::make_unique<TTableJournal>(
+        table->journal_path_, options.files,
+        TTableJournal::Files{&table->data_->file(), &table->index_->file(),
+                             blob != nullptr ? &blob->file() : nullptr});
   }
 
   if (table->locks_ != nullptr) {
@@ -111,6 +136,7 @@ TDataTable::~TDataTable() {
     ReleaseAllLocks();
   } catch (...) {
   }
+  journal_.reset();
   blob_.reset();
   index_.reset();
   data_.reset();
@@ -241,8 +267,62 @@ bool TDataTable::CheckForChanges() {
   uint8_t count[4];
   data_->file().Read(0, count, sizeof count);
   if (static_cast<int32_t>(base::GetLE32(count)) == seen_update_count_) return false;
-  DropBuffersAndReread();
+  // A writer that died half-way also changed the count (its data header
+  // goes first); under the write lock WriteLock has looked already.
+  if (write_lock_depth_ > 0 || !RecoverLeftCommit()) DropBuffersAndReread();
   return true;
+}
+
+std::array<std::string, TTableJournal::kFileCount> TDataTable::FileNames() const {
+  std::string base =
+      journal_path_.substr(0, journal_path_.size() - std::string(TTableJournal::kExtension).size());
+  return {base + settings_->extension(EngineSettings::kData),
+          base + settings_->extension(EngineSettings::kIndex),
+          base + settings_->extension(EngineSettings::kBlob)};
+}
+
+bool TDataTable::RestoreLeftJournal() {
+  if (journal_path_.empty() || (journal_ && journal_->active()) ||
+      !platform::FileExists(journal_path_)) {
+    return false;
+  }
+  return TTableJournal::Recover(journal_path_, files_opener_, FileNames());
+}
+
+bool TDataTable::RecoverLeftCommit() {
+  if (exclusive_ || journal_path_.empty() || (journal_ && journal_->active()) ||
+      !platform::FileExists(journal_path_)) {
+    return false;
+  }
+  // The table write lock keeps every writer out; this table's own read
+  // byte lies inside it and makes way meanwhile.
+  bool take = locks_ != nullptr && !table_locked_ && write_lock_depth_ == 0;
+  bool had_read = take && read_locked_;
+  if (had_read) {
+    locks_->ReadUnlock();
+    read_locked_ = false;
+  }
+  auto relock = [&] {
+    if (had_read) read_locked_ = locks_->ReadLock();
+  };
+  bool restored = false;
+  try {
+    if (take) locks_->WriteLock(false);
+  } catch (...) {
+    relock();
+    throw;
+  }
+  try {
+    restored = RestoreLeftJournal();
+  } catch (...) {
+    if (take) locks_->WriteUnlock(false);
+    relock();
+    throw;
+  }
+  if (take) locks_->WriteUnlock(false);
+  relock();
+  DropBuffersAndReread();
+  return restored;
 }
 
 // ---- lock-file locks ------------------------------------------------------------
@@ -259,6 +339,18 @@ void TDataTable::WriteLock() {
       throw;
     }
   }
+  // Nobody else writes now: a journal left behind is a dead writer's.
+  if (!exclusive_ && !in_transaction_ && !table_locked_) {
+    try {
+      if (RestoreLeftJournal()) {
+        DropBuffersAndReread();
+        return;
+      }
+    } catch (...) {
+      WriteUnlock();
+      throw;
+    }
+  }
   CheckForChanges();
 }
 
@@ -272,11 +364,15 @@ void TDataTable::WriteUnlock() {
 
 bool TDataTable::ReadLock() {
   if (locks_ == nullptr || table_locked_ || read_held()) return false;
-  return locks_->ReadLock();
+  bool got = locks_->ReadLock();
+  read_locked_ = read_locked_ || got;
+  return got;
 }
 
 void TDataTable::ReadUnlock() {
-  if (locks_ != nullptr) locks_->ReadUnlock();
+  if (locks_ == nullptr) return;
+  read_locked_ = false;
+  locks_->ReadUnlock();
 }
 
 // ---- read holds -------------------------------------------------------------------
@@ -435,30 +531,72 @@ void TDataTable::FlushChanges(bool os_flush) {
 }
 
 void TDataTable::WriteAll(bool os_flush) {
-  bool data_blocks = data_->WriteModified(false);
-  bool data_header = data_->WriteHeader(data_blocks);
-  if (os_flush && (data_blocks || data_header)) data_->file().Flush();
-
-  bool index_blocks = index_->WriteModified(false);
-  bool index_header = index_->WriteHeader(index_blocks);
-  if (os_flush && (index_blocks || index_header)) index_->file().Flush();
-
-  bool blob_header = false;
-  if (blob_) {
-    bool blob_blocks = blob_->WriteModified(false);
-    blob_header = blob_->WriteHeader(blob_blocks);
-    if (os_flush && (blob_blocks || blob_header)) blob_->file().Flush();
-  }
+  // What each file has to write decides everything up front: the journal
+  // covers all of it with one write before the first byte changes in place.
+  auto data_runs = data_->ModifiedRanges();
+  auto index_runs = index_->ModifiedRanges();
+  decltype(index_runs) blob_runs;
+  if (blob_) blob_runs = blob_->ModifiedRanges();
+  bool index_header = !index_runs.empty() || index_->header_pending();
+  bool blob_header = blob_ && (!blob_runs.empty() || blob_->header_pending());
   // The data header's update count must show every change of the table.
-  if (!data_header && (index_header || blob_header)) {
+  bool data_header = !data_runs.empty() || data_->header_modified() || index_header || blob_header;
+  if (!data_header) {
+    // An exclusive table's writes since its last flush are complete.
+    if (journal_) journal_->Commit();
+    seen_update_count_ = data_->update_count();
+    return;
+  }
+  try {
+    if (journal_) {
+      std::vector<TTableJournal::TRange> ranges;
+      auto add = [&](TBufferedFile& file, const auto& runs, bool header) {
+        if (header) ranges.push_back({&file.file(), 0, file.data_start()});
+        for (auto [offset, length] : runs) ranges.push_back({&file.file(), offset, length});
+      };
+      add(*data_, data_runs, true);
+      add(*index_, index_runs, index_header);
+      if (blob_) add(*blob_, blob_runs, blob_header);
+      journal_->Begin(os_flush);
+      journal_->Cover(ranges);
+    }
+    // The data header first: a table left half-written by a crash shows
+    // another update count to every reader.
     data_->WriteHeader(true);
+    data_->WriteModified(false);
     if (os_flush) data_->file().Flush();
+
+    if (index_header) {
+      index_->WriteModified(false);
+      index_->WriteHeader(true);
+      if (os_flush) index_->file().Flush();
+    }
+    if (blob_header) {
+      blob_->WriteModified(false);
+      blob_->WriteHeader(true);
+      if (os_flush) blob_->file().Flush();
+    }
+    if (journal_) journal_->Commit();
+  } catch (...) {
+    // Put back what was written in place (when even that fails, the
+    // journal stays for the next opener) and forget what the buffers held.
+    try {
+      if (journal_) journal_->Rollback();
+    } catch (...) {
+    }
+    try {
+      DropBuffersAndReread();
+    } catch (...) {
+    }
+    throw;
   }
   seen_update_count_ = data_->update_count();
 }
 
 void TDataTable::UndoFailedChange() {
   if (exclusive_ || in_transaction_) return;
+  // Blocks that the change had to write early (a full buffer pool) go back.
+  if (journal_) journal_->Rollback();
   DropBuffersAndReread();
 }
 
@@ -591,7 +729,7 @@ void TDataTable::SetTransactionFlags(bool on) {
 void TDataTable::BeginTransaction() {
   if (in_transaction_) return;
   if (!read_only_) WriteAll(false);
-  CheckForChanges();
+  if (!RecoverLeftCommit()) CheckForChanges();
   SetTransactionFlags(true);
 }
 

@@ -29,12 +29,22 @@
 // all three files are dropped and the headers read again; change_serial()
 // then goes up so that cursors know to re-position.
 //
+// Crash safety: every write of the files in place goes through the table's
+// rollback journal (table_journal.h), so a process that dies in the middle
+// of a commit leaves a journal from which the next opener, or the next
+// writer under the table write lock, restores the table as it was before
+// that commit. Within one write the data header goes first, so that a
+// table left half-written always shows another update count, and a reader
+// that notices it looks for a journal to restore before reading on. Tables
+// in memory and read-only tables have no journal.
+//
 // Transactions: between BeginTransaction and Commit/Rollback, flushes keep
 // every change in the buffer pools (eviction never writes) and record locks
 // stay held. Commit writes them out; rollback drops them and re-reads the
 // headers.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -51,6 +61,7 @@
 #include "db/storage/index_tree.h"
 #include "db/storage/page.h"
 #include "db/storage/record.h"
+#include "db/storage/table_journal.h"
 #include "db/storage/table_locks.h"
 
 namespace downsql::storage {
@@ -173,10 +184,16 @@ class TDataTable {
 
   // --- change detection ------------------------------------------------
   // Compares the data header's update count on disk with the one held; on a
-  // difference drops all buffers, re-reads the three headers and returns
-  // true. Does nothing for an exclusive table or inside a transaction (no
+  // difference restores a commit that another process left unfinished (see
+  // RecoverLeftCommit), drops all buffers, re-reads the three headers and
+  // returns true. Does nothing for an exclusive table or inside a transaction (no
   // one else can write then).
   bool CheckForChanges();
+  // Restores the table from the journal of a commit that a dead process
+  // left unfinished, under the table write lock (taken here when it is not
+  // held); afterwards the buffers are dropped and the headers re-read.
+  // Returns whether anything was restored.
+  bool RecoverLeftCommit();
   uint64_t change_serial() const { return change_serial_; }
   // Called by a cursor after it changed the table.
   void NoteOwnChange() { ++change_serial_; }
@@ -274,6 +291,9 @@ class TDataTable {
   TDataTable() = default;
   void RereadHeaders();
   void DropBuffersAndReread();
+  // Restores a left journal; the caller holds the table write lock.
+  bool RestoreLeftJournal();
+  std::array<std::string, TTableJournal::kFileCount> FileNames() const;
   void LoadIndexes();
   void ReleaseAllLocks();
   // Record locks: the byte of one slot, or a run of new slots reserved in a
@@ -303,6 +323,12 @@ class TDataTable {
   std::unique_ptr<TDataFile> data_;
   std::unique_ptr<TIndexFile> index_;
   std::unique_ptr<TBlobFile> blob_;
+  // nullptr for tables in memory and read-only tables.
+  std::unique_ptr<TTableJournal> journal_;
+  std::string journal_path_;
+  platform::FileOpener* files_opener_ = nullptr;
+  // This table holds its read lock (a read hold or one navigation step).
+  bool read_locked_ = false;
   uint64_t change_serial_ = 0;
   bool in_transaction_ = false;
   int write_lock_depth_ = 0;

@@ -134,6 +134,7 @@ void TEngineFile::Write(uint64_t pos, const void* data, size_t n) {
   RequireOpen();
   if (read_only_) throw ETabulaEngineError(kErrAccessDenied, {name_});
   if (n == 0) return;
+  if (guard_) guard_->BeforeWrite(*this, pos, n);
   size_t written = 0;
   try {
     written = file_->WriteAt(handle_, pos, data, n);
@@ -156,6 +157,7 @@ uint64_t TEngineFile::Size() {
 void TEngineFile::Truncate(uint64_t size) {
   RequireOpen();
   if (read_only_) throw ETabulaEngineError(kErrAccessDenied, {name_});
+  if (guard_) guard_->BeforeTruncate(*this, size);
   try {
     file_->Truncate(handle_, size);
   } catch (const platform::OsError&) {
@@ -170,6 +172,7 @@ void TEngineFile::Flush() {
   } catch (const platform::OsError&) {
     throw ETabulaEngineError(kErrWriteFailed, {name_});
   }
+  if (guard_) guard_->AfterFlush(*this);
 }
 
 bool TEngineFile::Lock(uint64_t offset, uint64_t length) {

@@ -36,6 +36,20 @@
 
 namespace downsql::storage {
 
+class TEngineFile;
+
+// Told about every change of a file before it is made (writes and
+// truncation) and after every flush, so that it can first save what is
+// about to be overwritten (see table_journal.h). It may raise; the change
+// is then not made.
+class TWriteGuard {
+ public:
+  virtual ~TWriteGuard() = default;
+  virtual void BeforeWrite(TEngineFile& file, uint64_t offset, uint64_t length) = 0;
+  virtual void BeforeTruncate(TEngineFile& file, uint64_t size) = 0;
+  virtual void AfterFlush(TEngineFile& file) = 0;
+};
+
 class TEngineFile {
  public:
   // name: at most 255 characters are kept. in_memory: a memory file.
@@ -49,6 +63,9 @@ class TEngineFile {
   // What makes the operating-system file when this one is the first open of
   // it (nullptr: the system's files); set before Create or Open.
   void set_opener(platform::FileOpener* opener) { opener_ = opener; }
+  platform::FileOpener* opener() const { return opener_; }
+  // Sees every write, truncation and flush from now on (nullptr: none).
+  void set_write_guard(TWriteGuard* guard) { guard_ = guard; }
   bool is_open() const { return file_ != nullptr; }
   // True when opened read-only (asked for, or fallen back to).
   bool read_only() const { return read_only_; }
@@ -94,6 +111,7 @@ class TEngineFile {
   std::string name_;
   bool in_memory_;
   platform::FileOpener* opener_ = nullptr;
+  TWriteGuard* guard_ = nullptr;
   std::shared_ptr<TBaseFile> file_;
   TBaseFile::Handle handle_ = 0;
   bool read_only_ = false;

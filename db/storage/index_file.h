@@ -74,6 +74,8 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   uint32_t next_page() const { return static_cast<uint32_t>(header_.next_page); }
   uint32_t page_size() const { return block_size(); }
   uint32_t secondary_count() const { return header_.secondary_count; }
+  // The header waits to be written.
+  bool header_pending() const { return header_.modified; }
 
   const TIndexDefinition& definition(uint32_t slot) const { return definitions_.at(slot); }
   // The page layout of a slot's index.
