@@ -299,10 +299,13 @@ bool TBufferedFile::HasModified() const {
 }
 
 std::vector<std::pair<uint64_t, uint64_t>> TBufferedFile::ModifiedRanges() const {
+  std::vector<uint32_t> blocks;
+  for (const TBuffer* b = newest_; b; b = b->older_)
+    if (b->modified && b->pin_count == 0) blocks.push_back(b->block);
+  std::sort(blocks.begin(), blocks.end());
   std::vector<std::pair<uint64_t, uint64_t>> ranges;
   uint32_t last = 0;
-  for (const auto& [block, b] : sorted_) {
-    if (!b->modified || b->pin_count != 0) continue;
+  for (uint32_t block : blocks) {
     if (!ranges.empty() && block == last + 1) {
       ranges.back().second += block_size_;
     } else {
