@@ -9,6 +9,8 @@
 #include <functional>
 
 #include "base/byte_order.h"
+#include "db/storage/table_rebuild.h"
+#include "tests/platform/fault_injection.h"
 #include "tests/sql/statement_test_util.h"
 
 namespace downsql::sql {
@@ -130,6 +132,43 @@ TEST_F(MaintenanceTest, VerifyOfASoundTableLogsNothingAndSucceeds) {
   EXPECT_EQ(Run("VERIFY TABLE nothing").code, kErrFileNotFound);
 }
 
+TEST_F(MaintenanceTest, OptimizeWritesTheRowsInIndexOrderWithoutFreeSlots) {
+  MakeTable();
+  std::vector<std::string> rows = db.Rows("t");
+  const uint64_t before = Data().Size();
+  EXPECT_EQ(Run("OPTIMIZE TABLE t ON byname NOBACKUP").code, 0u);
+  EXPECT_EQ(Data().Read32(25), 0u);    // no free chain
+  EXPECT_EQ(Data().Read32(29), 271u);  // 270 slots
+  EXPECT_LT(Data().Size(), before);
+  EXPECT_EQ(db.CheckTable("t"), "");
+  const std::vector<std::string> optimized = db.Rows("t");
+  std::vector<std::string> names;
+  for (const std::string& row : optimized) {
+    const size_t from = row.find('|') + 1;
+    names.push_back(row.substr(from, row.find('|', from) - from));
+  }
+  EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+  std::sort(rows.begin(), rows.end());
+  std::vector<std::string> sorted = optimized;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(sorted, rows);
+  EXPECT_FALSE(std::filesystem::exists(db_path() + "t.dbk"));
+  // By the primary index, keeping the previous files.
+  EXPECT_EQ(Run("OPTIMIZE TABLE t").code, 0u);
+  EXPECT_EQ(db.Rows("t").front().substr(0, 2), "1|");
+  EXPECT_TRUE(std::filesystem::exists(db_path() + "t.dbk"));
+  EXPECT_EQ(Run("OPTIMIZE TABLE t ON nothing").code, kErrInvalidIndexName);
+}
+
+TEST_F(MaintenanceTest, UpgradeAcceptsTheCurrentVersionAndRefusesOthers) {
+  MakeTable();
+  EXPECT_TRUE(Run("UPGRADE TABLE t").Logged("already at the current version 6"));
+  Data().Write(8, {5});
+  EXPECT_EQ(Run("UPGRADE TABLE t").code, kErrWrongVersion);
+  Data().Write(8, {9});
+  EXPECT_EQ(Run("UPGRADE TABLE t").code, kErrInvalidFile);
+}
+
 class DamageTest : public MaintenanceTest {
  protected:
   struct TCase {
@@ -137,6 +176,7 @@ class DamageTest : public MaintenanceTest {
     void (DamageTest::*damage)();
     const char* finding;  // a part of the line VERIFY logs
     uint32_t code;
+    const char* changed_row;  // the row REPAIR gives back changed ("" none), as "id|..."
   };
 
   void TruncateIndex() { Index().Resize(Index().Size() - 3 * kIndexPage); }
@@ -162,15 +202,17 @@ class DamageTest : public MaintenanceTest {
 
 const DamageTest::TCase DamageTest::kCases[] = {
     {"truncated index file", &DamageTest::TruncateIndex, "Index file truncated",
-     kErrIndexPageCorrupt},
-    {"garbage index page", &DamageTest::GarbageIndexPage, "Index '", kErrIndexPageCorrupt},
+     kErrIndexPageCorrupt, ""},
+    {"garbage index page", &DamageTest::GarbageIndexPage, "Index '", kErrIndexPageCorrupt, ""},
     {"broken free chain", &DamageTest::BreakFreeChain,
      "Free-slot chain broken after slot 300: it points at the live record in slot 1",
-     kErrRecordBuffersCorrupt},
+     kErrRecordBuffersCorrupt, ""},
     {"record hash", &DamageTest::ChangeRecordBytes,
-     "Record in slot 5 (RecordID 5) does not match its RecordHash", kErrRecordBuffersCorrupt},
+     "Record in slot 5 (RecordID 5) does not match its RecordHash", kErrRecordBuffersCorrupt,
+     "5|oame5|"},
     {"BLOB chain cut short", &DamageTest::CutBlobChain,
-     "BLOB of column 'note' in slot 3: chain ends before its length", kErrBlobBuffersCorrupt},
+     "BLOB of column 'note' in slot 3: chain ends before its length", kErrBlobBuffersCorrupt,
+     "3|name3|NULL"},
 };
 
 TEST_F(DamageTest, VerifyNamesEachDamageAndChangesNothing) {
@@ -188,6 +230,114 @@ TEST_F(DamageTest, VerifyNamesEachDamageAndChangesNothing) {
     EXPECT_EQ(Data().Read(0, Data().Size()), data);
     EXPECT_EQ(Index().Read(0, Index().Size()), index);
     EXPECT_EQ(Blob().Read(0, Blob().Size()), blob);
+  }
+}
+
+TEST_F(DamageTest, RepairMakesVerifyCleanAndKeepsEveryReadableRow) {
+  for (const TCase& c : kCases) {
+    SCOPED_TRACE(c.name);
+    db.Run("DROP TABLE IF EXISTS t");
+    MakeTable();
+    std::vector<std::string> rows = db.Rows("t");
+    (this->*c.damage)();
+    const TLogged repair = Run("REPAIR TABLE t");
+    EXPECT_EQ(repair.code, 0u);
+    const TLogged verify = Run("VERIFY TABLE t");
+    EXPECT_EQ(verify.code, 0u);
+    EXPECT_TRUE(verify.lines.empty()) << verify.lines.front();
+    EXPECT_EQ(db.CheckTable("t"), "");
+    // Every row reads back as it was, but the damaged one as far as it can
+    // be read.
+    const std::string changed = c.changed_row;
+    if (!changed.empty()) {
+      const std::string id = changed.substr(0, changed.find('|') + 1);
+      for (std::string& row : rows) {
+        if (row.rfind(id, 0) != 0) continue;
+        row = changed.back() == '|' ? changed + row.substr(row.rfind('|') + 1) : changed;
+      }
+    }
+    EXPECT_EQ(db.Rows("t"), rows);
+    // The previous files are kept as backups.
+    EXPECT_TRUE(std::filesystem::exists(db_path() + "t.dbk"));
+    EXPECT_TRUE(std::filesystem::exists(db_path() + "t.ibk"));
+    EXPECT_TRUE(std::filesystem::exists(db_path() + "t.bbk"));
+  }
+}
+
+TEST_F(DamageTest, RepairLogsWhatItDidAndLeavesASoundTableAlone) {
+  MakeTable();
+  CutBlobChain();
+  ChangeRecordBytes();
+  const TLogged repair = Run("REPAIR TABLE t NOBACKUP");
+  EXPECT_TRUE(
+      repair.Logged("Record in slot 3: BLOB of column 'note' cannot be read and is set to NULL"));
+  EXPECT_TRUE(repair.Logged("Record in slot 5: RecordHash computed again"));
+  EXPECT_TRUE(repair.Logged("Table 't' repaired: 270 records kept"));
+  EXPECT_FALSE(std::filesystem::exists(db_path() + "t.dbk"));
+
+  const auto data = Data().Read(0, Data().Size());
+  const TLogged again = Run("REPAIR TABLE t");
+  EXPECT_TRUE(again.Logged("Table 't' is sound: nothing to repair"));
+  EXPECT_EQ(Data().Read(0, Data().Size()), data);
+  // FORCEINDEXREBUILD rebuilds a sound table all the same.
+  EXPECT_TRUE(Run("REPAIR TABLE t FORCEINDEXREBUILD").Logged("repaired"));
+  EXPECT_EQ(Run("VERIFY TABLE t").code, 0u);
+}
+
+// A file opener whose new files (those of the rebuild) fail at their nth
+// write.
+class FailingRebuildFiles : public platform::FileOpener {
+ public:
+  FailingRebuildFiles(std::string ending, int nth) : ending_(std::move(ending)), nth_(nth) {}
+  std::unique_ptr<platform::File> Create(const std::string& path, platform::Share share) override {
+    return Arm(platform::CreateFile(path, share));
+  }
+  std::unique_ptr<platform::File> Open(const std::string& path, platform::Access access,
+                                       platform::Share share) override {
+    return Arm(platform::OpenFile(path, access, share));
+  }
+  std::unique_ptr<platform::File> OpenOrReadOnly(const std::string& path,
+                                                 platform::Share share) override {
+    return Arm(platform::OpenFileOrReadOnly(path, share));
+  }
+
+ private:
+  std::unique_ptr<platform::File> Arm(std::unique_ptr<platform::File> file) {
+    const std::string path = file->path();
+    auto wrapped = std::make_unique<platform::FaultInjectingFile>(std::move(file));
+    if (path.find("$rebuild") != std::string::npos && path.size() >= ending_.size() &&
+        path.compare(path.size() - ending_.size(), ending_.size(), ending_) == 0) {
+      wrapped->FailNth(platform::FaultOp::kWrite, nth_, platform::kErrorDiskFull);
+    }
+    return wrapped;
+  }
+  std::string ending_;
+  int nth_;
+};
+
+TEST_F(DamageTest, AFailedRepairLeavesTheTableAsItWas) {
+  MakeTable();
+  ChangeRecordBytes();
+  const auto data = Data().Read(0, Data().Size());
+  const auto index = Index().Read(0, Index().Size());
+  const auto blob = Blob().Read(0, Blob().Size());
+  for (const auto& [ending, nth] : std::vector<std::pair<std::string, int>>{
+           {".dat", 1}, {".dat", 3}, {".idx", 2}, {".blb", 4}}) {
+    SCOPED_TRACE(ending + " " + std::to_string(nth));
+    FailingRebuildFiles files(ending, nth);
+    TRebuildOptions options;
+    options.table = db.database().RebuildOptions("t");
+    options.table.files = &files;
+    EXPECT_THROW(RepairTable(options, false), ETabulaEngineError);
+    EXPECT_EQ(Data().Read(0, Data().Size()), data);
+    EXPECT_EQ(Index().Read(0, Index().Size()), index);
+    EXPECT_EQ(Blob().Read(0, Blob().Size()), blob);
+    for (const auto& entry : std::filesystem::directory_iterator(db.path())) {
+      const std::string file = entry.path().filename().string();
+      EXPECT_TRUE(file.rfind("t.", 0) != 0 || file == "t.dat" || file == "t.idx" || file == "t.blb")
+          << file;
+      EXPECT_EQ(file.find("$rebuild"), std::string::npos) << file;
+    }
   }
 }
 
