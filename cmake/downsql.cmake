@@ -64,6 +64,8 @@ endfunction()
 # "libraries": every downsql_library and downsql_windows_target, and
 # nothing else (no tools, tests or benchmarks). The Windows cross-build
 # builds this target. Created once the whole tree has been read.
+# "windows_tests" (Windows cross-build): every test program, listed one path
+# a line in windows_tests.txt for scripts/test-windows.sh.
 # "fuzz_targets": every downsql_fuzz target, listed one name and path a
 # line in fuzz_targets.txt for scripts/fuzz.sh.
 function(_downsql_aggregate_targets)
@@ -76,6 +78,15 @@ function(_downsql_aggregate_targets)
   endforeach()
   add_custom_target(fuzz_targets DEPENDS ${fuzzers})
   file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/fuzz_targets.txt CONTENT "${listing}")
+  get_property(windows_tests GLOBAL PROPERTY DOWNSQL_WINDOWS_TESTS)
+  if(windows_tests)
+    set(listing "")
+    foreach(t IN LISTS windows_tests)
+      string(APPEND listing "$<TARGET_FILE:${t}>\n")
+    endforeach()
+    add_custom_target(windows_tests DEPENDS ${windows_tests})
+    file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/windows_tests.txt CONTENT "${listing}")
+  endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL _downsql_aggregate_targets)
 
@@ -109,5 +120,10 @@ function(downsql_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_compile_options(${name} PRIVATE ${DOWNSQL_WARNINGS})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} PROPERTIES LABELS ${ARG_LABEL} DISCOVERY_TIMEOUT 60)
+  if(WIN32)
+    # Cross-built: scripts/test-windows.sh runs them under wine.
+    set_property(GLOBAL APPEND PROPERTY DOWNSQL_WINDOWS_TESTS ${name})
+  else()
+    gtest_discover_tests(${name} PROPERTIES LABELS ${ARG_LABEL} DISCOVERY_TIMEOUT 60)
+  endif()
 endfunction()

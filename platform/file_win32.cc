@@ -127,7 +127,9 @@ class Win32File final : public File {
     OVERLAPPED ov = At(offset);
     if (::UnlockFileEx(h_, 0, DWORD(length), DWORD(length >> 32), &ov)) return true;
     DWORD err = ::GetLastError();
-    if (err == ERROR_NOT_LOCKED) return false;
+    // A range that another handle holds is not held here either; some
+    // systems (wine) report it as a lock violation rather than "not locked".
+    if (err == ERROR_NOT_LOCKED || err == ERROR_LOCK_VIOLATION) return false;
     ThrowWinError(err, path());
   }
 
@@ -150,6 +152,17 @@ DWORD ShareFlags(Share share) {
 
 std::unique_ptr<File> Open(const std::string& path, Access access, Share share, DWORD disposition) {
   std::string native = NativePath(path);
+  // The system refuses to write a file with the read-only attribute, except
+  // where its emulation maps the attribute onto permissions that an
+  // administrator bypasses (wine run as root): the attribute is checked here
+  // too, as on POSIX.
+  if (access == Access::kReadWrite && disposition != CREATE_NEW) {
+    DWORD a = ::GetFileAttributesA(native.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) &&
+        !(a & FILE_ATTRIBUTE_DIRECTORY)) {
+      ThrowWinError(kErrorAccessDenied, path);
+    }
+  }
   DWORD rights = GENERIC_READ | (access == Access::kReadWrite ? GENERIC_WRITE : 0);
   ScopedHandle h(::CreateFileA(native.c_str(), rights, ShareFlags(share), nullptr, disposition,
                                FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -120,7 +120,15 @@ int CompareTextNoCase(std::string_view a, std::string_view b, uint32_t locale) {
 }
 
 bool SameTextNoCase(std::string_view a, std::string_view b, uint32_t locale) {
-  return a.size() == b.size() && CompareTextNoCase(a, b, locale) == 0;
+  if (a.size() != b.size()) return false;
+  if (locale != 0) return CompareTextNoCase(a, b, locale) == 0;
+  // The default collation folds byte by byte: names are compared often
+  // enough (every column of every statement) to spare the lookup.
+  const auto& upper = Tables().upper;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (upper[(unsigned char)a[i]] != upper[(unsigned char)b[i]]) return false;
+  }
+  return true;
 }
 
 }  // namespace downsql::platform

@@ -96,6 +96,22 @@ void TDirectoryStatementDatabase::RenameTable(const std::string& from, const std
   }
 }
 
+storage::TTableOpenOptions TDirectoryStatementDatabase::RebuildOptions(const std::string& name) {
+  if (directory_.read_only()) throw storage::ETabulaEngineError(storage::kErrAccessDenied, {name});
+  directory_.CloseUnusedTables();
+  if (directory_.FindTable(name) != nullptr)
+    throw storage::ETabulaEngineError(storage::kErrExclusiveRequired, {name});
+  if (!TableExists(name)) throw storage::ETabulaEngineError(storage::kErrFileNotFound, {name});
+  storage::TTableOpenOptions options;
+  options.directory = directory_.path();
+  options.name = name;
+  options.settings = &Settings();
+  options.in_memory = directory_.in_memory();
+  for (const TDataPassword& password : directory_.session().passwords())
+    options.passwords.push_back(password.text);
+  return options;
+}
+
 bool TDirectoryStatementDatabase::TransactionActive() const {
   return directory_.TransactionActive();
 }

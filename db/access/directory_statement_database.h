@@ -33,6 +33,7 @@ class TDirectoryStatementDatabase : public sql::TStatementDatabase {
                    const storage::TNewTableDefinition& definition) override;
   void DropTable(const std::string& name) override;
   void RenameTable(const std::string& from, const std::string& to) override;
+  storage::TTableOpenOptions RebuildOptions(const std::string& name) override;
 
   bool TransactionActive() const override;
   void StartTransaction(const std::vector<std::string>& tables) override;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "db/sql/statement_kinds.h"
 #include "db/storage/engine_error.h"
 #include "platform/locale.h"
 
@@ -382,8 +383,9 @@ void TDataQuery::ParseTrailing() {
       parser_.NextToken();
     } else {
       if (!parser_.IsKind(kTokString)) parser_.ExpectedError("locale constant");
-      // Named locales other than the default one are not installed here.
-      locale_ = 0;
+      const std::optional<uint32_t> locale = LocaleOfName(parser_.TokenValue());
+      if (!locale) parser_.ExpectedError("locale constant");
+      locale_ = *locale;
       parser_.NextToken();
     }
     eval_.collation = &platform::CollationFor(locale_);
@@ -512,15 +514,7 @@ void TDataQuery::PrepareSelf() {
   ExpandStars();
   ResolveGroupBy();
   VerifyColumns();
-  if (where_) {
-    verifier_.Verify(*where_);
-    if (where_->type != kTypeBoolean && where_->type != 0) {
-      verifier_.ExpectedError(*where_, "Boolean expression");
-    }
-  }
-  for (auto& s : sources_) {
-    if (s->join.condition) verifier_.Verify(*s->join.condition);
-  }
+  VerifyWhereAndJoins();
   if (having_) {
     verifier_.Verify(*having_);
     verifier_.CheckAggregateUse(*having_, true);
@@ -554,6 +548,32 @@ void TDataQuery::PrepareSelf() {
     }
   }
   CheckShortcut();
+}
+
+void TDataQuery::VerifyWhereAndJoins() {
+  if (where_) {
+    verifier_.Verify(*where_);
+    if (where_->type != kTypeBoolean && where_->type != 0) {
+      verifier_.ExpectedError(*where_, "Boolean expression");
+    }
+  }
+  for (auto& s : sources_) {
+    if (s->join.condition) verifier_.Verify(*s->join.condition);
+  }
+}
+
+void TDataQuery::ParseSourcesAndWhere() {
+  parser_.set_subquery_parser(this);
+  ParseSources();
+  if (parser_.AcceptKeyword("WHERE")) where_ = parser_.ParseExpression(kExpressionFlags);
+}
+
+void TDataQuery::PrepareSources() {
+  for (auto& s : sources_) {
+    if (!s->cursor) s->cursor = database_.OpenTable(s->name, s->exclusive);
+  }
+  verifier_.set_resolver(this);
+  VerifyWhereAndJoins();
 }
 
 void TDataQuery::ExpandStars() {

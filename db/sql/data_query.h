@@ -142,6 +142,15 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   // is called. Returns false when the progress hook aborted.
   bool ForEachSourceRow(TQueryRun& run, const std::function<void()>& visit);
 
+  // For UPDATE and DELETE over joins, instead of Parse and Prepare: parses
+  // the sources of FROM (the parser on the first one) and an optional WHERE,
+  // leaving the token after them current.
+  void ParseSourcesAndWhere();
+  // Opens the sources that have no cursor yet (the caller may hand one in
+  // through source(i).cursor first) and verifies the join conditions and
+  // WHERE; afterwards the query resolves column names over its sources.
+  void PrepareSources();
+
   // After Prepare: the result columns (name, type, subtype, size, scale).
   const std::vector<storage::TFieldDef>& ResultColumns() const { return result_defs_; }
   const std::vector<TResultField>& result_fields() const { return fields_; }
@@ -196,6 +205,7 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   void ResolveOrderBy();
   void TypeColumns();
   void CheckShortcut();
+  void VerifyWhereAndJoins();
   void CollectAggregates(TExpToken& node);
   TSourceTable* FindSource(std::string_view correlation);
   [[noreturn]] void ParseError(std::string_view message, uint32_t line, uint32_t column) const;

@@ -288,25 +288,12 @@ bool TDataQuery::ScanSources(TQueryRun& run, const std::function<bool()>& visit)
   } scanning(*this);
 
   if (sources_.size() == 1) {
-    // One table: its slots in order, straight from the table under one read
-    // lock and one check for changes by others (the cursor would take both
-    // for every record).
+    // One table: its slots in order, straight from the table, held for the
+    // scan (one read lock and one check for changes by others; the cursor
+    // would take both for every record).
     TSourceTable& s = *sources_[0];
     TDataTable& table = s.cursor->table();
-    struct ReadLockHold {
-      explicit ReadLockHold(TDataTable& t) : t_(t), locked_(t.ReadLock()) {}
-      ~ReadLockHold() {
-        if (!locked_) return;
-        try {
-          t_.ReadUnlock();
-        } catch (...) {
-          // The scan is done; a failed release must not hide its result.
-        }
-      }
-      TDataTable& t_;
-      bool locked_;
-    } lock(table);
-    table.CheckForChanges();
+    TTableReadHold hold(table);
     TProgress progress(run, table.record_count());
     TRecordBuffer record(table.record_size());
     const uint32_t slots = table.slot_count();

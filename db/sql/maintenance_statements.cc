@@ -7,8 +7,11 @@
 #include <string>
 
 #include "db/sql/statement_kinds.h"
+#include "db/storage/data_cursor.h"
+#include "db/storage/data_file.h"
 #include "db/storage/data_table.h"
 #include "db/storage/engine_error.h"
+#include "db/storage/table_rebuild.h"
 #include "db/storage/table_verifier.h"
 
 namespace downsql::sql {
@@ -76,7 +79,120 @@ class TVerifyTableStatement : public TStatementBody {
   bool if_exists_ = false;
 };
 
+// The options of a rebuild from the statement's hooks.
+TRebuildOptions RebuildOptionsFor(TStatementEnv& env, const std::string& name, bool backup,
+                                  TStepProgress& progress) {
+  TRebuildOptions options;
+  options.table = env.database.RebuildOptions(name);
+  options.backup = backup;
+  options.log = env.callbacks.log;
+  options.progress = progress.Hook();
+  return options;
+}
+
+class TRepairTableStatement : public TStatementBody {
+ public:
+  void Prepare(TStatementEnv& env) override {
+    TExpressionParser& p = env.parser;
+    if_exists_ = AcceptIfExists(p);
+    name_ = ParseTableName(p);
+    for (;;) {
+      if (p.AcceptKeyword("FORCEINDEXREBUILD")) {
+        force_ = true;
+      } else if (p.AcceptKeyword("NOBACKUP")) {
+        backup_ = false;
+      } else {
+        break;
+      }
+    }
+  }
+  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
+    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
+    TStepProgress progress(env);
+    try {
+      RepairTable(RebuildOptionsFor(env, name_, backup_, progress), force_);
+    } catch (const EOperationAborted&) {
+      return nullptr;  // stopped through the progress hook: the table is as it was
+    }
+    progress.Finish();
+    return nullptr;
+  }
+  const std::string& TableName() const override { return name_; }
+
+ private:
+  std::string name_;
+  bool if_exists_ = false;
+  bool force_ = false;
+  bool backup_ = true;
+};
+
+class TOptimizeTableStatement : public TStatementBody {
+ public:
+  void Prepare(TStatementEnv& env) override {
+    TExpressionParser& p = env.parser;
+    if_exists_ = AcceptIfExists(p);
+    name_ = ParseTableName(p);
+    if (p.AcceptKeyword("ON")) {
+      if (!p.IsIdentifier()) p.ExpectedError("index name");
+      index_ = p.TokenValue();
+      p.NextToken();
+    }
+    if (p.AcceptKeyword("NOBACKUP")) backup_ = false;
+  }
+  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
+    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
+    TStepProgress progress(env);
+    try {
+      OptimizeTable(RebuildOptionsFor(env, name_, backup_, progress), index_);
+    } catch (const EOperationAborted&) {
+      return nullptr;
+    }
+    progress.Finish();
+    return nullptr;
+  }
+  const std::string& TableName() const override { return name_; }
+
+ private:
+  std::string name_;
+  std::string index_;
+  bool if_exists_ = false;
+  bool backup_ = true;
+};
+
+// Tables of the current format version need nothing; opening a table of
+// another version raises its version error (12035 older, 12036 unknown).
+class TUpgradeTableStatement : public TStatementBody {
+ public:
+  void Prepare(TStatementEnv& env) override {
+    if_exists_ = AcceptIfExists(env.parser);
+    name_ = ParseTableName(env.parser);
+  }
+  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
+    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
+    std::unique_ptr<TDataCursor> cursor = env.database.OpenTable(name_, true);
+    if (env.callbacks.log)
+      env.callbacks.log("Table '" + name_ + "' is already at the current version " +
+                        std::to_string(kTableFormatVersion) + ": nothing to upgrade");
+    return nullptr;
+  }
+  const std::string& TableName() const override { return name_; }
+
+ private:
+  std::string name_;
+  bool if_exists_ = false;
+};
+
 }  // namespace
+
+std::unique_ptr<TStatementBody> NewRepairTableStatement() {
+  return std::make_unique<TRepairTableStatement>();
+}
+std::unique_ptr<TStatementBody> NewOptimizeTableStatement() {
+  return std::make_unique<TOptimizeTableStatement>();
+}
+std::unique_ptr<TStatementBody> NewUpgradeTableStatement() {
+  return std::make_unique<TUpgradeTableStatement>();
+}
 
 std::unique_ptr<TStatementBody> NewVerifyTableStatement() {
   return std::make_unique<TVerifyTableStatement>();

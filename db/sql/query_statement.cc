@@ -8,6 +8,7 @@
 #include "db/sql/statement_kinds.h"
 #include "db/storage/engine_error.h"
 #include "platform/clock.h"
+#include "platform/locale.h"
 
 namespace downsql::sql {
 
@@ -64,6 +65,16 @@ std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const std::string& 
       return NewDropIndexStatement();
     case skVerifyTable:
       return NewVerifyTableStatement();
+    case skRepairTable:
+      return NewRepairTableStatement();
+    case skOptimizeTable:
+      return NewOptimizeTableStatement();
+    case skUpgradeTable:
+      return NewUpgradeTableStatement();
+    case skExportTable:
+      return NewExportTableStatement();
+    case skImportTable:
+      return NewImportTableStatement();
     case skStartTransaction:
       return NewStartTransactionStatement();
     case skRollback:
@@ -216,6 +227,13 @@ std::unique_ptr<TResultTable> TQueryStatement::Execute(const std::vector<TValue>
 
 void ExecutionError(std::string_view message) {
   throw storage::ETabulaEngineError(storage::kErrSqlExecution, {std::string(message)});
+}
+
+std::optional<uint32_t> LocaleOfName(std::string_view name) {
+  for (std::string_view known : {"ANSI Standard", "Default"}) {
+    if (name.size() == known.size() && platform::SameTextNoCase(name, known)) return 0;
+  }
+  return std::nullopt;
 }
 
 std::string ParseTableName(TExpressionParser& parser) {

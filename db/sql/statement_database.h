@@ -20,6 +20,7 @@
 
 #include "db/storage/data_cursor.h"
 #include "db/storage/data_table.h"
+#include "db/storage/engine_error.h"
 #include "db/storage/engine_settings.h"
 #include "db/storage/index_definition.h"
 
@@ -79,6 +80,13 @@ class TStatementDatabase {
   virtual void DropTable(const std::string& name) = 0;
   // Renames the table's files (data, index and, when present, BLOB file).
   virtual void RenameTable(const std::string& from, const std::string& to) = 0;
+  // How to open a table whose files a statement rebuilds (REPAIR,
+  // OPTIMIZE, ALTER) without any cursor: 11010 when it does not exist,
+  // 11013 when the database cannot be written, 10253 while a cursor has it
+  // open. The table stays closed in the database meanwhile.
+  virtual storage::TTableOpenOptions RebuildOptions(const std::string& name) {
+    throw storage::ETabulaEngineError(storage::kErrExclusiveRequired, {name});
+  }
 
   // --- transactions -------------------------------------------------------
   virtual bool TransactionActive() const = 0;

@@ -2,7 +2,9 @@
 // statement kind, and what they share.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,6 +33,11 @@ std::unique_ptr<TStatementBody> NewDropIndexStatement();
 
 // Table maintenance.
 std::unique_ptr<TStatementBody> NewVerifyTableStatement();
+std::unique_ptr<TStatementBody> NewRepairTableStatement();
+std::unique_ptr<TStatementBody> NewOptimizeTableStatement();
+std::unique_ptr<TStatementBody> NewUpgradeTableStatement();
+std::unique_ptr<TStatementBody> NewExportTableStatement();
+std::unique_ptr<TStatementBody> NewImportTableStatement();
 
 // A statement kind this engine recognises but does not run: Prepare skips
 // to the end of the statement, Execute raises the execution error naming
@@ -39,6 +46,11 @@ std::unique_ptr<TStatementBody> NewUnsupportedStatement(std::string keywords);
 
 // Raises the execution error (11950) with message.
 [[noreturn]] void ExecutionError(std::string_view message);
+
+// The locale a LOCALE clause names by its name (compared without regard to
+// case): "ANSI Standard" and "Default" are the default locale 0; nullopt
+// for any other name.
+std::optional<uint32_t> LocaleOfName(std::string_view name);
 
 // A table name: an identifier, optionally followed by a backslash and a
 // second identifier (kept as "first\second"). Reads past it.

@@ -283,12 +283,10 @@ class TCreateTableStatement : public TStatementBody {
           p.ExpectKind(kTokInteger, "locale code");
           t.locale = ParseInteger(p);
         } else {
-          // Named locales other than the default one are chosen by code.
           p.ExpectKind(kTokString, "locale constant");
-          const std::string name = p.TokenValue();
-          if (!SameName(name, "ANSI Standard") && !SameName(name, "Default"))
-            p.ExpectedError("locale constant");
-          t.locale = 0;
+          const std::optional<uint32_t> locale = LocaleOfName(p.TokenValue());
+          if (!locale) p.ExpectedError("locale constant");
+          t.locale = *locale;
           p.NextToken();
         }
       } else if (p.AcceptKeyword("ENCRYPTED")) {

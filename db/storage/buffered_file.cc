@@ -10,7 +10,6 @@ namespace downsql::storage {
 namespace {
 
 struct KindRules {
-  int recent;
   uint32_t growth;
   uint32_t corrupt_code;
 };
@@ -18,11 +17,11 @@ struct KindRules {
 KindRules RulesOf(TBufferedFile::Kind kind) {
   switch (kind) {
     case TBufferedFile::kDataKind:
-      return {4, 64, kErrRecordBuffersCorrupt};
+      return {64, kErrRecordBuffersCorrupt};
     case TBufferedFile::kIndexKind:
-      return {2, 4, kErrIndexPageCorrupt};
+      return {4, kErrIndexPageCorrupt};
     default:
-      return {4, 32, kErrBlobBuffersCorrupt};
+      return {32, kErrBlobBuffersCorrupt};
   }
 }
 
@@ -54,7 +53,7 @@ void TBufferedFile::SetBufferLimits(uint32_t max_memory, uint32_t max_count) {
 void TBufferedFile::RecomputeCapacity() {
   uint32_t by_memory = max_memory_ / (block_size_ + kBufferOverhead);
   base_capacity_ = std::max<uint32_t>(1, std::min(by_memory, max_count_));
-  capacity_ = std::max<uint32_t>(base_capacity_, uint32_t(sorted_.size()));
+  capacity_ = std::max<uint32_t>(base_capacity_, uint32_t(in_use_));
 }
 
 void TBufferedFile::RaiseCorrupt() const {
@@ -73,7 +72,7 @@ void TBufferedFile::DecodeBlock(const uint8_t* in, TBuffer& buffer) const {
   std::memcpy(buffer.data.data(), in, block_size_);
 }
 
-// --- chain, sorted tree and candidates ----------------------------------------
+// --- chain, block table and candidates -----------------------------------------
 
 void TBufferedFile::Unlink(TBuffer* b) {
   if (b->newer_) b->newer_->older_ = b->older_;
@@ -91,57 +90,63 @@ void TBufferedFile::MoveToFront(TBuffer* b) {
     newest_ = b;
     if (!oldest_) oldest_ = b;
   }
-  // A listed candidate keeps its entry under the new stamp: the node moves
-  // to the newest end of the list without being freed and made again.
-  uint64_t stamp = ++clock_;
-  if (b->candidate_) {
-    auto node = candidates_.extract(b->stamp_);
-    node.key() = stamp;
-    candidates_.insert(candidates_.end(), std::move(node));
-  }
-  b->stamp_ = stamp;
+  b->stamp_ = ++clock_;
+  // A listed candidate moves to the newest end of the candidates under its
+  // new stamp (a pinned one is listed again when it is let go).
+  if (b->candidate_ && newest_candidate_ != b) Withdraw(b);
   Offer(b);
 }
 
+// Candidates stay in stamp order: a buffer listed when it becomes evictable
+// goes behind every candidate used after it (usually none or a few).
 void TBufferedFile::Offer(TBuffer* b) {
   if (b->candidate_ || b->modified || b->pin_count != 0) return;
-  candidates_.emplace_hint(candidates_.end(), b->stamp_, b);
+  TBuffer* before = newest_candidate_;
+  while (before && before->stamp_ > b->stamp_) before = before->older_candidate_;
+  b->older_candidate_ = before;
+  b->newer_candidate_ = before ? before->newer_candidate_ : oldest_candidate_;
+  if (b->newer_candidate_) {
+    b->newer_candidate_->older_candidate_ = b;
+  } else {
+    newest_candidate_ = b;
+  }
+  if (before) {
+    before->newer_candidate_ = b;
+  } else {
+    oldest_candidate_ = b;
+  }
   b->candidate_ = true;
 }
 
 void TBufferedFile::Withdraw(TBuffer* b) {
   if (!b->candidate_) return;
-  candidates_.erase(b->stamp_);
+  if (b->newer_candidate_) b->newer_candidate_->older_candidate_ = b->older_candidate_;
+  if (b->older_candidate_) b->older_candidate_->newer_candidate_ = b->newer_candidate_;
+  if (newest_candidate_ == b) newest_candidate_ = b->older_candidate_;
+  if (oldest_candidate_ == b) oldest_candidate_ = b->newer_candidate_;
+  b->newer_candidate_ = b->older_candidate_ = nullptr;
   b->candidate_ = false;
 }
 
 void TBufferedFile::Insert(TBuffer* b) {
-  auto hint = sorted_.empty() || sorted_.rbegin()->first < b->block ? sorted_.end()
-                                                                    : sorted_.lower_bound(b->block);
-  sorted_.emplace_hint(hint, b->block, b);
   if (b->block >= by_block_.size()) {
     by_block_.resize(std::max<size_t>(size_t(b->block) + 1, by_block_.size() * 2), nullptr);
   }
   by_block_[b->block] = b;
+  ++in_use_;
   MoveToFront(b);
 }
 
 void TBufferedFile::Remove(TBuffer* b) {
-  auto it = sorted_.find(b->block);
-  if (it != sorted_.end() && it->second == b) {
-    sorted_.erase(it);
+  if (b->block < by_block_.size() && by_block_[b->block] == b) {
     by_block_[b->block] = nullptr;
+    --in_use_;
   }
   Unlink(b);
   Withdraw(b);
 }
 
-TBuffer* TBufferedFile::Find(uint32_t n) {
-  int recent = RulesOf(kind_).recent;
-  for (TBuffer* b = newest_; b && recent > 0; b = b->older_, --recent)
-    if (b->block == n) return b;
-  return n < by_block_.size() ? by_block_[n] : nullptr;
-}
+TBuffer* TBufferedFile::Find(uint32_t n) { return n < by_block_.size() ? by_block_[n] : nullptr; }
 
 void TBufferedFile::MarkModified(TBuffer* buffer) {
   buffer->modified = true;
@@ -165,11 +170,8 @@ TBuffer* TBufferedFile::NewOrSpare() {
 // the pool; entries that stopped being evictable since they were listed are
 // dropped on the way (they are listed again when they become evictable).
 TBuffer* TBufferedFile::TakeEvictable() {
-  while (!candidates_.empty()) {
-    auto it = candidates_.begin();
-    TBuffer* b = it->second;
-    candidates_.erase(it);
-    b->candidate_ = false;
+  while (TBuffer* b = oldest_candidate_) {
+    Withdraw(b);
     if (!b->modified && b->pin_count == 0) {
       Remove(b);
       return b;
@@ -190,11 +192,11 @@ void TBufferedFile::Free(TBuffer* b) {
 }
 
 TBuffer* TBufferedFile::TakeBuffer() {
-  if (sorted_.size() < capacity_) return NewOrSpare();
+  if (in_use_ < capacity_) return NewOrSpare();
   if (TBuffer* b = TakeEvictable()) return b;
   if (!transaction_active_) {
     WriteModified();
-    if (sorted_.size() < capacity_) return NewOrSpare();
+    if (in_use_ < capacity_) return NewOrSpare();
     if (TBuffer* b = TakeEvictable()) return b;
   }
   capacity_ += RulesOf(kind_).growth;
@@ -246,7 +248,10 @@ void TBufferedFile::ReadRange(uint32_t n, TBuffer* target) {
   // The read stops at the end of the file by itself (blocks appended but not
   // yet written are never read: they are in the pool), so the file's size
   // is not asked for.
-  uint32_t ahead = kind_ == kDataKind ? std::max<uint32_t>(1, capacity_ / 2) : 1;
+  // Half the capacity the limits give, not of a pool grown by a
+  // transaction: that one may hold the whole table, and reading half of it
+  // for every block not yet buffered would read the file over and over.
+  uint32_t ahead = kind_ == kDataKind ? std::max<uint32_t>(1, base_capacity_ / 2) : 1;
   uint32_t first = n, last = n;
   if (n >= last_block_read_) {
     last = uint32_t(std::min<uint64_t>(uint64_t(n) + ahead, std::max(block_count(), n)));
@@ -272,7 +277,7 @@ void TBufferedFile::ReadRange(uint32_t n, TBuffer* target) {
     }
     // Read-ahead never writes, never grows the pool and never evicts the
     // block asked for (it is pinned).
-    TBuffer* b = sorted_.size() < capacity_ ? NewOrSpare() : TakeEvictable();
+    TBuffer* b = in_use_ < capacity_ ? NewOrSpare() : TakeEvictable();
     if (!b) break;
     b->block = m;
     b->modified = false;
@@ -288,15 +293,19 @@ void TBufferedFile::Unpin(TBuffer* buffer) {
 }
 
 bool TBufferedFile::HasModified() const {
-  return std::any_of(sorted_.begin(), sorted_.end(),
-                     [](const auto& entry) { return entry.second->modified; });
+  for (const TBuffer* b = newest_; b; b = b->older_)
+    if (b->modified) return true;
+  return false;
 }
 
 std::vector<std::pair<uint64_t, uint64_t>> TBufferedFile::ModifiedRanges() const {
+  std::vector<uint32_t> blocks;
+  for (const TBuffer* b = newest_; b; b = b->older_)
+    if (b->modified && b->pin_count == 0) blocks.push_back(b->block);
+  std::sort(blocks.begin(), blocks.end());
   std::vector<std::pair<uint64_t, uint64_t>> ranges;
   uint32_t last = 0;
-  for (const auto& [block, b] : sorted_) {
-    if (!b->modified || b->pin_count != 0) continue;
+  for (uint32_t block : blocks) {
     if (!ranges.empty() && block == last + 1) {
       ranges.back().second += block_size_;
     } else {
@@ -309,24 +318,31 @@ std::vector<std::pair<uint64_t, uint64_t>> TBufferedFile::ModifiedRanges() const
 
 bool TBufferedFile::WriteModified(bool flush_os) {
   std::vector<TBuffer*> dirty;
-  for (const auto& [block, b] : sorted_)
+  for (TBuffer* b = newest_; b; b = b->older_)
     if (b->modified && b->pin_count == 0) dirty.push_back(b);
   if (dirty.empty()) return false;
+  std::sort(dirty.begin(), dirty.end(),
+            [](const TBuffer* x, const TBuffer* y) { return x->block < y->block; });
+  // A run of consecutive blocks goes out in chunks, so writing a long
+  // transaction's blocks never needs a copy of all of them at once.
+  const size_t per_chunk = std::max<size_t>(1, kWriteChunk / block_size_);
   std::vector<uint8_t> run;
   size_t i = 0;
   while (i < dirty.size()) {
     size_t j = i + 1;
-    while (j < dirty.size() && dirty[j]->block == dirty[j - 1]->block + 1) ++j;
+    while (j < dirty.size() && j - i < per_chunk && dirty[j]->block == dirty[j - 1]->block + 1) ++j;
     run.resize((j - i) * size_t(block_size_));
     for (size_t k = i; k < j; ++k) EncodeBlock(*dirty[k], run.data() + (k - i) * block_size_);
     file_.Write(BlockOffset(dirty[i]->block), run.data(), run.size());
     ++writes_;
-    for (size_t k = i; k < j; ++k) {
-      dirty[k]->modified = false;
-      Offer(dirty[k]);
-    }
+    for (size_t k = i; k < j; ++k) dirty[k]->modified = false;
     i = j;
   }
+  // Listed oldest first, each goes to the newest end of the candidates
+  // unless buffers used later are listed already.
+  std::sort(dirty.begin(), dirty.end(),
+            [](const TBuffer* x, const TBuffer* y) { return x->stamp_ < y->stamp_; });
+  for (TBuffer* b : dirty) Offer(b);
   OnBlocksWritten();
   if (flush_os) file_.Flush();
   ShrinkToCapacity();
@@ -336,18 +352,18 @@ bool TBufferedFile::WriteModified(bool flush_os) {
 void TBufferedFile::ShrinkToCapacity() {
   if (capacity_ <= base_capacity_) return;
   TBuffer* b = oldest_;
-  while (b && sorted_.size() > base_capacity_) {
+  while (b && in_use_ > base_capacity_) {
     TBuffer* next = b->newer_;
     if (!b->modified && b->pin_count == 0) Free(b);
     b = next;
   }
-  capacity_ = std::max<uint32_t>(base_capacity_, uint32_t(sorted_.size()));
+  capacity_ = std::max<uint32_t>(base_capacity_, uint32_t(in_use_));
 }
 
 void TBufferedFile::Discard() {
-  sorted_.clear();
   by_block_.clear();
-  candidates_.clear();
+  in_use_ = 0;
+  newest_candidate_ = oldest_candidate_ = nullptr;
   spare_.clear();
   owned_.clear();
   newest_ = oldest_ = nullptr;

@@ -3,9 +3,8 @@
 // and written.
 //
 // Block n (1-based) lies at data_start + (n - 1) * block_size. The pool
-// keeps its buffers sorted by block number (binary search) and in a
-// most-recently-used chain; a lookup first checks the few most recent
-// buffers. Its capacity is min(memory limit div (block size + buffer
+// finds its buffers through a table indexed by block number and keeps them
+// in a most-recently-used chain. Its capacity is min(memory limit div (block size + buffer
 // overhead), count limit), at least 1.
 //
 // Getting a block that is not in the pool reads it together with up to the
@@ -17,12 +16,14 @@
 // (never while a transaction is active); a new one past capacity (the
 // capacity grows by the kind's step). Writing collects the modified unpinned
 // buffers in block order and writes runs of consecutive blocks with one
-// write each; afterwards a pool above its capacity shrinks back.
+// write per kWriteChunk bytes of a run; afterwards a pool above its capacity
+// shrinks back.
 //
-//   kind   recent checked  growth step  read-ahead          corrupt block
-//   data        4              64       half capacity, >=1      8962
-//   index       2               4       1                       8965
-//   BLOB        4              32       1                       8963
+//   kind   growth step  read-ahead          corrupt block
+//   data       64       half the capacity the   8962
+//                       limits give, >=1
+//   index       4       1                       8965
+//   BLOB       32       1                       8963
 //
 // Subclasses (TDataFile, TIndexFile, TBlobFile) own the block count (their
 // header's next number), may encode blocks on the way to and from disk
@@ -31,7 +32,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,6 +54,8 @@ class TBuffer {
   friend class TBufferedFile;
   TBuffer* newer_ = nullptr;  // most-recently-used chain
   TBuffer* older_ = nullptr;
+  TBuffer* newer_candidate_ = nullptr;  // eviction candidates, by stamp
+  TBuffer* older_candidate_ = nullptr;
   uint64_t stamp_ = 0;      // when last moved to the front of the chain
   bool candidate_ = false;  // listed among the eviction candidates
   size_t owned_index_ = 0;  // position in the pool's ownership list
@@ -66,6 +68,8 @@ class TBufferedFile {
   // The in-memory size of one buffer beside its data, used by the capacity
   // formula.
   static constexpr uint32_t kBufferOverhead = uint32_t(sizeof(TBuffer));
+  // The most bytes of a run of modified blocks written with one call.
+  static constexpr size_t kWriteChunk = 256 * 1024;
 
   // table_name names the table in errors; file_name is the file itself.
   TBufferedFile(Kind kind, std::string table_name, std::string file_name, bool in_memory);
@@ -88,7 +92,7 @@ class TBufferedFile {
   // Memory and count limits of the pool (engine settings for the kind).
   void SetBufferLimits(uint32_t max_memory, uint32_t max_count);
   uint32_t capacity() const { return capacity_; }
-  size_t buffer_count() const { return sorted_.size(); }
+  size_t buffer_count() const { return in_use_; }
 
   // The number of blocks the file holds (including appended, unwritten ones).
   virtual uint32_t block_count() const = 0;
@@ -148,8 +152,8 @@ class TBufferedFile {
   void Offer(TBuffer* buffer);  // lists it as a candidate when evictable
   void Withdraw(TBuffer* buffer);
   void Free(TBuffer* buffer);
-  void Insert(TBuffer* buffer);  // into the sorted list
-  void Remove(TBuffer* buffer);  // from the sorted list and the chain
+  void Insert(TBuffer* buffer);  // into the block table and the chain
+  void Remove(TBuffer* buffer);  // from the block table and the chain
   void MoveToFront(TBuffer* buffer);
   void Unlink(TBuffer* buffer);
   void ReadRange(uint32_t n, TBuffer* target);
@@ -170,21 +174,21 @@ class TBufferedFile {
   uint64_t hits_ = 0;
   uint64_t writes_ = 0;
 
-  // Every cost per block is O(log n) at most, however far the pool has grown
-  // inside a transaction: the buffers in use are a search tree by block
-  // number, and the eviction candidates (unmodified, unpinned) are kept apart
-  // in least-recently-used order, so taking a buffer never walks the
-  // modified or pinned ones. Candidates are listed when a buffer becomes
-  // evictable (unpinned, written) and checked again when taken, since
-  // callers set the modified flag directly.
+  // No cost per block grows with the pool, however far it has grown inside
+  // a transaction: the buffers in use are found by block number in a table
+  // (block numbers are dense, so this is one pointer per block), and the
+  // eviction candidates (unmodified, unpinned) are chained apart in
+  // least-recently-used order, so taking a buffer never walks the modified
+  // or pinned ones. Candidates are listed when a buffer becomes evictable
+  // (unpinned, written) and checked again when taken, since callers set the
+  // modified flag directly. Only writing walks the whole pool.
   std::vector<std::unique_ptr<TBuffer>> owned_;
-  std::map<uint32_t, TBuffer*> sorted_;  // in use, by block number
-  // The same buffers indexed by block number, for lookups that cost no
-  // search: block numbers are dense, so this is one pointer per block.
-  std::vector<TBuffer*> by_block_;
-  std::vector<uint8_t> read_bytes_;          // kept from read to read
-  std::map<uint64_t, TBuffer*> candidates_;  // by stamp, oldest first
-  std::vector<TBuffer*> spare_;              // allocated, not in use
+  std::vector<TBuffer*> by_block_;  // in use, by block number
+  size_t in_use_ = 0;
+  std::vector<uint8_t> read_bytes_;  // kept from read to read
+  std::vector<TBuffer*> spare_;      // allocated, not in use
+  TBuffer* newest_candidate_ = nullptr;
+  TBuffer* oldest_candidate_ = nullptr;
   TBuffer* newest_ = nullptr;
   TBuffer* oldest_ = nullptr;
   uint64_t clock_ = 0;

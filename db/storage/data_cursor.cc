@@ -419,17 +419,28 @@ void TDataCursor::Insert(TRecordBuffer& record) {
     WriteLockHold write_lock(*table_);
     uint32_t slot = table_->SlotForNewRecord();
     RecordLockHold record_lock(*table_, slot, this, session_);
-    TRecordBuffer built = record;
+    TRecordBuffer& built = built_;
+    built = record;
     Build(built, slot, true);
     uint32_t id = NextTableCounter(table_->last_record_id());
     built.set_record_id(static_cast<int32_t>(id));
     built.set_record_hash(ComputeRecordHash(built.data(), built.size(), fields()));
 
-    // Unique keys before anything is written.
-    std::vector<std::vector<uint8_t>> keys;
+    // Unique keys before anything is written. The keys lie one after the
+    // other in one buffer kept from insert to insert.
+    std::vector<size_t>& key_at = key_offsets_;
+    key_at.clear();
+    size_t key_bytes = 0;
     for (const TTableIndex& index : table_->indexes()) {
-      keys.push_back(index.compare.BuildKey(built.data()));
-      if (index.compare.unique() && table_->Tree(index)->Find(keys.back().data()) != 0) {
+      key_at.push_back(key_bytes);
+      key_bytes += index.compare.key_length();
+    }
+    key_bytes_.resize(key_bytes);
+    size_t k = 0;
+    for (const TTableIndex& index : table_->indexes()) {
+      uint8_t* key = key_bytes_.data() + key_at[k++];
+      index.compare.BuildKey(built.data(), key);
+      if (index.compare.unique() && table_->Tree(index)->Find(key) != 0) {
         throw ETabulaEngineError(kErrDuplicateKey, {index.name, table_->name()});
       }
     }
@@ -440,9 +451,9 @@ void TDataCursor::Insert(TRecordBuffer& record) {
     RaiseCounters(built);
     table_->set_last_record_id(id);
     table_->AddRecordCount(1);
-    size_t k = 0;
+    k = 0;
     for (const TTableIndex& index : table_->indexes()) {
-      table_->Tree(index)->Insert(keys[k++].data(), slot);
+      table_->Tree(index)->Insert(key_bytes_.data() + key_at[k++], slot);
     }
     if (table_->blob() != nullptr) {
       StoreBlobs(built, nullptr);

@@ -205,6 +205,11 @@ class TDataCursor {
   std::map<int32_t, std::vector<uint8_t>> pending_blobs_;
   int32_t next_blob_handle_ = -1;
   TRecordBuffer current_;
+  // Kept from change to change so that a change allocates nothing: the
+  // record being written and its index keys.
+  TRecordBuffer built_{0};
+  std::vector<uint8_t> key_bytes_;
+  std::vector<size_t> key_offsets_;
 };
 
 }  // namespace downsql::storage

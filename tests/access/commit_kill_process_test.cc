@@ -15,11 +15,19 @@
 #include "db/access/data_session.h"
 #include "db/access/directory_table.h"
 #include "db/storage/data_table.h"
+#include "db/storage/table_verifier.h"
 #include "tests/platform/temp_dir.h"
-#include "tests/storage/table_check.h"
 
 namespace downsql::access {
 namespace {
+
+// What VERIFY TABLE finds wrong with the table, one finding a line.
+std::string Findings(storage::TDataTable& table) {
+  std::string out;
+  for (const auto& finding : storage::TTableVerifier(table).Run().findings)
+    out += finding.text + "\n";
+  return out;
+}
 
 storage::TFieldDef Column(const char* name, uint8_t type, uint8_t subtype = 0) {
   storage::TFieldDef def;
@@ -113,7 +121,7 @@ TEST(CommitKillProcess, EveryKillLeavesWholeTransactions) {
     options.settings = &settings;
     options.verify = true;
     auto table = storage::TDataTable::Open(options);
-    ASSERT_EQ(storage::CheckTableStructure(table), "");
+    ASSERT_EQ(Findings(*table), "");
     // Rows per transaction, each row as imported.
     std::map<int64_t, int> rows;
     storage::TDataCursor cursor(table, storage::TSessionSettings{});

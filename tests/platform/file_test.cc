@@ -1,16 +1,15 @@
 // Files on the real file system: positioned I/O, share modes, the read-only
 // attribute and its fallback, listing, and the Windows error numbers of
-// failures.
+// failures. What differs between the systems is in file_posix_test.cc and
+// file_win32_test.cc.
 #include "platform/file.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 
 #include "platform/os_error.h"
-#include "platform/os_error_posix.h"
 #include "tests/platform/temp_dir.h"
 
 namespace downsql::platform {
@@ -168,25 +167,6 @@ TEST(File, ErrorNumbersOfRealFailures) {
   EXPECT_FALSE(FileExists(dir.File("w.dat")));
 }
 
-TEST(File, ErrnoTable) {
-  struct Case {
-    int err;
-    uint32_t code;
-  } cases[] = {
-      {ENOENT, 2},   {ENOTDIR, 3},  {EMFILE, 4},         {EACCES, 5},  {EPERM, 5},  {EROFS, 5},
-      {EBADF, 6},    {ENOMEM, 8},   {ENODEV, 15},        {EXDEV, 17},  {EBUSY, 32}, {EAGAIN, 33},
-      {ENOSPC, 112}, {EEXIST, 183}, {ENAMETOOLONG, 206}, {EINVAL, 87}, {EIO, 1},
-  };
-  for (const Case& c : cases) EXPECT_EQ(WinErrorFromErrno(c.err), c.code) << c.err;
-  try {
-    ThrowErrno(ENOENT, "C:\\db\\x.dat");
-    FAIL();
-  } catch (const OsError& e) {
-    EXPECT_EQ(e.code(), 2u);
-    EXPECT_EQ(e.subject(), "C:\\db\\x.dat");
-  }
-}
-
 TEST(File, ListFilesByExtensionInListingOrder) {
   TempDir dir;
   for (const char* name : {"LOTTO.dat", "keno.DAT", "keno.idx", "x.dat.bak", "dat", "a.Dat"}) {
@@ -204,14 +184,6 @@ TEST(File, ListFilesByExtensionInListingOrder) {
   EXPECT_EQ(got, expected);
   std::sort(got.begin(), got.end());
   EXPECT_EQ(got, (std::vector<std::string>{"LOTTO.dat", "a.Dat", "keno.DAT"}));
-}
-
-TEST(File, PathsAndCurrentDirectory) {
-  EXPECT_EQ(NativePath("C:\\db\\LOTTO.dat"), "C:/db/LOTTO.dat");
-  EXPECT_EQ(PathSeparator(), '/');
-  std::string cwd = CurrentDirectory();
-  EXPECT_EQ(cwd.back(), '/');
-  EXPECT_EQ(cwd, std::filesystem::current_path().string() + "/");
 }
 
 }  // namespace

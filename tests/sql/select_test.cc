@@ -326,11 +326,16 @@ TEST_F(SelectTest, ParsingErrors) {
       {"select id from draws top x",
        "SQL parsing error - Expected Integer but instead found x in SELECT SQL statement at line "
        "1, column 26"},
+      {"select id from draws locale 'Klingon'",
+       "SQL parsing error - Expected locale constant but instead found 'Klingon' in SELECT SQL "
+       "statement at line 1, column 29"},
       {"select k from nums where k in (select k, v from nums)",
        "SQL parsing error - The number of columns in an IN sub-query cannot be more than 1 at line "
        "1, column 53"},
   };
   for (const Case& c : cases) EXPECT_EQ(ErrorOf(db_, c.sql), c.message) << c.sql;
+  EXPECT_EQ(ErrorOf(db_, "select id from draws locale 'default' top 1"), "");
+  EXPECT_EQ(ErrorOf(db_, "select id from draws locale code 0"), "");
   // Storage errors pass through with their own code.
   try {
     RunSelect(db_, "select * from missing");

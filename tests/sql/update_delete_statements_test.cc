@@ -159,5 +159,90 @@ TEST(DeleteTest, FilesAfterEveryChangePassTheCheckAndReadBackAfterReopen) {
   EXPECT_EQ(db.CheckTable("t"), "");
 }
 
+// t of Fill(10) joined to u: two rows for id 2, one for 5, one for no id.
+void FillJoined(StatementDb& db, bool index_on_u) {
+  Fill(db, 10);
+  db.Run("CREATE TABLE u (id INTEGER, v INTEGER, name VARCHAR(10))");
+  if (index_on_u) db.Run("CREATE INDEX byid ON u (id)");
+  db.Run("INSERT INTO u VALUES (2, 20, 'two')");
+  db.Run("INSERT INTO u VALUES (2, 21, 'two again')");
+  db.Run("INSERT INTO u VALUES (5, 50, 'five')");
+  db.Run("INSERT INTO u VALUES (11, 110, 'none')");
+}
+
+TEST(JoinedChangeTest, EachQualifyingRecordChangesOnceByItsFirstJoinedRow) {
+  const struct {
+    const char* sql;
+    uint32_t rows;
+    const char* changed;  // the rows of t that differ from Fill's, in natural order
+  } cases[] = {
+      {"UPDATE t SET k = u.v FROM t JOIN u ON u.id = t.id", 2, "2|20|x;5|50|x;"},
+      {"UPDATE t SET k = u.v FROM t, u WHERE t.id = u.id", 2, "2|20|x;5|50|x;"},
+      {"update t x set pad = u.name from t x, u where u.id = x.id and u.v > 20", 2,
+       "2|2|two again;5|5|five;"},
+      {"UPDATE t SET id = id + 100, k = v FROM t INNER JOIN u ON t.id = u.id", 2,
+       "102|20|x;105|50|x;"},
+      {"UPDATE t SET k = 0 FROM t LEFT JOIN u ON u.id = t.id WHERE u.id IS NULL AND t.id < 5", 3,
+       "1|0|x;3|0|x;4|0|x;"},
+      {"UPDATE t SET pad = 'r' FROM t RIGHT OUTER JOIN u ON u.id = t.id", 2, "2|2|r;5|5|r;"},
+      {"UPDATE t SET k = 1 FROM t WHERE id IN (SELECT v / 10 FROM u)", 2, "2|1|x;5|1|x;"},
+      {"DELETE FROM t JOIN u ON u.id = t.id", 2, "-2;-5;"},
+      {"DELETE FROM t x, u WHERE x.id = u.v / 10", 2, "-2;-5;"},
+      {"DELETE FROM t RIGHT JOIN u ON u.id = t.id COMMIT INTERVAL 1", 2, "-2;-5;"},
+      {"DELETE FROM t LEFT OUTER JOIN u ON u.id = t.id WHERE u.id IS NULL", 8,
+       "-1;-3;-4;-6;-7;-8;-9;-10;"},
+      {"DELETE FROM t WHERE id IN (SELECT id FROM u WHERE v > 20)", 2, "-2;-5;"},
+      {"DELETE FROM (t) JOIN u AS w ON w.id = t.id AND w.name = 'five' NOJOINOPTIMIZE", 1, "-5;"},
+  };
+  for (bool index_on_u : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.sql) + (index_on_u ? " (u indexed)" : ""));
+      StatementDb db;
+      FillJoined(db, index_on_u);
+      const std::vector<std::string> before = db.Rows("t");
+      EXPECT_EQ(db.Run(c.sql), c.rows);
+      const std::vector<std::string> after = db.Rows("t");
+      // What changed: new or changed rows as they are, vanished ones as -id.
+      std::string changed;
+      for (const std::string& row : after)
+        if (std::find(before.begin(), before.end(), row) == before.end()) changed += row + ";";
+      for (const std::string& row : before) {
+        const std::string id = row.substr(0, row.find('|'));
+        bool kept = false;
+        for (const std::string& a : after) kept |= a.substr(0, a.find('|')) == id;
+        if (!kept && changed.find(id + "|") == std::string::npos) changed += "-" + id + ";";
+      }
+      EXPECT_EQ(changed, c.changed);
+      EXPECT_EQ(db.CheckTable("t"), "");
+      EXPECT_EQ(db.Rows("u").size(), 4u);
+    }
+  }
+}
+
+TEST(JoinedChangeTest, Messages) {
+  StatementDb db;
+  FillJoined(db, false);
+  const std::string parsing = "Tabula Engine Error # 11949 SQL parsing error - ";
+  const struct {
+    const char* sql;
+    const char* message;
+  } cases[] = {
+      {"UPDATE t x SET k = 1 FROM t y",
+       "Expected UPDATE table correlation name but instead found y in UPDATE SQL statement at "
+       "line 1, column 27"},
+      {"UPDATE t SET u.v = 1 FROM t, u",
+       "Only columns from the table being updated can be assigned a value at line 1, column 14"},
+      {"UPDATE t SET k = w.v FROM t JOIN u ON u.id = t.id",
+       "Expected column name but instead found w.v in UPDATE SQL statement at line 1, column 18"},
+      {"DELETE FROM t FULL JOIN u ON u.id = t.id",
+       "Invalid expression FULL found in DELETE SQL statement at line 1, column 15"},
+      {"DELETE FROM t, t", "Duplicate table or table correlation name t at line 1, column 16"},
+      {"DELETE FROM t JOIN u ON u.id = t.id WHERE",
+       "Missing expression in DELETE SQL statement at line 1, column 42"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(db.ErrorOf(c.sql), parsing + c.message) << c.sql;
+  EXPECT_EQ(db.Rows("t").size(), 10u);
+}
+
 }  // namespace
 }  // namespace downsql::sql

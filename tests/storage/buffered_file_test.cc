@@ -101,6 +101,21 @@ TEST(BufferedFile, UnderTransactionAFullPoolGrowsInsteadOfWriting) {
   pool.Unpin(fresh);
 }
 
+TEST(BufferedFile, ReadAheadInAGrownPoolStaysAtHalfTheLimitsCapacity) {
+  TestPool pool(TBufferedFile::kDataKind, "MemPool5.x", 100);
+  pool.SetBufferLimits(1 << 20, 4);  // read-ahead 2
+  pool.set_transaction_active(true);
+  for (uint32_t m = 1; m <= 10; ++m) {
+    TBuffer* b = pool.GetBlock(m);
+    pool.MarkModified(b);
+    pool.Unpin(b);
+  }
+  EXPECT_GT(pool.capacity(), 10u);
+  const size_t before = pool.buffer_count();
+  pool.Unpin(pool.GetBlock(50));  // 50..52, not half of the grown pool
+  EXPECT_EQ(pool.buffer_count(), before + 3);
+}
+
 TEST(BufferedFile, ModifiedRunsAreWrittenWithOneWriteEach) {
   TestPool pool(TBufferedFile::kIndexKind, "MemPool3.x", 6);
   for (uint32_t m : {1u, 2u, 3u, 5u, 7u, 8u}) {  // 7 and 8 are appended

@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -59,14 +60,31 @@ class TerminalSession {
     }
   }
 
-  // Waits for the program to end; its exit status (-1 when killed).
-  int ExitStatus() {
-    while (ReadSome()) {
+  // Like WaitFor, and then until the line editor has put the terminal out
+  // of canonical mode: keys typed before that would be read by the line
+  // discipline (a Ctrl-D there becomes an end of file that the editor
+  // never sees).
+  bool WaitForPrompt(const std::string& text) {
+    if (!WaitFor(text)) return false;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (;;) {
+      termios mode{};
+      if (tcgetattr(fd_, &mode) == 0 && (mode.c_lflag & ICANON) == 0) return true;
+      if (std::chrono::steady_clock::now() > deadline || !ReadSome()) return false;
     }
+  }
+
+  // Waits up to a minute for the program to end; its exit status (-1 when
+  // it had to be killed).
+  int ExitStatus() {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    bool ended = false;
+    while (!ended && std::chrono::steady_clock::now() < deadline) ended = !ReadSome();
+    if (!ended) kill(pid_, SIGKILL);
     int status = 0;
     waitpid(pid_, &status, 0);
     exited_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
   // Everything after the last wait's find.
@@ -100,32 +118,32 @@ class TabulaTerminalTest : public ::testing::Test {
 
 TEST_F(TabulaTerminalTest, MultiLineStatementsAndDotCommands) {
   TerminalSession shell(temp_.path(), Home(), "db");
-  ASSERT_TRUE(shell.WaitFor("db> "));
+  ASSERT_TRUE(shell.WaitForPrompt("db> "));
   shell.Keys("CREATE TABLE t (id INTEGER,\r");
-  ASSERT_TRUE(shell.WaitFor("...> ")) << shell.Rest();
+  ASSERT_TRUE(shell.WaitForPrompt("...> ")) << shell.Rest();
   shell.Keys("  name VARCHAR(10));\r");
-  ASSERT_TRUE(shell.WaitFor("db> ")) << shell.Rest();
+  ASSERT_TRUE(shell.WaitForPrompt("db> ")) << shell.Rest();
   // A ";" inside a literal or a comment does not end the statement.
   shell.Keys("INSERT INTO t VALUES (1, 'a;b') /* the ; here\r");
-  ASSERT_TRUE(shell.WaitFor("...> ")) << shell.Rest();
+  ASSERT_TRUE(shell.WaitForPrompt("...> ")) << shell.Rest();
   shell.Keys("ends nothing */;\r");
-  ASSERT_TRUE(shell.WaitFor("db> ")) << shell.Rest();
+  ASSERT_TRUE(shell.WaitForPrompt("db> ")) << shell.Rest();
   shell.Keys("SELECT id, name\r");
-  ASSERT_TRUE(shell.WaitFor("...> ")) << shell.Rest();
+  ASSERT_TRUE(shell.WaitForPrompt("...> ")) << shell.Rest();
   shell.Keys("FROM t;\r");
   ASSERT_TRUE(shell.WaitFor("id | name\r\n---+-----\r\n 1 | a;b\r\n")) << shell.Rest();
-  ASSERT_TRUE(shell.WaitFor("db> ")) << shell.Rest();
+  ASSERT_TRUE(shell.WaitForPrompt("db> ")) << shell.Rest();
   shell.Keys(".tables\r");
-  ASSERT_TRUE(shell.WaitFor(".tables\r\nt\r\ndb> ")) << shell.Rest();
+  ASSERT_TRUE(shell.WaitForPrompt(".tables\r\nt\r\ndb> ")) << shell.Rest();
   shell.Keys(".quit\r");
   EXPECT_EQ(shell.ExitStatus(), 0);
 }
 
 TEST_F(TabulaTerminalTest, ErrorsPointAtTheirColumn) {
   TerminalSession shell(temp_.path(), Home(), "db");
-  ASSERT_TRUE(shell.WaitFor("db> "));
+  ASSERT_TRUE(shell.WaitForPrompt("db> "));
   shell.Keys("CREATE TABLE t (id INTEGER);\r");
-  ASSERT_TRUE(shell.WaitFor("db> "));
+  ASSERT_TRUE(shell.WaitForPrompt("db> "));
   shell.Keys("SELECT id\r");
   shell.Keys("  FROM t WHERE id = = 1;\r");
   // Red on a terminal, the line again and a caret under the column.
@@ -143,17 +161,17 @@ TEST_F(TabulaTerminalTest, ErrorsPointAtTheirColumn) {
 TEST_F(TabulaTerminalTest, HistoryIsKeptBetweenRuns) {
   {
     TerminalSession shell(temp_.path(), Home(), "db");
-    ASSERT_TRUE(shell.WaitFor("db> "));
+    ASSERT_TRUE(shell.WaitForPrompt("db> "));
     shell.Keys("CREATE TABLE h (x INTEGER); INSERT INTO h VALUES (7);\r");
-    ASSERT_TRUE(shell.WaitFor("db> "));
+    ASSERT_TRUE(shell.WaitForPrompt("db> "));
     shell.Keys("SELECT x * 6 AS answer FROM h;\r");
     ASSERT_TRUE(shell.WaitFor("    42\r\n")) << shell.Rest();
-    ASSERT_TRUE(shell.WaitFor("db> "));
+    ASSERT_TRUE(shell.WaitForPrompt("db> "));
     shell.Keys("\x04");  // Ctrl-D at an empty line ends the shell
     EXPECT_EQ(shell.ExitStatus(), 0);
   }
   TerminalSession shell(temp_.path(), Home(), "db");
-  ASSERT_TRUE(shell.WaitFor("db> "));
+  ASSERT_TRUE(shell.WaitForPrompt("db> "));
   // Ctrl-P brings back the last line of the earlier run.
   shell.Keys("\x10");
   ASSERT_TRUE(shell.WaitFor("SELECT x * 6 AS answer FROM h;")) << shell.Rest();
@@ -165,24 +183,24 @@ TEST_F(TabulaTerminalTest, HistoryIsKeptBetweenRuns) {
 
 TEST_F(TabulaTerminalTest, CtrlCStopsALongUpdateAndTheShellGoesOn) {
   TerminalSession shell(temp_.path(), Home(), "db");
-  ASSERT_TRUE(shell.WaitFor("db> "));
+  ASSERT_TRUE(shell.WaitForPrompt("db> "));
   std::string fill = "CREATE TABLE t (v INTEGER, s VARCHAR(20)); INSERT INTO t VALUES (0, 'x');";
   for (int i = 0; i < 15; ++i) fill += " INSERT INTO t SELECT v, s FROM t;";
   shell.Keys(fill + "\r");
-  ASSERT_TRUE(shell.WaitFor("db> ")) << shell.Rest();
+  ASSERT_TRUE(shell.WaitForPrompt("db> ")) << shell.Rest();
   shell.Keys("UPDATE t SET v = v + 1, s = 'changed';\r");
   // The percentage on the status line shows the statement under way.
   ASSERT_TRUE(shell.WaitFor("% ")) << shell.Rest();
   shell.Keys("\x03");
   ASSERT_TRUE(shell.WaitFor("Interrupted: the statement was stopped")) << shell.Rest();
-  ASSERT_TRUE(shell.WaitFor("db> ")) << shell.Rest();
+  ASSERT_TRUE(shell.WaitForPrompt("db> ")) << shell.Rest();
   shell.Keys("SELECT COUNT(*) AS n, MAX(v) AS top FROM t;\r");
   ASSERT_TRUE(shell.WaitFor("n     | top\r\n------+----\r\n32768 |   0\r\n")) << shell.Rest();
   // Ctrl-C at the prompt drops the half-typed statement only.
   shell.Keys("SELECT\r");
-  ASSERT_TRUE(shell.WaitFor("...> "));
+  ASSERT_TRUE(shell.WaitForPrompt("...> "));
   shell.Keys("\x03");
-  ASSERT_TRUE(shell.WaitFor("^C\r\ndb> ")) << shell.Rest();
+  ASSERT_TRUE(shell.WaitForPrompt("^C\r\ndb> ")) << shell.Rest();
   shell.Keys(".quit\r");
   EXPECT_EQ(shell.ExitStatus(), 0);
 }

@@ -1,0 +1,511 @@
+// REPAIR, OPTIMIZE and ALTER: new files built beside the table, then
+// swapped in with the old ones kept as backups.
+//
+//   FILE                          MEANING
+//   <table>.dat .idx .blb         the table (extensions from the settings)
+//   <table>$rebuild.dat .idx .blb the new files while they are built
+//   <table>.dbk .ibk .bbk         the previous files after the swap
+#include "db/storage/table_rebuild.h"
+
+#include <algorithm>
+#include <exception>
+#include <memory>
+#include <set>
+
+#include "db/storage/data_cursor.h"
+#include "db/storage/engine_error.h"
+#include "db/storage/engine_file.h"
+#include "db/storage/table_verifier.h"
+#include "platform/locale.h"
+
+namespace downsql::storage {
+
+namespace {
+
+constexpr char kRebuildSuffix[] = "$rebuild";
+constexpr EngineSettings::Extension kTableFiles[] = {EngineSettings::kData, EngineSettings::kIndex,
+                                                     EngineSettings::kBlob};
+constexpr EngineSettings::Extension kBackupFiles[] = {
+    EngineSettings::kDataBackup, EngineSettings::kIndexBackup, EngineSettings::kBlobBackup};
+
+std::string Num(uint64_t n) { return std::to_string(n); }
+
+std::string FileName(const TTableOpenOptions& o, const std::string& name,
+                     EngineSettings::Extension ext) {
+  return o.directory + name + o.settings->extension(ext);
+}
+
+// Progress over the phases of one operation; an abort raises
+// EOperationAborted.
+class TRebuildProgress {
+ public:
+  explicit TRebuildProgress(const TRebuildOptions& o) : hook_(o.progress) {}
+  // done of total within the span [from, to) of the whole.
+  void Report(uint64_t done, uint64_t total, uint16_t from, uint16_t to) {
+    if (!hook_) return;
+    const uint16_t percent =
+        uint16_t(from + (total == 0 ? 0 : std::min<uint64_t>(done, total) * (to - from) / total));
+    if (percent == last_) return;
+    last_ = percent;
+    bool abort = false;
+    hook_(percent, abort);
+    if (abort) throw EOperationAborted();
+  }
+  void Finish() {
+    if (!hook_ || last_ == 100) return;
+    bool abort = false;
+    hook_(100, abort);
+    last_ = 100;
+  }
+
+ private:
+  std::function<void(uint16_t, bool&)> hook_;
+  uint16_t last_ = 0;
+};
+
+std::shared_ptr<TDataTable> OpenExclusive(const TTableOpenOptions& options, const std::string& name,
+                                          bool read_only) {
+  TTableOpenOptions o = options;
+  o.name = name;
+  o.exclusive = true;
+  o.read_only = read_only;
+  o.locks = nullptr;
+  o.verify = false;
+  return TDataTable::Open(o);
+}
+
+// The new files beside the table. Until Swap they are deleted when this
+// object goes.
+class TNewFiles {
+ public:
+  TNewFiles(const TRebuildOptions& options, const TNewTableDefinition& definition)
+      : o_(options.table), temp_(options.table.name + kRebuildSuffix) {
+    Remove();  // what an interrupted earlier run left
+    TDataTable::Create(o_.directory, temp_, *o_.settings, definition, o_.in_memory);
+    table_ = OpenExclusive(o_, temp_, false);
+  }
+  ~TNewFiles() {
+    table_.reset();
+    if (!swapped_) Remove();
+  }
+  TNewFiles(const TNewFiles&) = delete;
+  TNewFiles& operator=(const TNewFiles&) = delete;
+
+  TDataTable& table() { return *table_; }
+  // For cursors on the new table; they must be gone before Finish.
+  const std::shared_ptr<TDataTable>& shared() { return table_; }
+
+  // Writes and closes the new files.
+  void Finish() {
+    table_->WriteAll(true);
+    table_.reset();
+  }
+
+  // Puts the new files in the table's place (the old table must be closed);
+  // the old ones become the backups, deleted again without backup.
+  void Swap(bool backup) {
+    const std::string& name = o_.name;
+    for (EngineSettings::Extension ext : kBackupFiles) {
+      TEngineFile old_backup(FileName(o_, name, ext), o_.in_memory);
+      if (old_backup.Exists()) old_backup.Delete();
+    }
+    std::vector<std::pair<std::string, std::string>> renamed;  // from, to
+    auto rename = [&](const std::string& from, const std::string& to) {
+      TEngineFile file(from, o_.in_memory);
+      if (!file.Exists()) return;
+      file.Rename(to);
+      renamed.emplace_back(from, to);
+    };
+    try {
+      for (size_t i = 0; i < 3; ++i)
+        rename(FileName(o_, name, kTableFiles[i]), FileName(o_, name, kBackupFiles[i]));
+      for (EngineSettings::Extension ext : kTableFiles)
+        rename(FileName(o_, temp_, ext), FileName(o_, name, ext));
+    } catch (...) {
+      // Everything back where it was, newest rename first.
+      for (auto it = renamed.rbegin(); it != renamed.rend(); ++it) {
+        try {
+          TEngineFile(it->second, o_.in_memory).Rename(it->first);
+        } catch (...) {
+        }
+      }
+      throw;
+    }
+    swapped_ = true;
+    if (backup) return;
+    for (EngineSettings::Extension ext : kBackupFiles) {
+      try {
+        TEngineFile old(FileName(o_, name, ext), o_.in_memory);
+        if (old.Exists()) old.Delete();
+      } catch (...) {
+        // The new table is in place; a backup that stays is no failure.
+      }
+    }
+  }
+
+ private:
+  void Remove() {
+    for (EngineSettings::Extension ext : kTableFiles) {
+      try {
+        TEngineFile file(FileName(o_, temp_, ext), o_.in_memory);
+        if (file.Exists()) file.Delete();
+      } catch (...) {
+      }
+    }
+  }
+
+  const TTableOpenOptions& o_;
+  std::string temp_;
+  std::shared_ptr<TDataTable> table_;
+  bool swapped_ = false;
+};
+
+// Slots of the data file that can be read: the header's count, cut to what
+// the file holds.
+uint32_t ReadableSlots(TDataTable& table) {
+  TDataFile& data = table.data();
+  const uint64_t start = kTableHeaderSize + 768ull * data.column_count();
+  const uint64_t size = data.file().Size();
+  const uint64_t in_file = size > start ? (size - start) / data.record_size() : 0;
+  return uint32_t(std::min<uint64_t>(in_file, table.slot_count()));
+}
+
+// The raw slot (status and link as stored).
+void ReadSlot(TDataTable& table, uint32_t slot, TRecordBuffer& out) {
+  TBuffer* buffer = table.data().GetBlock(slot);
+  std::copy(buffer->data.begin(), buffer->data.begin() + out.size(), out.data());
+  table.data().Unpin(buffer);
+}
+
+// Reads a BLOB value of the old table; false when it cannot be read whole.
+bool ReadBlobValue(TDataTable& table, const TRecordBuffer& record, const TFieldDef& f,
+                   std::vector<uint8_t>* value) {
+  value->clear();
+  if (record.IsNull(f) || table.blob() == nullptr) return true;
+  const int32_t first = record.GetBlobBlock(f);
+  if (first <= 0) return first == 0;
+  try {
+    return table.blob()->Read(uint32_t(first), record.GetBlobVersion(f), f.compression, value);
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// Stores a BLOB value into the new table and the record's reference to it.
+void WriteBlobValue(TDataTable& table, TRecordBuffer& record, const TFieldDef& f,
+                    const std::vector<uint8_t>& value) {
+  if (value.empty()) {
+    record.SetBlobRef(f, 0, 0);
+    return;
+  }
+  const uint32_t version = table.NextBlobVersion();
+  const uint32_t first = table.blob()->Write(0, value.data(), value.size(), version, f.compression);
+  record.SetBlobRef(f, int32_t(first), version);
+}
+
+void FreeBlobValues(TDataTable& table, const TRecordBuffer& record) {
+  for (const TFieldDef& f : table.fields()) {
+    if (!f.IsBlob() || record.IsNull(f)) continue;
+    table.blob()->Free(uint32_t(record.GetBlobBlock(f)), record.GetBlobVersion(f));
+  }
+}
+
+int64_t MaxAutoInc(const std::vector<TFieldDef>& fields, const TRecordBuffer& record) {
+  int64_t max = 0;
+  for (const TFieldDef& f : fields) {
+    if (f.type == kTypeInteger && f.subtype == kSubtypeAutoInc) {
+      if (auto v = record.GetInteger(f)) max = std::max(max, *v);
+    }
+  }
+  return max;
+}
+
+// The name of the unique index where record's key is already taken, or "".
+std::string TakenUniqueKey(TDataTable& table, const TRecordBuffer& record) {
+  for (const TTableIndex& index : table.indexes()) {
+    if (!index.layout.unique) continue;
+    auto tree = table.Tree(index);
+    const std::vector<uint8_t> key = index.compare.BuildKey(record.data());
+    if (tree->Find(key.data()) != 0) return index.name;
+  }
+  return "";
+}
+
+void InsertKeys(TDataTable& table, const TRecordBuffer& record, uint32_t slot) {
+  for (const TTableIndex& index : table.indexes()) {
+    auto tree = table.Tree(index);
+    const std::vector<uint8_t> key = index.compare.BuildKey(record.data());
+    tree->Insert(key.data(), slot);
+  }
+}
+
+// Records written to the new table in slot order, counters raised.
+class TRecordWriter {
+ public:
+  explicit TRecordWriter(TDataTable& table) : table_(table) {}
+
+  // Writes record into the next slot; false (nothing written) when its key
+  // is taken in a unique index, whose name goes into taken.
+  bool WriteLive(TRecordBuffer& record, std::string* taken) {
+    *taken = TakenUniqueKey(table_, record);
+    if (!taken->empty()) return false;
+    const uint32_t slot = ++slots_;
+    table_.WriteRecord(slot, record);
+    table_.AddRecordCount(1);
+    InsertKeys(table_, record, slot);
+    max_id_ = std::max(max_id_, record.record_id());
+    max_autoinc_ = std::max(max_autoinc_, MaxAutoInc(table_.fields(), record));
+    return true;
+  }
+  // A deleted slot at the next place.
+  void WriteDeleted() {
+    const uint32_t slot = ++slots_;
+    TRecordBuffer empty(table_.record_size());
+    table_.WriteRecord(slot, empty);
+    table_.FreeSlot(slot);
+  }
+  // The counters: at least the old table's, at least what the records hold.
+  void SetCounters(uint32_t last_record_id, uint32_t last_autoinc) {
+    table_.set_last_record_id(std::max<uint32_t>(last_record_id, uint32_t(max_id_)));
+    table_.set_last_autoinc(
+        uint32_t(std::max<int64_t>(int64_t(int32_t(last_autoinc)), max_autoinc_)));
+  }
+
+ private:
+  TDataTable& table_;
+  uint32_t slots_ = 0;
+  int32_t max_id_ = 0;
+  int64_t max_autoinc_ = 0;
+};
+
+// Closes the old table, swaps the new files in.
+void Complete(std::shared_ptr<TDataTable>& old, TNewFiles& files, bool backup) {
+  files.Finish();
+  old.reset();
+  files.Swap(backup);
+}
+
+}  // namespace
+
+TNewTableDefinition DefinitionOf(TDataTable& table, const std::vector<std::string>& passwords) {
+  TNewTableDefinition def;
+  TDataFile& data = table.data();
+  TTableDefinition& t = def.table;
+  t.fields = data.fields();
+  t.locale = data.locale();
+  t.user_major = data.user_major();
+  t.user_minor = data.user_minor();
+  t.description = data.description();
+  t.blob_block_size = data.blob_block_size();
+  t.index_page_size = data.index_page_size();
+  t.last_autoinc = uint32_t(data.last_autoinc());
+  if (data.encrypted()) {
+    t.encrypted = true;
+    const uint8_t* stored = data.raw_header() + 173;
+    for (const std::string& password : passwords) {
+      const std::array<uint8_t, 16> check = PasswordCheckValue(password);
+      if (std::equal(check.begin(), check.end(), stored)) t.password = password;
+    }
+    if (t.password.empty()) throw ETabulaEngineError(kErrPasswordRequired, {table.name()});
+  }
+  TIndexFile& index = table.index();
+  const TIndexDefinition& primary = index.definition(0);
+  if (!primary.empty() && !IsDefaultPrimary(primary)) def.primary = primary;
+  for (uint32_t slot = 1; slot <= index.secondary_count(); ++slot) {
+    if (!index.definition(slot).empty()) def.secondary.push_back(index.definition(slot));
+  }
+  t.secondary_indexes = int(def.secondary.size());
+  return def;
+}
+
+void RepairTable(const TRebuildOptions& options, bool force_index_rebuild) {
+  auto log = [&](const std::string& line) {
+    if (options.log) options.log(line);
+  };
+  std::shared_ptr<TDataTable> old = OpenExclusive(options.table, options.table.name, true);
+  const TVerifyReport report = TTableVerifier(*old).Run(log);
+  if (report.clean() && !force_index_rebuild) {
+    log("Table '" + options.table.name + "' is sound: nothing to repair");
+    return;
+  }
+  const std::set<uint32_t> bad_hash(report.bad_hash_slots.begin(), report.bad_hash_slots.end());
+  TRebuildProgress progress(options);
+  TNewFiles files(options, DefinitionOf(*old, options.table.passwords));
+  TDataTable& target = files.table();
+  TRecordWriter writer(target);
+  const std::vector<TFieldDef>& fields = old->fields();
+  const uint32_t slots = ReadableSlots(*old);
+  TRecordBuffer record(old->record_size());
+  std::vector<uint8_t> value;
+  uint32_t kept = 0;
+  for (uint32_t slot = 1; slot <= slots; ++slot) {
+    progress.Report(slot, slots, 0, 100);
+    ReadSlot(*old, slot, record);
+    if (record.status() != kSlotLive) {
+      writer.WriteDeleted();
+      continue;
+    }
+    record.set_link(0);
+    for (const TFieldDef& f : fields) {
+      if (!f.IsBlob()) continue;
+      if (!ReadBlobValue(*old, record, f, &value)) {
+        log("Record in slot " + Num(slot) + ": BLOB of column '" + f.name +
+            "' cannot be read and is set to NULL");
+        value.clear();
+      }
+      WriteBlobValue(target, record, f, value);
+    }
+    if (bad_hash.count(slot) != 0)
+      log("Record in slot " + Num(slot) + ": RecordHash computed again");
+    record.set_record_hash(ComputeRecordHash(record.data(), record.size(), fields));
+    std::string taken;
+    if (!writer.WriteLive(record, &taken)) {
+      log("Record in slot " + Num(slot) + " (RecordID " + std::to_string(record.record_id()) +
+          ") dropped: its key is already in the unique index '" + taken + "'");
+      FreeBlobValues(target, record);
+      writer.WriteDeleted();
+      continue;
+    }
+    ++kept;
+  }
+  writer.SetCounters(old->last_record_id(), old->last_autoinc());
+  Complete(old, files, options.backup);
+  log("Table '" + options.table.name + "' repaired: " + Num(kept) +
+      " records kept, indexes rebuilt");
+  progress.Finish();
+}
+
+void OptimizeTable(const TRebuildOptions& options, const std::string& index_name) {
+  std::shared_ptr<TDataTable> old = OpenExclusive(options.table, options.table.name, true);
+  uint8_t order = 0;
+  if (!index_name.empty()) {
+    const TTableIndex* found = nullptr;
+    for (const TTableIndex& index : old->indexes()) {
+      if (index.slot != 0 && index.name.size() == index_name.size() &&
+          platform::SameTextNoCase(index.name, index_name))
+        found = &index;
+    }
+    if (found == nullptr) throw ETabulaEngineError(kErrInvalidIndexName, {index_name, old->name()});
+    order = found->slot;
+  }
+  TRebuildProgress progress(options);
+  TNewFiles files(options, DefinitionOf(*old, options.table.passwords));
+  TDataTable& target = files.table();
+  TRecordWriter writer(target);
+  const std::vector<TFieldDef>& fields = old->fields();
+  const uint32_t total = old->record_count();
+  std::vector<uint8_t> value;
+  {
+    TDataCursor cursor(old, TSessionSettings{});
+    // A table whose indexes are unusable is written in natural order.
+    cursor.SetCurrentIndex(old->index_in_slot(order) != nullptr ? order : kNaturalOrder);
+    cursor.First();
+    uint32_t done = 0;
+    while (cursor.Next()) {
+      progress.Report(++done, total, 0, 100);
+      TRecordBuffer record = cursor.current();
+      record.set_link(0);
+      for (const TFieldDef& f : fields) {
+        if (!f.IsBlob()) continue;
+        if (!ReadBlobValue(*old, record, f, &value))
+          throw ETabulaEngineError(kErrBlobBuffersCorrupt, {old->name()});
+        WriteBlobValue(target, record, f, value);
+      }
+      std::string taken;
+      if (!writer.WriteLive(record, &taken))
+        throw ETabulaEngineError(kErrDuplicateKey, {taken, old->name()});
+    }
+  }
+  writer.SetCounters(old->last_record_id(), old->last_autoinc());
+  Complete(old, files, options.backup);
+  progress.Finish();
+}
+
+void AlterTable(const TRebuildOptions& options, const TAlterPlan& plan) {
+  std::shared_ptr<TDataTable> old = OpenExclusive(options.table, options.table.name, true);
+  TRebuildProgress progress(options);
+  TNewTableDefinition definition = plan.definition;
+  definition.table.last_autoinc = uint32_t(old->data().last_autoinc());
+  TNewFiles files(options, definition);
+  TDataTable& target = files.table();
+  TRecordWriter writer(target);
+  const std::vector<TFieldDef>& from_fields = old->fields();
+  const std::vector<TFieldDef> to_fields = target.fields();
+  const uint32_t total = old->record_count();
+  bool lost_reported = false;
+  std::vector<uint8_t> blob_in, blob_out;
+  {
+    TDataCursor cursor(old, TSessionSettings{});
+    TDataCursor target_cursor(files.shared(), TSessionSettings{});
+    // New columns start with their defaults.
+    const TRecordBuffer blank = target_cursor.NewRecord();
+    cursor.SetCurrentIndex(kNaturalOrder);
+    cursor.First();
+    uint32_t done = 0;
+    while (cursor.Next()) {
+      progress.Report(++done, total, 0, 100);
+      const TRecordBuffer& in = cursor.current();
+      TRecordBuffer out = blank;
+      for (size_t i = 0; i < to_fields.size(); ++i) {
+        const TFieldDef& to = to_fields[i];
+        const int source = i < plan.source_column.size() ? plan.source_column[i] : 0;
+        if (source <= 0 || size_t(source) > from_fields.size()) continue;
+        const TFieldDef& from = from_fields[size_t(source) - 1];
+        if (to.IsBlob()) {
+          out.SetBlobRef(to, 0, 0);
+        } else {
+          out.SetNull(to);
+        }
+        if (in.IsNull(from)) continue;
+        bool kept = true;
+        if (from.IsBlob()) kept = ReadBlobValue(*old, in, from, &blob_in);
+        blob_out.clear();
+        if (kept) {
+          if (plan.convert) {
+            kept = plan.convert(in, from, from.IsBlob() ? &blob_in : nullptr, out, to,
+                                to.IsBlob() ? &blob_out : nullptr);
+          } else if (from.type == to.type && from.subtype == to.subtype &&
+                     from.stored_size == to.stored_size) {
+            if (to.IsBlob()) {
+              blob_out = blob_in;
+            } else {
+              std::copy(in.data() + from.offset, in.data() + from.offset + 1 + from.stored_size,
+                        out.data() + to.offset);
+            }
+          } else {
+            kept = false;
+          }
+        }
+        if (!kept) {
+          if (to.IsBlob()) {
+            out.SetBlobRef(to, 0, 0);
+          } else {
+            out.SetNull(to);
+          }
+          if (!lost_reported) {
+            lost_reported = true;
+            if (plan.data_lost && !plan.data_lost()) throw EOperationAborted();
+          }
+          continue;
+        }
+        if (to.IsBlob()) WriteBlobValue(target, out, to, blob_out);
+      }
+      for (const TFieldDef& f : to_fields) {
+        if (f.required && out.IsNull(f))
+          throw ETabulaEngineError(kErrValueRequired, {f.name, old->name()});
+      }
+      out.set_status(kSlotLive);
+      out.set_link(0);
+      out.set_record_id(in.record_id());
+      out.set_record_hash(ComputeRecordHash(out.data(), out.size(), to_fields));
+      std::string taken;
+      if (!writer.WriteLive(out, &taken))
+        throw ETabulaEngineError(kErrDuplicateKey, {taken, old->name()});
+    }
+  }
+  writer.SetCounters(old->last_record_id(), old->last_autoinc());
+  Complete(old, files, options.backup);
+  progress.Finish();
+}
+
+}  // namespace downsql::storage
