@@ -3,7 +3,6 @@
 // every test folder.
 #pragma once
 
-#include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
