@@ -319,6 +319,11 @@ TNewTableDefinition DefinitionOf(TDataTable& table, const std::vector<std::strin
   return def;
 }
 
+TNewTableDefinition DefinitionOf(const TTableOpenOptions& options) {
+  std::shared_ptr<TDataTable> table = OpenExclusive(options, options.name, true);
+  return DefinitionOf(*table, options.passwords);
+}
+
 void RepairTable(const TRebuildOptions& options, bool force_index_rebuild) {
   auto log = [&](const std::string& line) {
     if (options.log) options.log(line);

@@ -43,6 +43,9 @@ struct TRebuildOptions {
 // secondary indexes (the password of an encrypted table from the known
 // ones).
 TNewTableDefinition DefinitionOf(TDataTable& table, const std::vector<std::string>& passwords);
+// The same of a closed table, opened exclusively for reading (passwords
+// from options).
+TNewTableDefinition DefinitionOf(const TTableOpenOptions& options);
 
 // Rebuilds the table from what can be read of its data file: every live
 // record keeps its slot and RecordID (a record whose RecordHash does not
