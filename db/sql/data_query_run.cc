@@ -294,12 +294,10 @@ class TLiveFilter : public TColumnResolver {
     return accepted;
   }
 
-  bool ResolveColumn(std::string_view, std::string_view, TColumnBinding*) override {
-    return false;
-  }
+  bool ResolveColumn(std::string_view, std::string_view, TColumnBinding*) override { return false; }
   bool ReadColumn(const TColumnBinding& binding, TValue* value) override {
     if (row_ == nullptr) return false;
-    const TFieldDef& def = binding.field > 0 ? cursor_.fields()[binding.field - 1]
+    const TFieldDef& def = binding.field > 0                  ? cursor_.fields()[binding.field - 1]
                            : binding.field == kRecordIdColumn ? RecordIdField()
                                                               : RecordHashField();
     *value = ReadColumnValue(*row_, def);
@@ -325,8 +323,7 @@ std::unique_ptr<TResultTable> TDataQuery::ExecuteLive(TQueryRun& run, uint32_t* 
   for (const TResultField& f : fields_) hidden[f.expression->binding.field - 1] = false;
   cursor->set_hidden_columns(std::move(hidden));
   if (where_) {
-    auto filter =
-        std::make_shared<TLiveFilter>(where_, run.parameters, eval_.collation, *cursor);
+    auto filter = std::make_shared<TLiveFilter>(where_, run.parameters, eval_.collation, *cursor);
     cursor->set_filter([filter](const TRecordBuffer& record) { return filter->Accepts(record); });
   }
   cursor->SetCurrentIndex(live_index_);
@@ -1059,7 +1056,7 @@ void TDataQuery::StartPlan(TQueryRun& run) {
   if (where_) {
     AddSection(plan, "WHERE Clause Execution");
     AddPlanText(plan, "The expression " + ExpressionText(*where_) +
-                         " will be evaluated against every joined row");
+                          " will be evaluated against every joined row");
   }
   if (sources_.size() > 1) {
     AddSection(plan, "Join Ordering");

@@ -363,8 +363,9 @@ TEST_F(SelectTest, ParsingErrors) {
       {"select w || w as ww from memos",
        "SQL parsing error - Maximum field size (512) exceeded for column expression ww at line 1, "
        "column 8"},
-      {many.c_str(), "SQL parsing error - Maximum number of columns (1024) exceeded at line "
-                             "1, column 3080"},
+      {many.c_str(),
+       "SQL parsing error - Maximum number of columns (1024) exceeded at line "
+       "1, column 3080"},
       {"select n1, count(*) from draws group by n1 having id > 1",
        "SQL parsing error - Expression in HAVING clause not found in source columns at line 1, "
        "column 51"},
