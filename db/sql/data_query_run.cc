@@ -8,6 +8,7 @@
 #include <map>
 #include <numeric>
 #include <optional>
+#include <set>
 #include <unordered_map>
 
 #include "db/sql/data_query.h"
@@ -779,15 +780,28 @@ bool TDataQuery::ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows) {
   if (shortcut_ != 0) return RunShortcut(run, rows);
   if (!grouped_) {
     int64_t limit = -1;
-    if (order_by_.empty() && !distinct_ && set_parts_.empty()) {
+    if (order_by_.empty() && set_parts_.empty()) {
       limit = top_;
       if (run.max_row_count >= 0 && (limit < 0 || run.max_row_count < limit)) {
         limit = run.max_row_count;
       }
     }
     if (limit == 0) return true;
+    if (!distinct_) {
+      return ScanSources(run, [&] {
+        rows->push_back(EvaluateRow());
+        return limit < 0 || static_cast<int64_t>(rows->size()) < limit;
+      });
+    }
+    // DISTINCT: a candidate equal to a row already kept is dropped during
+    // the scan, so only distinct rows are held, in the order first met.
+    auto less = [this, rows](size_t a, size_t b) {
+      return CompareRows((*rows)[a], (*rows)[b]) < 0;
+    };
+    std::set<size_t, decltype(less)> kept(less);
     return ScanSources(run, [&] {
       rows->push_back(EvaluateRow());
+      if (!kept.insert(rows->size() - 1).second) rows->pop_back();
       return limit < 0 || static_cast<int64_t>(rows->size()) < limit;
     });
   }
@@ -923,7 +937,7 @@ bool TDataQuery::ComputeRows(TQueryRun& run, std::vector<TResultRow>* rows) {
     rows->clear();
     return false;
   }
-  if (distinct_) {
+  if (distinct_ && grouped_) {
     RemoveDuplicates(
         rows, [this](const TResultRow& a, const TResultRow& b) { return CompareRows(a, b); });
   }

@@ -133,6 +133,8 @@ TEST_F(SelectTest, RowsOrderingGroupingAndSets) {
       {"select k, s from nums order by s desc, k", "1,b;2,a;5,a;3,B;4,NULL;"},
       {"select k, s from nums order by s, k nocase", "4,NULL;2,a;5,a;1,b;3,B;"},
       {"select distinct s from nums order by 1", "NULL;B;a;b;"},
+      {"select distinct v from nums", "NULL;-5;-2;-9;"},  // as first met
+      {"select distinct s from nums top 2", "b;a;"},
       {"select k from nums order by k desc top 2", "5;4;"},
       {"select n1, count(*) from draws group by n1", "4,2;7,1;"},
       {"select n1, count(*) as c from draws group by n1 having count(*) > 1", "4,2;"},
@@ -475,6 +477,16 @@ TEST_F(SelectTest, LiveResultIsTheTablesCursorFilteredByWhere) {
   for (c.Last(); c.Prior();) keys += Text(ReadColumnValue(c.current(), c.fields()[0])) + ";";
   EXPECT_EQ(keys, "6;5;3;");
   EXPECT_EQ(c.hidden_columns(), (std::vector<bool>{false, true, true}));
+}
+
+TEST_F(SelectTest, IntoKeepsTheResultUnderItsName) {
+  {
+    const SelectResult r = RunSelect(db_, "select k, s into kept from nums where k < 3");
+    EXPECT_EQ(RowsText(r), "1,b;2,a;");
+  }
+  // The named table stays when the result goes, and reads like any other.
+  ASSERT_TRUE(db_.TableExists("kept"));
+  EXPECT_EQ(RowsText(RunSelect(db_, "select * from kept order by k desc")), "2,a;1,b;");
 }
 
 TEST_F(SelectTest, ThroughTheStatement) {
