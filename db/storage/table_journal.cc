@@ -137,7 +137,7 @@ void TTableJournal::Cover(const std::vector<TRange>& ranges) {
   std::vector<uint8_t>& out = scratch_;
   out.clear();
   if (end_ == 0) {
-    out.resize(kHeaderSize, 0);
+    out.assign(kHeaderSize, 0);
     std::memcpy(out.data(), kMagic, sizeof kMagic);
     base::PutLE32(out.data() + 8, salt_);
     for (size_t i = 0; i < kFileCount; ++i) base::PutLE64(out.data() + 16 + 8 * i, old_length_[i]);
