@@ -194,6 +194,7 @@ TEST_F(ComponentsTest, PathNamedQueriesShareOneTemporaryDatabaseAndDirectory) {
   for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
   TTabulaDatabase& c = default_.AcquireDatabase(upper);
   EXPECT_EQ(&c == &a, !platform::PathsCaseSensitive());
+  default_.ReleaseDatabase(c);
 
   // With KeepConnections the database outlives its last user ...
   default_.ReleaseDatabase(a);
