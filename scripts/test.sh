@@ -2,7 +2,7 @@
 # Installs what is missing, builds the normal and the sanitizer
 # configurations, runs every test in both, builds the release
 # configuration (so that it keeps building), cross-builds for Windows and
-# runs every fuzz target for a bounded time.
+# runs that build under wine, and runs every fuzz target for a bounded time.
 # Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,6 +24,9 @@ bash scripts/build.sh release
 
 echo "== Windows cross-build"
 bash scripts/build-windows.sh
+
+echo "== the Windows build under wine (the DLL, its dialog, tests, two-process inserts)"
+bash scripts/test-windows.sh
 
 echo "== fuzzing (bounded; FUZZ_SECONDS per target)"
 bash scripts/fuzz.sh
