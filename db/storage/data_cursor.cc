@@ -261,11 +261,9 @@ bool TDataCursor::StepNatural(bool forward) {
   return false;
 }
 
-void TDataCursor::ReadIndexEntry(const TIndexPosition& pos) {
-  const TTableIndex* index = table_->index_in_slot(index_slot_);
-  auto tree = table_->Tree(*index);
+void TDataCursor::ReadIndexEntry(TIndexTree& tree, const TIndexPosition& pos) {
   uint32_t slot = 0;
-  tree->Read(pos, &index_key_, &slot);
+  tree.Read(pos, &index_key_, &slot);
   if (!table_->ReadRecord(slot, current_))
     throw ETabulaEngineError(kErrIndexPageCorrupt, {table_->name()});
   index_pos_ = pos;
@@ -297,7 +295,7 @@ bool TDataCursor::StepIndex(bool forward) {
     slot_ = 0;
     return false;
   }
-  ReadIndexEntry(pos);
+  ReadIndexEntry(*tree, pos);
   return true;
 }
 
@@ -338,7 +336,7 @@ bool TDataCursor::FindKey(const TRecordBuffer& record) {
     tree->Read(pos, &found, &slot);
     if (index->compare.ComparePrefix(reinterpret_cast<const uint8_t*>(found.data()), key.data(),
                                      columns) == 0) {
-      ReadIndexEntry(pos);
+      ReadIndexEntry(*tree, pos);
       return true;
     }
   }
@@ -435,11 +433,14 @@ void TDataCursor::Insert(TRecordBuffer& record) {
       key_bytes += index.compare.key_length();
     }
     key_bytes_.resize(key_bytes);
+    insert_spots_.resize(key_at.size());
     size_t k = 0;
     for (const TTableIndex& index : table_->indexes()) {
+      TIndexTree::TInsertSpot& spot = insert_spots_[k];
       uint8_t* key = key_bytes_.data() + key_at[k++];
       index.compare.BuildKey(built.data(), key);
-      if (index.compare.unique() && table_->Tree(index)->Find(key) != 0) {
+      spot.leaf = 0;
+      if (index.compare.unique() && table_->Tree(index)->Find(key, &spot) != 0) {
         throw ETabulaEngineError(kErrDuplicateKey, {index.name, table_->name()});
       }
     }
@@ -450,9 +451,12 @@ void TDataCursor::Insert(TRecordBuffer& record) {
     RaiseCounters(built);
     table_->set_last_record_id(id);
     table_->AddRecordCount(1);
+    // Each tree is changed only by its own insert, so the spot its check
+    // found still holds.
     k = 0;
     for (const TTableIndex& index : table_->indexes()) {
-      table_->Tree(index)->Insert(key_bytes_.data() + key_at[k++], slot);
+      table_->Tree(index)->Insert(key_bytes_.data() + key_at[k], slot, insert_spots_[k]);
+      ++k;
     }
     if (table_->blob() != nullptr) {
       StoreBlobs(built, nullptr);

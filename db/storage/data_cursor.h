@@ -168,7 +168,7 @@ class TDataCursor {
   // Makes a record just written at slot the current one (and the caller's
   // copy), re-seeking the index position in index order.
   void AdoptWritten(TRecordBuffer& built, uint32_t slot, TRecordBuffer& record);
-  void ReadIndexEntry(const TIndexPosition& pos);
+  void ReadIndexEntry(TIndexTree& tree, const TIndexPosition& pos);
   // In index order: the key of record in the current index becomes the
   // position's key, and the position the first entry at or after it.
   void SeekKeyOf(const TRecordBuffer& record);
@@ -210,6 +210,8 @@ class TDataCursor {
   TRecordBuffer built_{0};
   std::vector<uint8_t> key_bytes_;
   std::vector<size_t> key_offsets_;
+  // Per index: where the duplicate check found the new key belongs.
+  std::vector<TIndexTree::TInsertSpot> insert_spots_;
 };
 
 }  // namespace downsql::storage
