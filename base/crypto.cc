@@ -59,7 +59,6 @@ Md5Digest Md5(const void* data, size_t size) {
   return context.Digest(data, size);
 }
 
-
 BlowfishCbc::BlowfishCbc(const void* key, size_t key_size) : handle_(nullptr) {
   EnsureGcrypt();
   gcry_cipher_hd_t h;

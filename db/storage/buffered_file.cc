@@ -269,7 +269,8 @@ void TBufferedFile::FillWindow(uint32_t n) {
     throw ETabulaEngineError(kErrReadFailed, {file_.name()});
   window_first_ = first;
   window_count_ = uint32_t(got / block_size_);
-  for (uint32_t i = 0; i < window_count_; ++i) DecodeInPlace(window_.data() + size_t(i) * block_size_);
+  for (uint32_t i = 0; i < window_count_; ++i)
+    DecodeInPlace(window_.data() + size_t(i) * block_size_);
 }
 
 void TBufferedFile::CopyBlock(uint32_t n, uint8_t* out, size_t size) {

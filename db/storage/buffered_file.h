@@ -206,7 +206,7 @@ class TBufferedFile {
   std::vector<uint8_t> window_;
   uint32_t window_first_ = 0;
   uint32_t window_count_ = 0;
-  std::vector<TBuffer*> spare_;      // allocated, not in use
+  std::vector<TBuffer*> spare_;  // allocated, not in use
   TBuffer* newest_candidate_ = nullptr;
   TBuffer* oldest_candidate_ = nullptr;
   TBuffer* newest_ = nullptr;

@@ -175,6 +175,7 @@ void TDataCursor::SetCurrentIndex(uint8_t slot) {
     throw ETabulaEngineError(kErrRecordNotFound, {table_->name()});
   }
   index_slot_ = slot;
+  leaf_.page = 0;
   First();
 }
 
@@ -261,9 +262,26 @@ bool TDataCursor::StepNatural(bool forward) {
   return false;
 }
 
+bool TDataCursor::LeafCopyValid(uint32_t page) const {
+  return page != 0 && leaf_.page == page && leaf_.serial == table_->change_serial();
+}
+
 void TDataCursor::ReadIndexEntry(TIndexTree& tree, const TIndexPosition& pos) {
-  uint32_t slot = 0;
-  tree.Read(pos, &index_key_, &slot);
+  if (!LeafCopyValid(pos.page)) {
+    leaf_.page = 0;
+    tree.ReadLeaf(pos.page, &leaf_.keys, &leaf_.slots);
+    leaf_.page = pos.page;
+    leaf_.serial = table_->change_serial();
+  }
+  TakeLeafEntry(pos);
+}
+
+void TDataCursor::TakeLeafEntry(const TIndexPosition& pos) {
+  if (pos.entry >= leaf_.slots.size())
+    throw ETabulaEngineError(kErrIndexPageCorrupt, {table_->name()});
+  const size_t key_length = leaf_.keys.size() / leaf_.slots.size();
+  index_key_.assign(leaf_.keys, pos.entry * key_length, key_length);
+  const uint32_t slot = leaf_.slots[pos.entry];
   if (!table_->ReadRecord(slot, current_))
     throw ETabulaEngineError(kErrIndexPageCorrupt, {table_->name()});
   index_pos_ = pos;
@@ -271,6 +289,16 @@ void TDataCursor::ReadIndexEntry(TIndexTree& tree, const TIndexPosition& pos) {
 }
 
 bool TDataCursor::StepIndex(bool forward) {
+  if (state_ == kOnRecord && LeafCopyValid(index_pos_.page)) {
+    if (forward && index_pos_.entry + 1 < leaf_.slots.size()) {
+      TakeLeafEntry({index_pos_.page, index_pos_.entry + 1});
+      return true;
+    }
+    if (!forward && index_pos_.entry > 0) {
+      TakeLeafEntry({index_pos_.page, index_pos_.entry - 1});
+      return true;
+    }
+  }
   const TTableIndex* index = table_->index_in_slot(index_slot_);
   auto tree = table_->Tree(*index);
   TIndexPosition pos;

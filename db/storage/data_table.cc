@@ -592,6 +592,8 @@ void TDataTable::WriteAll(bool os_flush) {
 }
 
 void TDataTable::UndoFailedChange() {
+  // Cursors must not trust what they copied while the change was under way.
+  ++change_serial_;
   if (exclusive_ || in_transaction_) return;
   // Blocks that the change had to write early (a full buffer pool) go back.
   if (journal_) journal_->Rollback();

@@ -213,9 +213,8 @@ bool TIndexTree::Insert(const uint8_t* key, uint32_t record_slot) {
   if (root == 0) {
     TPage& page = source_.NewPage();
     page.set_type(kPageRootLeaf);
-    page.Encode(layout_,
-                {{std::string(reinterpret_cast<const char*>(key), layout_.key_length), record_slot,
-                  0}});
+    page.Encode(layout_, {{std::string(reinterpret_cast<const char*>(key), layout_.key_length),
+                           record_slot, 0}});
     page.modified = true;
     source_.SetRoot(slot_, page.number());
     return true;
@@ -253,9 +252,9 @@ bool TIndexTree::InsertIntoLeaf(const uint8_t* key, uint32_t record_slot, uint32
   } else if (pos < entries.size() && compare_.Compare(Bytes(entries[pos].key), key) == 0) {
     return false;
   }
-  entries.insert(entries.begin() + pos,
-                 {std::string(reinterpret_cast<const char*>(key), layout_.key_length), record_slot,
-                  0});
+  entries.insert(
+      entries.begin() + pos,
+      {std::string(reinterpret_cast<const char*>(key), layout_.key_length), record_slot, 0});
   std::vector<Piece> pieces = StoreSplit(leaf, entries);
   if (pieces.size() == 1) {
     FixPath(path, path.size(), &pieces[0].first_key, 1);
@@ -454,6 +453,29 @@ TIndexPosition TIndexTree::Prior(TIndexPosition pos) {
     if (page->count() > 0) return {number, page->count() - 1u};
   }
   return {};
+}
+
+void TIndexTree::ReadLeaf(uint32_t number, std::string* keys, std::vector<uint32_t>* record_slots) {
+  TPage& page = Fetch(number);
+  if (!page.is_leaf()) source_.Corrupt();
+  const uint32_t count = page.count();
+  keys->clear();
+  record_slots->clear();
+  if (page.fixed(layout_)) {
+    keys->reserve(size_t(count) * layout_.key_length);
+    record_slots->reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+      keys->append(reinterpret_cast<const char*>(page.entry(layout_, i)), layout_.key_length);
+      record_slots->push_back(page.pointer(layout_, i));
+    }
+    return;
+  }
+  std::vector<TPageEntry> entries;
+  Decode(page, &entries);
+  for (const TPageEntry& e : entries) {
+    keys->append(e.key);
+    record_slots->push_back(e.pointer);
+  }
 }
 
 void TIndexTree::Read(TIndexPosition pos, std::string* key, uint32_t* record_slot) {

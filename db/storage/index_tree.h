@@ -94,6 +94,9 @@ class TIndexTree {
   TIndexPosition Prior(TIndexPosition pos);
   // Key and record slot at a valid position.
   void Read(TIndexPosition pos, std::string* key, uint32_t* record_slot);
+  // Every entry of a leaf: keys (key_length bytes each, one after the
+  // other) and record slots.
+  void ReadLeaf(uint32_t page, std::string* keys, std::vector<uint32_t>* record_slots);
 
   // Number of keys in the tree.
   uint32_t Total();
