@@ -330,13 +330,19 @@ bool TDataCursor::StepIndex(bool forward) {
 bool TDataCursor::Next() {
   ReadLockHold read_lock(*table_);
   Sync();
-  return index_slot_ == kNaturalOrder ? StepNatural(true) : StepIndex(true);
+  for (;;) {
+    if (!(index_slot_ == kNaturalOrder ? StepNatural(true) : StepIndex(true))) return false;
+    if (!filter_ || filter_(current_)) return true;
+  }
 }
 
 bool TDataCursor::Prior() {
   ReadLockHold read_lock(*table_);
   Sync();
-  return index_slot_ == kNaturalOrder ? StepNatural(false) : StepIndex(false);
+  for (;;) {
+    if (!(index_slot_ == kNaturalOrder ? StepNatural(false) : StepIndex(false))) return false;
+    if (!filter_ || filter_(current_)) return true;
+  }
 }
 
 void TDataCursor::GoToSlot(uint32_t slot) {
@@ -377,6 +383,16 @@ bool TDataCursor::FindKey(const TRecordBuffer& record) {
 uint32_t TDataCursor::RecordCount() {
   ReadLockHold read_lock(*table_);
   Sync();
+  if (filter_) {
+    // Every order holds the same records.
+    uint32_t count = 0;
+    TRecordBuffer record(record_size());
+    const uint32_t slots = table_->slot_count();
+    for (uint32_t slot = 1; slot <= slots; ++slot) {
+      if (table_->ReadRecord(slot, record) && filter_(record)) ++count;
+    }
+    return count;
+  }
   if (index_slot_ == kNaturalOrder) return table_->record_count();
   const TTableIndex* index = table_->index_in_slot(index_slot_);
   return table_->Tree(*index)->Total();
