@@ -27,13 +27,36 @@ void Check(gcry_error_t err, const char* what) {
   if (err) throw std::runtime_error(std::string(what) + ": " + gcry_strerror(err));
 }
 
+// One MD5 context per thread, reset for each digest: opening and closing a
+// context per digest (what gcry_md_hash_buffer does) costs more than the
+// digest of a short record.
+class Md5Context {
+ public:
+  Md5Context() {
+    EnsureGcrypt();
+    Check(gcry_md_open(&handle_, GCRY_MD_MD5, 0), "gcry_md_open");
+  }
+  ~Md5Context() { gcry_md_close(handle_); }
+  Md5Context(const Md5Context&) = delete;
+  Md5Context& operator=(const Md5Context&) = delete;
+
+  Md5Digest Digest(const void* data, size_t size) {
+    gcry_md_reset(handle_);
+    gcry_md_write(handle_, data, size);
+    Md5Digest digest;
+    std::memcpy(digest.data(), gcry_md_read(handle_, GCRY_MD_MD5), digest.size());
+    return digest;
+  }
+
+ private:
+  gcry_md_hd_t handle_ = nullptr;
+};
+
 }  // namespace
 
 Md5Digest Md5(const void* data, size_t size) {
-  EnsureGcrypt();
-  Md5Digest digest;
-  gcry_md_hash_buffer(GCRY_MD_MD5, digest.data(), data, size);
-  return digest;
+  thread_local Md5Context context;
+  return context.Digest(data, size);
 }
 
 BlowfishCbc::BlowfishCbc(const void* key, size_t key_size) : handle_(nullptr) {

@@ -117,7 +117,10 @@ class TInsertStatement : public TStatementBody {
         field_places_.insert(field_places_.end(), all.size(), c);
         continue;
       }
-      const TFieldDef* f = FindField(all, c.name);
+      // Lists usually name the columns in the table's order: the column
+      // after the last one found is tried first.
+      const size_t next = fields_.empty() ? 0 : size_t(fields_.back() - all.data()) + 1;
+      const TFieldDef* f = FindField(all, c.name, next);
       if (f == nullptr)
         p.Error("Expected column name but instead found " + c.name + " in " + p.context(), c.line,
                 c.column);

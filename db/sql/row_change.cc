@@ -143,9 +143,13 @@ void ParseCommitClause(TExpressionParser& p, TCommitClause& clause) {
   }
 }
 
-const TFieldDef* FindField(const std::vector<TFieldDef>& fields, std::string_view name) {
-  for (const TFieldDef& f : fields)
+const TFieldDef* FindField(const std::vector<TFieldDef>& fields, std::string_view name,
+                           size_t first) {
+  const size_t count = fields.size();
+  for (size_t k = 0; k < count; ++k) {
+    const TFieldDef& f = fields[(first + k) % count];
     if (SameText(f.name, name)) return &f;
+  }
   return nullptr;
 }
 

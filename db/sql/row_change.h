@@ -38,8 +38,10 @@ struct TCommitClause {
 void ParseCommitClause(TExpressionParser& parser, TCommitClause& clause);
 
 // The column of fields called name (without regard to case), or nullptr.
+// The search starts at index first (names are unique, so only the time it
+// takes depends on it: a list in the table's order finds each at once).
 const storage::TFieldDef* FindField(const std::vector<storage::TFieldDef>& fields,
-                                    std::string_view name);
+                                    std::string_view name, size_t first = 0);
 
 // Raises the Expected error at node, listing the value types column
 // accepts, unless node's type is one of them (an untyped node fits all).

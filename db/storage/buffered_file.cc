@@ -244,21 +244,70 @@ TBuffer* TBufferedFile::GetBlock(uint32_t n) {
   return b;
 }
 
-void TBufferedFile::ReadRange(uint32_t n, TBuffer* target) {
-  // The read stops at the end of the file by itself (blocks appended but not
-  // yet written are never read: they are in the pool), so the file's size
-  // is not asked for.
+void TBufferedFile::ReadAheadSpan(uint32_t n, uint32_t* first, uint32_t* last) {
   // Half the capacity the limits give, not of a pool grown by a
   // transaction: that one may hold the whole table, and reading half of it
   // for every block not yet buffered would read the file over and over.
   uint32_t ahead = kind_ == kDataKind ? std::max<uint32_t>(1, base_capacity_ / 2) : 1;
-  uint32_t first = n, last = n;
+  *first = n;
+  *last = n;
   if (n >= last_block_read_) {
-    last = uint32_t(std::min<uint64_t>(uint64_t(n) + ahead, std::max(block_count(), n)));
+    *last = uint32_t(std::min<uint64_t>(uint64_t(n) + ahead, std::max(block_count(), n)));
   } else {
-    first = n > ahead ? n - ahead : 1;
+    *first = n > ahead ? n - ahead : 1;
   }
   last_block_read_ = n;
+}
+
+void TBufferedFile::FillWindow(uint32_t n) {
+  window_count_ = 0;
+  uint32_t first, last;
+  ReadAheadSpan(n, &first, &last);
+  window_.resize(size_t(last - first + 1) * block_size_);
+  size_t got = file_.ReadUpTo(BlockOffset(first), window_.data(), window_.size());
+  if (got < size_t(n - first + 1) * block_size_)
+    throw ETabulaEngineError(kErrReadFailed, {file_.name()});
+  window_first_ = first;
+  window_count_ = uint32_t(got / block_size_);
+  for (uint32_t i = 0; i < window_count_; ++i)
+    DecodeInPlace(window_.data() + size_t(i) * block_size_);
+}
+
+void TBufferedFile::CopyBlock(uint32_t n, uint8_t* out, size_t size) {
+  if (kind_ != kDataKind) {
+    TBuffer* b = GetBlock(n);
+    std::memcpy(out, b->data.data(), std::min(size, b->data.size()));
+    Unpin(b);
+    return;
+  }
+  if (n == 0 || n > block_count()) RaiseCorrupt();
+  size = std::min<size_t>(size, block_size_);
+  if (TBuffer* b = Find(n)) {
+    ++hits_;
+    std::memcpy(out, b->data.data(), size);
+    return;
+  }
+  if (n - window_first_ >= window_count_) {
+    if (before_disk_read) {
+      before_disk_read();
+      if (n > block_count()) RaiseCorrupt();
+      // The check may have dropped the buffers, or found the block there.
+      if (TBuffer* b = Find(n)) {
+        std::memcpy(out, b->data.data(), size);
+        return;
+      }
+    }
+    FillWindow(n);
+  }
+  std::memcpy(out, window_.data() + size_t(n - window_first_) * block_size_, size);
+}
+
+void TBufferedFile::ReadRange(uint32_t n, TBuffer* target) {
+  // The read stops at the end of the file by itself (blocks appended but not
+  // yet written are never read: they are in the pool), so the file's size
+  // is not asked for.
+  uint32_t first, last;
+  ReadAheadSpan(n, &first, &last);
   std::vector<uint8_t>& bytes = read_bytes_;
   bytes.resize(size_t(last - first + 1) * block_size_);
   size_t got = file_.ReadUpTo(BlockOffset(first), bytes.data(), bytes.size());
@@ -317,12 +366,23 @@ std::vector<std::pair<uint64_t, uint64_t>> TBufferedFile::ModifiedRanges() const
 }
 
 bool TBufferedFile::WriteModified(bool flush_os) {
-  std::vector<TBuffer*> dirty;
+  // The chain gives them newest first; the block table, when they are a
+  // good part of it (a long transaction's appended blocks), gives them in
+  // block order without a sort.
+  std::vector<TBuffer*> by_use;
   for (TBuffer* b = newest_; b; b = b->older_)
-    if (b->modified && b->pin_count == 0) dirty.push_back(b);
-  if (dirty.empty()) return false;
-  std::sort(dirty.begin(), dirty.end(),
-            [](const TBuffer* x, const TBuffer* y) { return x->block < y->block; });
+    if (b->modified && b->pin_count == 0) by_use.push_back(b);
+  if (by_use.empty()) return false;
+  std::vector<TBuffer*> dirty;
+  dirty.reserve(by_use.size());
+  if (by_use.size() * 4 >= by_block_.size()) {
+    for (TBuffer* b : by_block_)
+      if (b && b->modified && b->pin_count == 0) dirty.push_back(b);
+  } else {
+    dirty = by_use;
+    std::sort(dirty.begin(), dirty.end(),
+              [](const TBuffer* x, const TBuffer* y) { return x->block < y->block; });
+  }
   // A run of consecutive blocks goes out in chunks, so writing a long
   // transaction's blocks never needs a copy of all of them at once.
   const size_t per_chunk = std::max<size_t>(1, kWriteChunk / block_size_);
@@ -340,9 +400,8 @@ bool TBufferedFile::WriteModified(bool flush_os) {
   }
   // Listed oldest first, each goes to the newest end of the candidates
   // unless buffers used later are listed already.
-  std::sort(dirty.begin(), dirty.end(),
-            [](const TBuffer* x, const TBuffer* y) { return x->stamp_ < y->stamp_; });
-  for (TBuffer* b : dirty) Offer(b);
+  window_count_ = 0;
+  for (auto b = by_use.rbegin(); b != by_use.rend(); ++b) Offer(*b);
   OnBlocksWritten();
   if (flush_os) file_.Flush();
   ShrinkToCapacity();
@@ -361,6 +420,7 @@ void TBufferedFile::ShrinkToCapacity() {
 }
 
 void TBufferedFile::Discard() {
+  window_count_ = 0;
   by_block_.clear();
   in_use_ = 0;
   newest_candidate_ = oldest_candidate_ = nullptr;

@@ -101,6 +101,15 @@ class TBufferedFile {
   // block_count() + 1 appends a cleared, modified block (after the capacity
   // check, 9479), n beyond that is corrupt too. Read faults are 9217.
   TBuffer* GetBlock(uint32_t n);
+  // Copies the first size bytes of block n (1 <= n <= block_count(), else
+  // the kind's corrupt-block error) without taking a buffer: from the pool
+  // when the block is there, else from the data kind's read window, which
+  // a miss fills with the block and its read-ahead neighbours in one read
+  // (before_disk_read is called first). The window holds what the file
+  // held when it was read; it is dropped whenever buffers are written or
+  // discarded, so it never shows bytes older than a clean buffer would.
+  // Other kinds read through GetBlock.
+  void CopyBlock(uint32_t n, uint8_t* out, size_t size);
   // Lets go of a pinned buffer.
   void Unpin(TBuffer* buffer);
   void MarkModified(TBuffer* buffer);
@@ -140,6 +149,8 @@ class TBufferedFile {
   // block_size bytes.
   virtual void EncodeBlock(const TBuffer& buffer, uint8_t* out) const;
   virtual void DecodeBlock(const uint8_t* in, TBuffer& buffer) const;
+  // The same decoding in place, on bytes outside any buffer.
+  virtual void DecodeInPlace(uint8_t* /*bytes*/) const {}
   virtual std::unique_ptr<TBuffer> NewBuffer() const;
 
   [[noreturn]] void RaiseCorrupt() const;
@@ -157,6 +168,10 @@ class TBufferedFile {
   void MoveToFront(TBuffer* buffer);
   void Unlink(TBuffer* buffer);
   void ReadRange(uint32_t n, TBuffer* target);
+  // The blocks a miss of block n reads: n and the read-ahead in the
+  // direction of movement.
+  void ReadAheadSpan(uint32_t n, uint32_t* first, uint32_t* last);
+  void FillWindow(uint32_t n);
   void ShrinkToCapacity();
   void RecomputeCapacity();
 
@@ -186,7 +201,12 @@ class TBufferedFile {
   std::vector<TBuffer*> by_block_;  // in use, by block number
   size_t in_use_ = 0;
   std::vector<uint8_t> read_bytes_;  // kept from read to read
-  std::vector<TBuffer*> spare_;      // allocated, not in use
+  // The read window (data kind): decoded blocks window_first_ ..
+  // window_first_ + window_count_ - 1 as the file held them.
+  std::vector<uint8_t> window_;
+  uint32_t window_first_ = 0;
+  uint32_t window_count_ = 0;
+  std::vector<TBuffer*> spare_;  // allocated, not in use
   TBuffer* newest_candidate_ = nullptr;
   TBuffer* oldest_candidate_ = nullptr;
   TBuffer* newest_ = nullptr;

@@ -176,6 +176,7 @@ void TDataCursor::SetCurrentIndex(uint8_t slot) {
     throw ETabulaEngineError(kErrRecordNotFound, {table_->name()});
   }
   index_slot_ = slot;
+  leaf_.page = 0;
   First();
 }
 
@@ -262,11 +263,26 @@ bool TDataCursor::StepNatural(bool forward) {
   return false;
 }
 
-void TDataCursor::ReadIndexEntry(const TIndexPosition& pos) {
-  const TTableIndex* index = table_->index_in_slot(index_slot_);
-  auto tree = table_->Tree(*index);
-  uint32_t slot = 0;
-  tree->Read(pos, &index_key_, &slot);
+bool TDataCursor::LeafCopyValid(uint32_t page) const {
+  return page != 0 && leaf_.page == page && leaf_.serial == table_->change_serial();
+}
+
+void TDataCursor::ReadIndexEntry(TIndexTree& tree, const TIndexPosition& pos) {
+  if (!LeafCopyValid(pos.page)) {
+    leaf_.page = 0;
+    tree.ReadLeaf(pos.page, &leaf_.keys, &leaf_.slots);
+    leaf_.page = pos.page;
+    leaf_.serial = table_->change_serial();
+  }
+  TakeLeafEntry(pos);
+}
+
+void TDataCursor::TakeLeafEntry(const TIndexPosition& pos) {
+  if (pos.entry >= leaf_.slots.size())
+    throw ETabulaEngineError(kErrIndexPageCorrupt, {table_->name()});
+  const size_t key_length = leaf_.keys.size() / leaf_.slots.size();
+  index_key_.assign(leaf_.keys, pos.entry * key_length, key_length);
+  const uint32_t slot = leaf_.slots[pos.entry];
   if (!table_->ReadRecord(slot, current_))
     throw ETabulaEngineError(kErrIndexPageCorrupt, {table_->name()});
   index_pos_ = pos;
@@ -274,6 +290,16 @@ void TDataCursor::ReadIndexEntry(const TIndexPosition& pos) {
 }
 
 bool TDataCursor::StepIndex(bool forward) {
+  if (state_ == kOnRecord && LeafCopyValid(index_pos_.page)) {
+    if (forward && index_pos_.entry + 1 < leaf_.slots.size()) {
+      TakeLeafEntry({index_pos_.page, index_pos_.entry + 1});
+      return true;
+    }
+    if (!forward && index_pos_.entry > 0) {
+      TakeLeafEntry({index_pos_.page, index_pos_.entry - 1});
+      return true;
+    }
+  }
   const TTableIndex* index = table_->index_in_slot(index_slot_);
   auto tree = table_->Tree(*index);
   TIndexPosition pos;
@@ -298,7 +324,7 @@ bool TDataCursor::StepIndex(bool forward) {
     slot_ = 0;
     return false;
   }
-  ReadIndexEntry(pos);
+  ReadIndexEntry(*tree, pos);
   return true;
 }
 
@@ -345,7 +371,7 @@ bool TDataCursor::FindKey(const TRecordBuffer& record) {
     tree->Read(pos, &found, &slot);
     if (index->compare.ComparePrefix(reinterpret_cast<const uint8_t*>(found.data()), key.data(),
                                      columns) == 0) {
-      ReadIndexEntry(pos);
+      ReadIndexEntry(*tree, pos);
       return true;
     }
   }
@@ -452,11 +478,14 @@ void TDataCursor::Insert(TRecordBuffer& record) {
       key_bytes += index.compare.key_length();
     }
     key_bytes_.resize(key_bytes);
+    insert_spots_.resize(key_at.size());
     size_t k = 0;
     for (const TTableIndex& index : table_->indexes()) {
+      TIndexTree::TInsertSpot& spot = insert_spots_[k];
       uint8_t* key = key_bytes_.data() + key_at[k++];
       index.compare.BuildKey(built.data(), key);
-      if (index.compare.unique() && table_->Tree(index)->Find(key) != 0) {
+      spot.leaf = 0;
+      if (index.compare.unique() && table_->Tree(index)->Find(key, &spot) != 0) {
         throw ETabulaEngineError(kErrDuplicateKey, {index.name, table_->name()});
       }
     }
@@ -467,9 +496,12 @@ void TDataCursor::Insert(TRecordBuffer& record) {
     RaiseCounters(built);
     table_->set_last_record_id(id);
     table_->AddRecordCount(1);
+    // Each tree is changed only by its own insert, so the spot its check
+    // found still holds.
     k = 0;
     for (const TTableIndex& index : table_->indexes()) {
-      table_->Tree(index)->Insert(key_bytes_.data() + key_at[k++], slot);
+      table_->Tree(index)->Insert(key_bytes_.data() + key_at[k], slot, insert_spots_[k]);
+      ++k;
     }
     if (table_->blob() != nullptr) {
       StoreBlobs(built, nullptr);

@@ -177,7 +177,10 @@ class TDataCursor {
   // Makes a record just written at slot the current one (and the caller's
   // copy), re-seeking the index position in index order.
   void AdoptWritten(TRecordBuffer& built, uint32_t slot, TRecordBuffer& record);
-  void ReadIndexEntry(const TIndexPosition& pos);
+  void ReadIndexEntry(TIndexTree& tree, const TIndexPosition& pos);
+  // The entry at pos of the leaf copied in leaf_ becomes the current one.
+  void TakeLeafEntry(const TIndexPosition& pos);
+  bool LeafCopyValid(uint32_t page) const;
   // In index order: the key of record in the current index becomes the
   // position's key, and the position the first entry at or after it.
   void SeekKeyOf(const TRecordBuffer& record);
@@ -209,6 +212,16 @@ class TDataCursor {
   // Index order: the leaf position and the key at it.
   TIndexPosition index_pos_;
   std::string index_key_;
+  // Index order: a copy of the current leaf's entries, so that steps within
+  // the leaf need no page. Valid while the table's change serial is the one
+  // it was taken under (every change, own or found, raises the serial).
+  struct LeafCopy {
+    uint32_t page = 0;
+    uint64_t serial = 0;
+    std::string keys;
+    std::vector<uint32_t> slots;
+  };
+  LeafCopy leaf_;
   uint64_t seen_serial_ = 0;
   bool edit_locked_ = false;
   // BLOB values set but not yet posted, by their (negative) handle.
@@ -220,6 +233,8 @@ class TDataCursor {
   TRecordBuffer built_{0};
   std::vector<uint8_t> key_bytes_;
   std::vector<size_t> key_offsets_;
+  // Per index: where the duplicate check found the new key belongs.
+  std::vector<TIndexTree::TInsertSpot> insert_spots_;
 };
 
 }  // namespace downsql::storage

@@ -484,4 +484,8 @@ void TDataFile::DecodeBlock(const uint8_t* in, TBuffer& buffer) const {
   if (cipher_) cipher_->Decrypt(buffer.data.data(), block_size());
 }
 
+void TDataFile::DecodeInPlace(uint8_t* bytes) const {
+  if (cipher_) cipher_->Decrypt(bytes, block_size());
+}
+
 }  // namespace downsql::storage

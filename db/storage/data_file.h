@@ -216,6 +216,7 @@ class TDataFile : public TBufferedFile {
   void OnBlocksWritten() override { changed_ = true; }
   void EncodeBlock(const TBuffer& buffer, uint8_t* out) const override;
   void DecodeBlock(const uint8_t* in, TBuffer& buffer) const override;
+  void DecodeInPlace(uint8_t* bytes) const override;
   std::unique_ptr<TBuffer> NewBuffer() const override;
 
  private:

@@ -183,7 +183,7 @@ const TTableIndex* TDataTable::index_in_slot(uint8_t slot) const {
 }
 
 TIndexFile::TTreeAccess TDataTable::Tree(const TTableIndex& index) {
-  return index_->Tree(index.slot, index.compare);
+  return index_->Tree(index.slot, index.layout, index.compare);
 }
 
 // ---- records and counters ----------------------------------------------
@@ -191,9 +191,7 @@ TIndexFile::TTreeAccess TDataTable::Tree(const TTableIndex& index) {
 uint32_t TDataTable::slot_count() { return data_->block_count(); }
 
 bool TDataTable::ReadRecord(uint32_t slot, TRecordBuffer& out) {
-  TBuffer* buffer = data_->GetBlock(slot == 0 || slot > slot_count() ? 0 : slot);
-  std::memcpy(out.data(), buffer->data.data(), out.size());
-  data_->Unpin(buffer);
+  data_->CopyBlock(slot, out.data(), out.size());
   if (out.status() != kSlotLive) return false;
   out.set_link(static_cast<int32_t>(slot));
   return true;
@@ -594,6 +592,8 @@ void TDataTable::WriteAll(bool os_flush) {
 }
 
 void TDataTable::UndoFailedChange() {
+  // Cursors must not trust what they copied while the change was under way.
+  ++change_serial_;
   if (exclusive_ || in_transaction_) return;
   // Blocks that the change had to write early (a full buffer pool) go back.
   if (journal_) journal_->Rollback();

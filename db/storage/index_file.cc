@@ -342,4 +342,8 @@ std::unique_ptr<TBuffer> TIndexFile::NewBuffer() const {
 TIndexFile::TTreeAccess::TTreeAccess(TIndexFile& file, uint32_t slot, const TKeyComparator& compare)
     : scope_(file), tree_(file, file.layout(slot), compare, slot) {}
 
+TIndexFile::TTreeAccess::TTreeAccess(TIndexFile& file, uint32_t slot, const TIndexLayout& layout,
+                                     const TKeyComparator& compare)
+    : scope_(file), tree_(file, layout, compare, slot) {}
+
 }  // namespace downsql::storage

@@ -124,6 +124,9 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   class TTreeAccess {
    public:
     TTreeAccess(TIndexFile& file, uint32_t slot, const TKeyComparator& compare);
+    // With the slot's layout known already.
+    TTreeAccess(TIndexFile& file, uint32_t slot, const TIndexLayout& layout,
+                const TKeyComparator& compare);
     TTreeAccess(const TTreeAccess&) = delete;
     TTreeAccess& operator=(const TTreeAccess&) = delete;
     TIndexTree* operator->() { return &tree_; }
@@ -135,6 +138,9 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   };
   TTreeAccess Tree(uint32_t slot, const TKeyComparator& compare) {
     return TTreeAccess(*this, slot, compare);
+  }
+  TTreeAccess Tree(uint32_t slot, const TIndexLayout& layout, const TKeyComparator& compare) {
+    return TTreeAccess(*this, slot, layout, compare);
   }
 
   uint32_t block_count() const override { return static_cast<uint32_t>(header_.next_page - 1); }

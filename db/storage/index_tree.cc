@@ -35,8 +35,11 @@ void TIndexTree::Decode(const TPage& page, std::vector<TPageEntry>* entries) con
 }
 
 uint32_t TIndexTree::BranchIndex(const TPage& page, const uint8_t* key) const {
-  // Last entry whose key is <= key; the first when all are greater.
+  // Last entry whose key is <= key; the first when all are greater. Keys
+  // added in ascending order (the usual case: counters, dates) belong past
+  // the last entry, so that one is tried first.
   uint32_t lo = 0, hi = page.count();
+  if (hi > 1 && compare_.Compare(page.entry(layout_, hi - 1), key) <= 0) return hi - 1;
   while (lo < hi) {
     uint32_t mid = (lo + hi) / 2;
     if (compare_.Compare(page.entry(layout_, mid), key) <= 0)
@@ -52,6 +55,7 @@ uint32_t TIndexTree::LeafLowerBound(const TPage& page, const uint8_t* key,
   uint32_t lo = 0, hi;
   if (page.fixed(layout_)) {
     hi = page.count();
+    if (hi > 0 && compare_.Compare(page.entry(layout_, hi - 1), key) < 0) return hi;
     while (lo < hi) {
       uint32_t mid = (lo + hi) / 2;
       if (compare_.Compare(page.entry(layout_, mid), key) < 0)
@@ -206,17 +210,29 @@ void TIndexTree::PropagateSplit(std::vector<Step> path, std::vector<Piece> piece
 
 bool TIndexTree::Insert(const uint8_t* key, uint32_t record_slot) {
   const uint32_t root = source_.Root(slot_);
-  std::string key_text(reinterpret_cast<const char*>(key), layout_.key_length);
   if (root == 0) {
     TPage& page = source_.NewPage();
     page.set_type(kPageRootLeaf);
-    page.Encode(layout_, {{key_text, record_slot, 0}});
+    page.Encode(layout_, {{std::string(reinterpret_cast<const char*>(key), layout_.key_length),
+                           record_slot, 0}});
     page.modified = true;
     source_.SetRoot(slot_, page.number());
     return true;
   }
   std::vector<Step> path;
-  TPage& leaf = Fetch(Descend(key, &path));
+  return InsertIntoLeaf(key, record_slot, Descend(key, &path), path);
+}
+
+bool TIndexTree::Insert(const uint8_t* key, uint32_t record_slot, const TInsertSpot& spot) {
+  if (spot.leaf == 0 || spot.root != source_.Root(slot_)) return Insert(key, record_slot);
+  std::vector<Step> path = spot.path;
+  return InsertIntoLeaf(key, record_slot, spot.leaf, path);
+}
+
+bool TIndexTree::InsertIntoLeaf(const uint8_t* key, uint32_t record_slot, uint32_t leaf_number,
+                                std::vector<Step>& path) {
+  TPage& leaf = Fetch(leaf_number);
+  if (!leaf.is_leaf()) source_.Corrupt();
   std::vector<TPageEntry> entries;
   const uint32_t pos = LeafLowerBound(leaf, key, &entries);
   if (leaf.fixed(layout_)) {
@@ -224,14 +240,21 @@ bool TIndexTree::Insert(const uint8_t* key, uint32_t record_slot) {
     if (leaf.count() < layout_.leaf_capacity()) {
       leaf.InsertFixed(layout_, pos, key, record_slot, 0);
       leaf.modified = true;
-      FixPath(path, path.size(), pos == 0 ? &key_text : nullptr, 1);
+      if (pos == 0) {
+        const std::string key_text(reinterpret_cast<const char*>(key), layout_.key_length);
+        FixPath(path, path.size(), &key_text, 1);
+      } else {
+        FixPath(path, path.size(), nullptr, 1);
+      }
       return true;
     }
     Decode(leaf, &entries);
   } else if (pos < entries.size() && compare_.Compare(Bytes(entries[pos].key), key) == 0) {
     return false;
   }
-  entries.insert(entries.begin() + pos, {key_text, record_slot, 0});
+  entries.insert(
+      entries.begin() + pos,
+      {std::string(reinterpret_cast<const char*>(key), layout_.key_length), record_slot, 0});
   std::vector<Piece> pieces = StoreSplit(leaf, entries);
   if (pieces.size() == 1) {
     FixPath(path, path.size(), &pieces[0].first_key, 1);
@@ -359,6 +382,28 @@ uint32_t TIndexTree::Find(const uint8_t* key) {
   return compare_.Compare(Bytes(found), key) == 0 ? slot : 0;
 }
 
+uint32_t TIndexTree::Find(const uint8_t* key, TInsertSpot* spot) {
+  spot->root = source_.Root(slot_);
+  spot->leaf = 0;
+  spot->path.clear();
+  if (spot->root == 0) return 0;
+  // Seek and Find in one, keeping the descent.
+  const uint32_t leaf_number = Descend(key, &spot->path);
+  TPage& leaf = Fetch(leaf_number);
+  std::vector<TPageEntry> entries;
+  const uint32_t pos = LeafLowerBound(leaf, key, &entries);
+  const TIndexPosition at =
+      pos < leaf.count() ? TIndexPosition{leaf_number, pos} : Next({leaf_number, pos - 1});
+  if (at.valid()) {
+    std::string found;
+    uint32_t slot = 0;
+    Read(at, &found, &slot);
+    if (compare_.Compare(Bytes(found), key) == 0) return slot;
+  }
+  spot->leaf = leaf_number;
+  return 0;
+}
+
 TIndexPosition TIndexTree::First() {
   uint32_t number = source_.Root(slot_);
   if (number == 0) return {};
@@ -408,6 +453,29 @@ TIndexPosition TIndexTree::Prior(TIndexPosition pos) {
     if (page->count() > 0) return {number, page->count() - 1u};
   }
   return {};
+}
+
+void TIndexTree::ReadLeaf(uint32_t number, std::string* keys, std::vector<uint32_t>* record_slots) {
+  TPage& page = Fetch(number);
+  if (!page.is_leaf()) source_.Corrupt();
+  const uint32_t count = page.count();
+  keys->clear();
+  record_slots->clear();
+  if (page.fixed(layout_)) {
+    keys->reserve(size_t(count) * layout_.key_length);
+    record_slots->reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+      keys->append(reinterpret_cast<const char*>(page.entry(layout_, i)), layout_.key_length);
+      record_slots->push_back(page.pointer(layout_, i));
+    }
+    return;
+  }
+  std::vector<TPageEntry> entries;
+  Decode(page, &entries);
+  for (const TPageEntry& e : entries) {
+    keys->append(e.key);
+    record_slots->push_back(e.pointer);
+  }
 }
 
 void TIndexTree::Read(TIndexPosition pos, std::string* key, uint32_t* record_slot) {

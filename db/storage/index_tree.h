@@ -56,12 +56,29 @@ class TIndexTree {
  public:
   static constexpr uint32_t kMaxLevels = 64;
 
+  // One level of a descent: a branch page and the entry taken in it.
+  struct Step {
+    uint32_t page;
+    uint32_t index;
+  };
+  // Where a key that Find did not find belongs: the branch entries taken
+  // from the root and the leaf reached. Valid for an Insert of that same key
+  // as long as this tree has not changed in between.
+  struct TInsertSpot {
+    uint32_t root = 0;
+    uint32_t leaf = 0;
+    std::vector<Step> path;
+  };
+
   TIndexTree(TPageSource& source, const TIndexLayout& layout, const TKeyComparator& compare,
              uint32_t slot);
 
   // Inserts key (layout.key_length bytes) pointing at a record slot. Returns
   // false, changing nothing, when the key is already present.
   bool Insert(const uint8_t* key, uint32_t record_slot);
+  // The same, starting from the spot a Find of key left (one descent for
+  // the duplicate check and the insert).
+  bool Insert(const uint8_t* key, uint32_t record_slot, const TInsertSpot& spot);
   // Removes key; false when it is not present.
   bool Delete(const uint8_t* key);
 
@@ -69,12 +86,17 @@ class TIndexTree {
   TIndexPosition Seek(const uint8_t* key);
   // The record slot of key, 0 when it is not present.
   uint32_t Find(const uint8_t* key);
+  // The same; when the key is missing, spot receives where it belongs.
+  uint32_t Find(const uint8_t* key, TInsertSpot* spot);
   TIndexPosition First();
   TIndexPosition Last();
   TIndexPosition Next(TIndexPosition pos);
   TIndexPosition Prior(TIndexPosition pos);
   // Key and record slot at a valid position.
   void Read(TIndexPosition pos, std::string* key, uint32_t* record_slot);
+  // Every entry of a leaf: keys (key_length bytes each, one after the
+  // other) and record slots.
+  void ReadLeaf(uint32_t page, std::string* keys, std::vector<uint32_t>* record_slots);
 
   // Number of keys in the tree.
   uint32_t Total();
@@ -88,10 +110,6 @@ class TIndexTree {
   std::string Check(std::set<uint32_t>* pages);
 
  private:
-  struct Step {
-    uint32_t page;
-    uint32_t index;
-  };
   struct Piece {
     uint32_t page;
     std::string first_key;
@@ -107,6 +125,9 @@ class TIndexTree {
   uint32_t LeafLowerBound(const TPage& page, const uint8_t* key,
                           std::vector<TPageEntry>* entries) const;
   void Decode(const TPage& page, std::vector<TPageEntry>* entries) const;
+  // Inserts key into leaf (reached through path) unless it is there.
+  bool InsertIntoLeaf(const uint8_t* key, uint32_t record_slot, uint32_t leaf_number,
+                      std::vector<Step>& path);
   std::string FirstKey(const TPage& page) const;
   uint32_t NodeTotal(const TPage& page, const std::vector<TPageEntry>& entries) const;
   bool Fits(bool leaf, const std::vector<TPageEntry>& entries) const;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "db/storage/data_table.h"
 #include "db/storage/engine_error.h"
@@ -290,6 +291,64 @@ TEST_F(CursorTest, SecondTableObjectSeesChangesThroughUpdateCounts) {
   ASSERT_TRUE(b->Prior());
   ASSERT_TRUE(b->Prior());
   EXPECT_EQ(Int(*b, 3), 0);
+}
+
+// A walk copies what it reads ahead (slots read in runs, the entries of the
+// current leaf); a change through another cursor of the same table must
+// show at the next step, in both orders, held or not.
+TEST_F(CursorTest, StepsSeeChangesOfAnotherCursorOfTheSameTable) {
+  for (bool held : {false, true}) {
+    SCOPED_TRACE(held ? "held" : "not held");
+    std::filesystem::remove(dir_ + "DRAWS.dat");
+    std::filesystem::remove(dir_ + "DRAWS.idx");
+    TNewTableDefinition plain;
+    plain.table.fields = {Column("NUM", kTypeInteger)};
+    TIndexDefinition by_num;
+    by_num.name = "ByNum";
+    by_num.unique = true;
+    by_num.columns = {1};
+    by_num.descending_of = {0};
+    plain.secondary = {by_num};
+    TDataTable::Create(dir_, "DRAWS", settings_, plain);
+    auto table = OpenTable();
+    auto writer = Cursor(table);
+    auto reader = Cursor(table);
+    auto put = [&](int64_t num) {
+      TRecordBuffer r = writer->NewRecord();
+      r.SetInteger(writer->fields()[0], num);
+      writer->Insert(r);
+    };
+    for (int64_t num : {10, 30, 50}) put(num);
+    std::optional<TTableReadHold> hold;
+    if (held) hold.emplace(*table);
+    const TFieldDef& num = reader->fields()[0];
+
+    reader->SetCurrentIndex(1);
+    ASSERT_TRUE(reader->Next());
+    EXPECT_EQ(reader->current().GetInteger(num), 10);
+    put(20);
+    writer->SetCurrentIndex(1);
+    TRecordBuffer key = writer->NewRecord();
+    key.SetInteger(num, 30);
+    ASSERT_TRUE(writer->FindKey(key));
+    writer->Delete();
+    ASSERT_TRUE(reader->Next());
+    EXPECT_EQ(reader->current().GetInteger(num), 20);
+    ASSERT_TRUE(reader->Next());
+    EXPECT_EQ(reader->current().GetInteger(num), 50);
+
+    reader->SetCurrentIndex(kNaturalOrder);
+    ASSERT_TRUE(reader->Next());  // slot 1: 10, and the slots after it read ahead
+    writer->GoToSlot(3);
+    TRecordBuffer changed = writer->current();
+    changed.SetInteger(num, 55);
+    writer->Update(changed);
+    ASSERT_TRUE(reader->Next());  // slot 2 was deleted, slot 3 changed
+    EXPECT_EQ(reader->current().GetInteger(num), 55);
+    ASSERT_TRUE(reader->Next());
+    EXPECT_EQ(reader->current().GetInteger(num), 20);
+    EXPECT_FALSE(reader->Next());
+  }
 }
 
 TEST_F(CursorTest, RecordLockOfOneCursorRefusesAnother) {
