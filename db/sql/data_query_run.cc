@@ -391,89 +391,110 @@ bool TDataQuery::ScanSources(TQueryRun& run, const std::function<bool()>& visit)
     if (s.cursor->current_slot() != slot) s.cursor->GoToSlot(slot);
     s.row = &s.cursor->current();
   };
-  auto position_tuple = [&](const std::vector<uint32_t>& tuple) {
-    for (size_t j = 0; j < tuple.size(); ++j) position(j, tuple[j]);
+
+  // How each joined source finds its rows, settled before the scan: an
+  // index probe, a hash of its rows by the joined expression, or every row.
+  struct TLevel {
+    TJoinKey key;
+    std::optional<TIndexProbe> probe;
+    std::vector<uint32_t> slots;  // every row, when no probe serves alone
+    std::unordered_map<std::string, std::vector<uint32_t>> hash;
+    // RIGHT join: whether each row of slots met a row before it.
+    std::vector<bool> matched;
+    std::unordered_map<uint32_t, size_t> slot_index;
+    std::vector<uint32_t> found;
   };
-
-  std::vector<std::vector<uint32_t>> tuples;
-  for (uint32_t slot : slots_of(*sources_[0]->cursor)) tuples.push_back({slot});
-
+  std::vector<TLevel> levels(count);
   for (size_t i = 1; i < count; ++i) {
     TSourceTable& s = *sources_[i];
-    const TJoinKey key = ChooseJoinKey(sources_, i, where_.get(), *eval_.collation);
-    const TExpToken* own_side = key.own;
-    const TExpToken* other_side = key.other;
-    const THashClass cls = key.cls;
-    std::optional<TIndexProbe> probe;
-    if (key.index != nullptr) probe.emplace(s.cursor->table(), *key.index, *key.column, eval_);
-    const bool need_all = !probe || s.join.kind == kJoinRight;
-    const std::vector<uint32_t> slots = need_all ? slots_of(*s.cursor) : std::vector<uint32_t>{};
-    std::unordered_map<std::string, std::vector<uint32_t>> hash;
-    if (own_side != nullptr && !probe) {
+    TLevel& level = levels[i];
+    level.key = ChooseJoinKey(sources_, i, where_.get(), *eval_.collation);
+    if (level.key.index != nullptr) {
+      level.probe.emplace(s.cursor->table(), *level.key.index, *level.key.column, eval_);
+    }
+    if (!level.probe || s.join.kind == kJoinRight) level.slots = slots_of(*s.cursor);
+    if (level.key.own != nullptr && !level.probe) {
       for (size_t j = 0; j < i; ++j) sources_[j]->row = nullptr;
-      for (uint32_t slot : slots) {
+      for (uint32_t slot : level.slots) {
         position(i, slot);
-        hash[HashKey(EvaluateExpression(*own_side, eval_), cls)].push_back(slot);
+        level.hash[HashKey(EvaluateExpression(*level.key.own, eval_), level.key.cls)].push_back(
+            slot);
       }
-    }
-
-    std::vector<std::vector<uint32_t>> next;
-    std::vector<bool> matched(s.join.kind == kJoinRight ? slots.size() : 0, false);
-    std::unordered_map<uint32_t, size_t> slot_index;
-    if (s.join.kind == kJoinRight) {
-      for (size_t k = 0; k < slots.size(); ++k) slot_index[slots[k]] = k;
-    }
-    std::vector<uint32_t> found;
-    for (const auto& tuple : tuples) {
-      position_tuple(tuple);
-      const std::vector<uint32_t>* candidates = &slots;
-      if (own_side != nullptr) {
-        s.row = nullptr;
-        const TValue other = EvaluateExpression(*other_side, eval_);
-        if (probe) {
-          probe->Find(other, &found);
-          candidates = &found;
-        } else {
-          auto it = hash.find(HashKey(other, cls));
-          candidates = it == hash.end() ? nullptr : &it->second;
-        }
-      }
-      bool any = false;
-      if (candidates != nullptr) {
-        for (uint32_t slot : *candidates) {
-          position(i, slot);
-          if (s.join.condition && !EvaluateCondition(*s.join.condition, eval_)) continue;
-          any = true;
-          auto t = tuple;
-          t.push_back(slot);
-          next.push_back(std::move(t));
-          if (s.join.kind == kJoinRight) matched[slot_index[slot]] = true;
-        }
-      }
-      if (!any && s.join.kind == kJoinLeft) {
-        auto t = tuple;
-        t.push_back(0);
-        next.push_back(std::move(t));
-      }
+      s.row = nullptr;
     }
     if (s.join.kind == kJoinRight) {
-      for (size_t k = 0; k < slots.size(); ++k) {
-        if (matched[k]) continue;
-        std::vector<uint32_t> t(i, 0);
-        t.push_back(slots[k]);
-        next.push_back(std::move(t));
-      }
+      level.matched.assign(level.slots.size(), false);
+      for (size_t k = 0; k < level.slots.size(); ++k) level.slot_index[level.slots[k]] = k;
     }
-    tuples = std::move(next);
   }
 
-  TProgress progress(run, static_cast<uint32_t>(std::min<size_t>(tuples.size(), UINT32_MAX)));
+  // Depth first: with sources 0..i-1 positioned, each row of source i that
+  // joins them (or the NULL row of a LEFT join that found none) is
+  // positioned in turn and the next source taken; a complete joined row
+  // passes WHERE and goes to visit. False once visit asked to stop.
+  bool stopped = false;
+  std::function<void(size_t)> extend = [&](size_t i) {
+    if (i == count) {
+      if (where_ && !EvaluateCondition(*where_, eval_)) return;
+      if (!visit()) stopped = true;
+      return;
+    }
+    TSourceTable& s = *sources_[i];
+    TLevel& level = levels[i];
+    const std::vector<uint32_t>* candidates = &level.slots;
+    if (level.key.own != nullptr) {
+      s.row = nullptr;
+      const TValue other = EvaluateExpression(*level.key.other, eval_);
+      if (level.probe) {
+        level.probe->Find(other, &level.found);
+        candidates = &level.found;
+      } else {
+        auto it = level.hash.find(HashKey(other, level.key.cls));
+        candidates = it == level.hash.end() ? nullptr : &it->second;
+      }
+    }
+    bool any = false;
+    if (candidates != nullptr) {
+      // The probe's list is refilled deeper down when the same level is
+      // reached again: walk a copy of it.
+      const std::vector<uint32_t> own =
+          candidates == &level.found ? level.found : std::vector<uint32_t>{};
+      const std::vector<uint32_t>& list = candidates == &level.found ? own : *candidates;
+      for (uint32_t slot : list) {
+        position(i, slot);
+        if (s.join.condition && !EvaluateCondition(*s.join.condition, eval_)) continue;
+        any = true;
+        if (s.join.kind == kJoinRight) level.matched[level.slot_index[slot]] = true;
+        extend(i + 1);
+        if (stopped) return;
+        // Deeper levels moved the cursors of the sources after this one only.
+      }
+    }
+    if (!any && s.join.kind == kJoinLeft) {
+      position(i, 0);
+      extend(i + 1);
+    }
+  };
+
+  TProgress progress(run, sources_[0]->cursor->table().record_count());
   uint64_t n = 0;
-  for (const auto& tuple : tuples) {
+  for (uint32_t slot : slots_of(*sources_[0]->cursor)) {
     if (!progress.Visit(++n)) return false;
-    position_tuple(tuple);
-    if (where_ && !EvaluateCondition(*where_, eval_)) continue;
-    if (!visit()) break;
+    position(0, slot);
+    extend(1);
+    if (stopped) return progress.Finish();
+  }
+  // The rows of each RIGHT join that met no row before it, with every
+  // source before it NULL, in the order of their table.
+  for (size_t i = 1; i < count && !stopped; ++i) {
+    if (sources_[i]->join.kind != kJoinRight) continue;
+    TLevel& level = levels[i];
+    for (size_t k = 0; k < level.slots.size() && !stopped; ++k) {
+      if (level.matched[k]) continue;
+      for (size_t j = 0; j < i; ++j) sources_[j]->row = nullptr;
+      position(i, level.slots[k]);
+      extend(i + 1);
+    }
   }
   return progress.Finish();
 }

@@ -138,7 +138,7 @@ class QueryGenerator {
 
   // The query and whether its ORDER BY fixes the row order.
   std::pair<std::string, bool> Next() {
-    switch (rng_() % 8) {
+    switch (rng_() % 9) {
       case 0:
         return {PlainSelect(), true};
       case 1:
@@ -159,8 +159,10 @@ class QueryGenerator {
         return {
             "select distinct a, c from t1 where " + Condition("t1", "b", "c") + " order by a, c",
             true};
-      default:
+      case 7:
         return {OneTable(), false};
+      default:
+        return {ThreeWayJoin(), true};
     }
   }
 
@@ -232,6 +234,18 @@ class QueryGenerator {
     }
     if (Pick(2)) sql += (k == 5 ? " and " : " where ") + Condition("t1", "b", "c");
     return sql + " order by 1, 2, 3, 4";
+  }
+
+  // Three sources: the third joined to the second, which an outer join may
+  // have left NULL.
+  std::string ThreeWayJoin() {
+    static const char* kJoins[] = {" join ", " left join ", " right join ", " inner join "};
+    std::string sql = "select t1.a, t1.b, t2.d, x.d, x.e from t1";
+    sql += std::string(kJoins[Pick(4)]) + "t2 on t2.a = t1.a";
+    sql += std::string(kJoins[Pick(4)]) + (Pick(2) ? "t3 x" : "t4 x") + " on x.a = t2.a + " +
+           std::to_string(Pick(2));
+    if (Pick(2)) sql += " where " + Condition("t1", "b", "c");
+    return sql + " order by 1, 2, 3, 4, 5";
   }
 
   // A filter over one table, in the order of one of its indexes or none:

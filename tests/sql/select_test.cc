@@ -286,8 +286,17 @@ TEST_F(SelectTest, ProgressAndAbort) {
   RunSelect(db_, "select  max([date]) as mx,max(id) as mid from lotto", options);
   EXPECT_EQ(seen, std::vector<int>{100});
 
+  // A join reports the rows of its first source it has been through.
+  seen.clear();
+  RunSelect(db_, "select b.x, d.id from big b, draws d where d.n1 = b.x", options);
+  EXPECT_EQ(seen, expected);
+  seen.clear();
+  RunSelect(db_, "select b.x from lotto l right join big b on b.x = l.id", options);
+  EXPECT_EQ(seen, std::vector<int>{100});
+
   options.progress = [](uint16_t percent, bool& abort) { abort = percent >= 50; };
-  for (const char* sql : {"select max(x) from big", "select x from big"}) {
+  for (const char* sql : {"select max(x) from big", "select x from big",
+                          "select b.x from big b join big c on c.x = b.x"}) {
     const SelectResult aborted = RunSelect(db_, sql, options);
     EXPECT_TRUE(aborted.rows.empty()) << sql;
     EXPECT_EQ(aborted.rows_affected, 0u) << sql;
@@ -297,6 +306,9 @@ TEST_F(SelectTest, ProgressAndAbort) {
   limited.max_row_count = 10;
   EXPECT_EQ(RowsText(RunSelect(db_, "select count(*), max(x) from big", limited)), "10,9;");
   EXPECT_EQ(RunSelect(db_, "select x from big", limited).rows.size(), 10u);
+  EXPECT_EQ(
+      RowsText(RunSelect(db_, "select b.x from big b join big c on c.x = b.x + 990", limited)),
+      "0;1;2;3;4;5;6;7;8;9;");
 }
 
 TEST_F(SelectTest, ParsingErrors) {
