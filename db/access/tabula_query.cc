@@ -306,6 +306,57 @@ void TTabulaQuery::RollbackScriptTransaction() {
   script_transaction_ = false;
 }
 
+void TTabulaQuery::HookTableStatement(sql::TQueryStatement& statement,
+                                      sql::TExecuteOptions& options) {
+  const TAbortProgressEvent* progress = nullptr;
+  const TLogEvent* log = nullptr;
+  switch (statement.Kind()) {
+    case sql::skAlterTable:
+      progress = &OnAlterProgress;
+      break;
+    case sql::skOptimizeTable:
+      progress = &OnOptimizeProgress;
+      break;
+    case sql::skExportTable:
+      progress = &OnExportProgress;
+      break;
+    case sql::skImportTable:
+      progress = &OnImportProgress;
+      break;
+    case sql::skVerifyTable:
+      progress = &OnVerifyProgress;
+      log = &OnVerifyLog;
+      break;
+    case sql::skRepairTable:
+      progress = &OnRepairProgress;
+      log = &OnRepairLog;
+      break;
+    case sql::skUpgradeTable:
+      progress = &OnUpgradeProgress;
+      log = &OnUpgradeLog;
+      break;
+    default:
+      progress = &OnIndexProgress;
+      break;
+  }
+  if (*progress) {
+    options.progress = true;
+    statement.callbacks.progress = [this, progress](uint16_t percent, bool& abort) {
+      (*progress)(*this, percent, abort);
+    };
+  }
+  if (log != nullptr && *log) {
+    options.log = true;
+    statement.callbacks.log = [this, log](const std::string& message) { (*log)(*this, message); };
+  }
+  if (statement.Kind() == sql::skAlterTable && OnDataLost) {
+    options.data_lost = true;
+    statement.callbacks.data_lost = [this](const std::string& table, bool& go_on) {
+      OnDataLost(*this, table, go_on);
+    };
+  }
+}
+
 std::unique_ptr<sql::TResultTable> TTabulaQuery::ExecuteStatement() {
   sql::TQueryStatement& statement = *statement_;
   StatementHooks hooks(statement);
@@ -331,6 +382,16 @@ std::unique_ptr<sql::TResultTable> TTabulaQuery::ExecuteStatement() {
           p.SetValue(FieldValue(field), field.DataType());
         }
       }
+      break;
+    case sql::skAlterTable:
+    case sql::skOptimizeTable:
+    case sql::skExportTable:
+    case sql::skImportTable:
+    case sql::skVerifyTable:
+    case sql::skRepairTable:
+    case sql::skUpgradeTable:
+    case sql::skCreateIndex:
+      HookTableStatement(statement, options);
       break;
     case sql::skStartTransaction:
       script_transaction_ = true;

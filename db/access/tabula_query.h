@@ -42,6 +42,7 @@
 namespace downsql::sql {
 class TQueryStatement;
 class TResultTable;
+struct TExecuteOptions;
 }  // namespace downsql::sql
 
 namespace downsql::access {
@@ -170,6 +171,19 @@ class TTabulaQuery : public TTabulaDatabaseClient {
   TAbortErrorEvent OnQueryError;
   TNotifyEvent OnGetParams, BeforeExecute, AfterExecute;
 
+  // The table statements' own events: progress of each kind (setting abort
+  // stops it, the table as it was), the messages of VERIFY, REPAIR and
+  // UPGRADE TABLE, and ALTER TABLE's question whether to go on when a value
+  // cannot be kept in the new layout (clearing go_on leaves the table as it
+  // was; unassigned: go on, such values become NULL).
+  using TLogEvent = std::function<void(TTabulaQuery& sender, const std::string& message)>;
+  using TDataLostEvent =
+      std::function<void(TTabulaQuery& sender, const std::string& table, bool& go_on)>;
+  TAbortProgressEvent OnAlterProgress, OnOptimizeProgress, OnExportProgress, OnImportProgress,
+      OnVerifyProgress, OnRepairProgress, OnUpgradeProgress, OnIndexProgress;
+  TLogEvent OnVerifyLog, OnRepairLog, OnUpgradeLog;
+  TDataLostEvent OnDataLost;
+
   // --- running --------------------------------------------------------------
   // Runs the text and opens on the result of its last statement; raises
   // "Error creating table handle" when that gave no result. Does nothing
@@ -224,6 +238,9 @@ class TTabulaQuery : public TTabulaDatabaseClient {
   std::unique_ptr<sql::TResultTable> Run();
   // Runs the prepared statement; returns its result.
   std::unique_ptr<sql::TResultTable> ExecuteStatement();
+  // Routes a table statement's progress, log and data-lost hooks to the
+  // events of its kind.
+  void HookTableStatement(sql::TQueryStatement& statement, sql::TExecuteOptions& options);
   std::vector<sql::TValue> ParameterValues();
   void RollbackScriptTransaction();
   void OpenOn(std::unique_ptr<sql::TResultTable> result);

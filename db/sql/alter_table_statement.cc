@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "db/sql/existing_table_statement.h"
 #include "db/sql/maintenance_progress.h"
 #include "db/sql/record_values.h"
 #include "db/sql/row_change.h"
@@ -55,12 +56,6 @@ constexpr char kPrimaryIndexName[] = "Primary";
 
 bool SameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && platform::SameTextNoCase(a, b);
-}
-
-bool AcceptIfExists(TExpressionParser& p) {
-  if (!p.AcceptKeyword("IF")) return false;
-  p.RequireKeyword("EXISTS");
-  return true;
 }
 
 // --- conversion ---------------------------------------------------------------
@@ -318,12 +313,9 @@ class TWorkDefinition {
   int next_id_ = 10000;  // above every old column number
 };
 
-class TAlterTableStatement : public TStatementBody {
- public:
-  void Prepare(TStatementEnv& env) override {
+class TAlterTableStatement : public TExistingTableStatement {
+  void PrepareRest(TStatementEnv& env) override {
     TExpressionParser& p = env.parser;
-    if_exists_ = AcceptIfExists(p);
-    name_ = ParseTableName(p);
     while (p.IsKeyword("ADD") || p.IsKeyword("DROP") || p.IsKeyword("REDEFINE")) {
       items_.push_back(ParseItem(env));
       if (p.AcceptKind(',') && !p.IsKeyword("ADD") && !p.IsKeyword("DROP") &&
@@ -343,8 +335,7 @@ class TAlterTableStatement : public TStatementBody {
     if (!any_item && !any_option) p.ExpectedError("ADD, DROP, or REDEFINE");
   }
 
-  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
-    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
+  void Run(TStatementEnv& env) override {
     TStepProgress progress(env);
     const TRebuildOptions options = RebuildOptionsFor(env, name_, backup_, progress);
     TWorkDefinition work(DefinitionOf(options.table), name_);
@@ -364,13 +355,10 @@ class TAlterTableStatement : public TStatementBody {
     try {
       AlterTable(options, plan);
     } catch (const EOperationAborted&) {
-      return nullptr;  // stopped by the caller: the table is as it was
+      return;  // stopped by the caller: the table is as it was
     }
     progress.Finish();
-    return nullptr;
   }
-
-  const std::string& TableName() const override { return name_; }
 
  private:
   TAlterItem ParseItem(TStatementEnv& env) {
@@ -427,8 +415,6 @@ class TAlterTableStatement : public TStatementBody {
     return name;
   }
 
-  std::string name_;
-  bool if_exists_ = false;
   bool backup_ = true;
   std::vector<TAlterItem> items_;
   TTableOptions options_;

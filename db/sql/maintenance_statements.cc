@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "db/sql/existing_table_statement.h"
 #include "db/sql/maintenance_progress.h"
 #include "db/sql/statement_kinds.h"
 #include "db/storage/data_cursor.h"
@@ -22,43 +23,22 @@ using namespace storage;
 
 namespace {
 
-bool AcceptIfExists(TExpressionParser& p) {
-  if (!p.AcceptKeyword("IF")) return false;
-  p.RequireKeyword("EXISTS");
-  return true;
-}
-
-class TVerifyTableStatement : public TStatementBody {
- public:
-  void Prepare(TStatementEnv& env) override {
-    if_exists_ = AcceptIfExists(env.parser);
-    name_ = ParseTableName(env.parser);
-  }
-  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
-    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
+class TVerifyTableStatement : public TExistingTableStatement {
+  void Run(TStatementEnv& env) override {
     // The table to itself: nothing changes under the check, and the files
     // are read afresh rather than from another cursor's buffers.
     std::unique_ptr<TDataCursor> cursor = env.database.OpenTable(name_, true);
     TStepProgress progress(env);
-    TLogHook log = env.callbacks.log;
-    VerifyTable(cursor->table(), log, progress.Hook());
+    VerifyTable(cursor->table(), env.callbacks.log, progress.Hook());
     progress.Finish();
-    return nullptr;
   }
-  const std::string& TableName() const override { return name_; }
-
- private:
-  using TLogHook = TTableVerifier::TLog;
-  std::string name_;
-  bool if_exists_ = false;
 };
 
-class TRepairTableStatement : public TStatementBody {
- public:
-  void Prepare(TStatementEnv& env) override {
+// A rebuild stopped through the progress hook (EOperationAborted) leaves the
+// table as it was and ends the statement without an error.
+class TRepairTableStatement : public TExistingTableStatement {
+  void PrepareRest(TStatementEnv& env) override {
     TExpressionParser& p = env.parser;
-    if_exists_ = AcceptIfExists(p);
-    name_ = ParseTableName(p);
     for (;;) {
       if (p.AcceptKeyword("FORCEINDEXREBUILD")) {
         force_ = true;
@@ -69,32 +49,23 @@ class TRepairTableStatement : public TStatementBody {
       }
     }
   }
-  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
-    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
+  void Run(TStatementEnv& env) override {
     TStepProgress progress(env);
     try {
       RepairTable(RebuildOptionsFor(env, name_, backup_, progress), force_);
     } catch (const EOperationAborted&) {
-      return nullptr;  // stopped through the progress hook: the table is as it was
+      return;
     }
     progress.Finish();
-    return nullptr;
   }
-  const std::string& TableName() const override { return name_; }
 
- private:
-  std::string name_;
-  bool if_exists_ = false;
   bool force_ = false;
   bool backup_ = true;
 };
 
-class TOptimizeTableStatement : public TStatementBody {
- public:
-  void Prepare(TStatementEnv& env) override {
+class TOptimizeTableStatement : public TExistingTableStatement {
+  void PrepareRest(TStatementEnv& env) override {
     TExpressionParser& p = env.parser;
-    if_exists_ = AcceptIfExists(p);
-    name_ = ParseTableName(p);
     if (p.AcceptKeyword("ON")) {
       if (!p.IsIdentifier()) p.ExpectedError("index name");
       index_ = p.TokenValue();
@@ -102,47 +73,29 @@ class TOptimizeTableStatement : public TStatementBody {
     }
     if (p.AcceptKeyword("NOBACKUP")) backup_ = false;
   }
-  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
-    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
+  void Run(TStatementEnv& env) override {
     TStepProgress progress(env);
     try {
       OptimizeTable(RebuildOptionsFor(env, name_, backup_, progress), index_);
     } catch (const EOperationAborted&) {
-      return nullptr;
+      return;
     }
     progress.Finish();
-    return nullptr;
   }
-  const std::string& TableName() const override { return name_; }
 
- private:
-  std::string name_;
   std::string index_;
-  bool if_exists_ = false;
   bool backup_ = true;
 };
 
 // Tables of the current format version need nothing; opening a table of
 // another version raises its version error (12035 older, 12036 unknown).
-class TUpgradeTableStatement : public TStatementBody {
- public:
-  void Prepare(TStatementEnv& env) override {
-    if_exists_ = AcceptIfExists(env.parser);
-    name_ = ParseTableName(env.parser);
-  }
-  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
-    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
+class TUpgradeTableStatement : public TExistingTableStatement {
+  void Run(TStatementEnv& env) override {
     std::unique_ptr<TDataCursor> cursor = env.database.OpenTable(name_, true);
     if (env.callbacks.log)
       env.callbacks.log("Table '" + name_ + "' is already at the current version " +
                         std::to_string(kTableFormatVersion) + ": nothing to upgrade");
-    return nullptr;
   }
-  const std::string& TableName() const override { return name_; }
-
- private:
-  std::string name_;
-  bool if_exists_ = false;
 };
 
 }  // namespace

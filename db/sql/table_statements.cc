@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "db/sql/existing_table_statement.h"
 #include "db/sql/row_change.h"
 #include "db/sql/statement_kinds.h"
 #include "db/sql/table_definition_grammar.h"
@@ -28,12 +29,6 @@ bool HasSecondaryIndex(TDataTable& table, std::string_view name) {
   for (const TTableIndex& index : table.indexes())
     if (index.slot != 0 && SameName(index.name, name)) return true;
   return false;
-}
-
-bool AcceptIfExists(TExpressionParser& p) {
-  if (!p.AcceptKeyword("IF")) return false;
-  p.RequireKeyword("EXISTS");
-  return true;
 }
 
 bool AcceptIfNotExists(TExpressionParser& p) {
@@ -138,37 +133,13 @@ class TCreateTableStatement : public TStatementBody {
   TNewTableDefinition def_;
 };
 
-// A statement on one existing table: "[IF EXISTS] table" and what
-// PrepareRest reads after it. With IF EXISTS and no such table it does
-// nothing; otherwise Run does the work.
-class TExistingTableStatement : public TStatementBody {
- public:
-  void Prepare(TStatementEnv& env) override {
-    if_exists_ = AcceptIfExists(env.parser);
-    name_ = ParseTableName(env.parser);
-    PrepareRest(env.parser);
-  }
-  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
-    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
-    Run(env);
-    return nullptr;
-  }
-  const std::string& TableName() const override { return name_; }
-
- protected:
-  virtual void PrepareRest(TExpressionParser&) {}
-  virtual void Run(TStatementEnv& env) = 0;
-
-  std::string name_;
-  bool if_exists_ = false;
-};
-
 class TDropTableStatement : public TExistingTableStatement {
   void Run(TStatementEnv& env) override { env.database.DropTable(name_); }
 };
 
 class TRenameTableStatement : public TExistingTableStatement {
-  void PrepareRest(TExpressionParser& p) override {
+  void PrepareRest(TStatementEnv& env) override {
+    TExpressionParser& p = env.parser;
     p.RequireKeyword("TO");
     new_name_ = ParseTableName(p);
   }
@@ -225,7 +196,8 @@ class TCreateIndexStatement : public TStatementBody {
 };
 
 class TDropIndexStatement : public TExistingTableStatement {
-  void PrepareRest(TExpressionParser& p) override {
+  void PrepareRest(TStatementEnv& env) override {
+    TExpressionParser& p = env.parser;
     if (p.AcceptKind('.')) {
       if (!p.IsIdentifier()) p.ExpectedError("index name");
       index_ = p.TokenValue();

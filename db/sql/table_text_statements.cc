@@ -21,6 +21,7 @@
 
 #include "db/sql/date_time_text.h"
 #include "db/sql/delimited_text.h"
+#include "db/sql/existing_table_statement.h"
 #include "db/sql/record_values.h"
 #include "db/sql/row_change.h"
 #include "db/sql/statement_kinds.h"
@@ -164,38 +165,31 @@ TValue FieldValue(std::string text, const TFieldDef& f, const TTextOptions& o) {
   return TValue::String(std::move(text));
 }
 
-class TTextStatementBase : public TStatementBody {
- public:
-  const std::string& TableName() const override { return name_; }
-
+// table [EXCLUSIVE] TO|FROM 'file' options
+class TTextStatementBase : public TExistingTableStatement {
  protected:
-  // table [EXCLUSIVE] <word> 'file' options
-  void ParseCommon(TStatementEnv& env, const char* word) {
+  explicit TTextStatementBase(const char* word) : word_(word) {}
+
+  void PrepareRest(TStatementEnv& env) override {
     TExpressionParser& p = env.parser;
-    if (p.AcceptKeyword("IF")) {
-      p.RequireKeyword("EXISTS");
-      if_exists_ = true;
-    }
-    name_ = ParseTableName(p);
     exclusive_ = p.AcceptKeyword("EXCLUSIVE");
-    p.RequireKeyword(word);
+    p.RequireKeyword(word_);
     file_ = ParseString(p, "file name");
     ParseTextOptions(p, options_);
   }
 
-  std::string name_;
+  const char* word_;
   std::string file_;
-  bool if_exists_ = false;
   bool exclusive_ = false;
   TTextOptions options_;
 };
 
 class TExportTableStatement : public TTextStatementBase {
  public:
-  void Prepare(TStatementEnv& env) override { ParseCommon(env, "TO"); }
+  TExportTableStatement() : TTextStatementBase("TO") {}
 
-  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
-    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
+ private:
+  void Run(TStatementEnv& env) override {
     std::unique_ptr<TDataCursor> cursor = env.database.OpenTable(name_, exclusive_);
     const std::vector<const TFieldDef*> columns = ChosenColumns(*cursor, options_);
     TEngineFile out(file_, false);
@@ -247,16 +241,15 @@ class TExportTableStatement : public TTextStatementBase {
       bool abort = false;
       env.callbacks.progress(100, abort);
     }
-    return nullptr;
   }
 };
 
 class TImportTableStatement : public TTextStatementBase {
  public:
-  void Prepare(TStatementEnv& env) override { ParseCommon(env, "FROM"); }
+  TImportTableStatement() : TTextStatementBase("FROM") {}
 
-  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
-    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
+ private:
+  void Run(TStatementEnv& env) override {
     std::string text;
     {
       TEngineFile in(file_, false);
@@ -277,7 +270,7 @@ class TImportTableStatement : public TTextStatementBase {
     while (reader.Next(&fields)) {
       if (!loop.Progress()) {
         loop.Abort();
-        return nullptr;
+        return;
       }
       if (fields.size() == 1 && fields[0].empty()) continue;  // an empty line
       if (fields.size() > columns.size())
@@ -305,7 +298,6 @@ class TImportTableStatement : public TTextStatementBase {
       loop.RowDone();
     }
     loop.Finish();
-    return nullptr;
   }
 };
 

@@ -434,8 +434,6 @@ bool IsAutoInc(const TFieldDef& f) {
   return f.type == kTypeInteger && f.subtype == kSubtypeAutoInc;
 }
 
-uint32_t NextAutoInc(uint32_t last) { return last >= 2147483647u ? 1 : last + 1; }
-
 // One record of the old table put into the layout of the new one.
 class TAlterConverter {
  public:
@@ -576,7 +574,7 @@ void AlterTable(const TRebuildOptions& options, const TAlterPlan& plan) {
       bool numbered_here = false;
       for (size_t i = 0; i < to_fields.size(); ++i) {
         if (!IsAutoInc(to_fields[i]) || !out.IsNull(to_fields[i])) continue;
-        if (!numbered_here) counter = NextAutoInc(counter);
+        if (!numbered_here) counter = uint32_t(NextCounter(int32_t(counter)));
         numbered_here = true;
         out.SetInteger(to_fields[i], counter);
       }

@@ -232,6 +232,55 @@ TEST_F(RowQueryTest, ImportScriptCountsItsRowsWithoutProgress) {
   EXPECT_TRUE(query.Active());  // the last statement was a SELECT
 }
 
+TEST_F(RowQueryTest, TableStatementsReportThroughTheEventsOfTheirKind) {
+  Run({"INSERT INTO draws VALUES (1, '2008-03-01');",
+       "INSERT INTO draws VALUES (2, '2008-03-05');"});
+  std::vector<std::string> seen;
+  auto progress = [&](const char* name) {
+    return [&seen, name](TTabulaQuery&, uint16_t percent, bool&) {
+      if (percent == 100) seen.push_back(std::string(name) + " 100");
+    };
+  };
+  auto log = [&](const char* name) {
+    return [&seen, name](TTabulaQuery&, const std::string& message) {
+      seen.push_back(std::string(name) + ": " + message);
+    };
+  };
+  query.OnQueryProgress = progress("query");
+  query.OnAlterProgress = progress("alter");
+  query.OnRepairProgress = progress("repair");
+  query.OnRepairLog = log("repair");
+  query.OnUpgradeLog = log("upgrade");
+  bool go_on = false;
+  query.OnDataLost = [&](TTabulaQuery&, const std::string& table, bool& go) {
+    seen.push_back("lost in " + table);
+    go = go_on;
+  };
+  Run({"REPAIR TABLE draws;", "UPGRADE TABLE draws;"});
+  EXPECT_EQ(seen, (std::vector<std::string>{
+                      "repair: Table 'draws' is sound: nothing to repair", "repair 100",
+                      "upgrade: Table 'draws' is already at the current version 6: nothing to "
+                      "upgrade"}));
+  // A date has no INTEGER form: the caller is asked, and stopping leaves
+  // the table as it was.
+  seen.clear();
+  Run({"ALTER TABLE draws REDEFINE [date] INTEGER"});
+  EXPECT_EQ(seen, std::vector<std::string>{"lost in draws"});
+  auto first_date_is_null = [&] {
+    TTabulaQuery q;
+    Use(q, {"SELECT [date] FROM draws"});
+    q.Open();
+    return q.Fields(0).IsNull();
+  };
+  EXPECT_FALSE(first_date_is_null());
+  seen.clear();
+  go_on = true;
+  Run({"ALTER TABLE draws REDEFINE [date] INTEGER"});
+  EXPECT_EQ(seen, (std::vector<std::string>{"lost in draws", "alter 100"}));
+  EXPECT_TRUE(first_date_is_null());
+  EXPECT_EQ(Count(), 2);
+}
+
 TEST_F(RowQueryTest, LastDrawQueryOnEmptyAndFilledTable) {
   for (bool filled : {false, true}) {
     if (filled)

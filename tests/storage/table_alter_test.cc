@@ -16,18 +16,14 @@
 #include "db/storage/table_rebuild.h"
 #include "db/storage/table_verifier.h"
 #include "tests/platform/temp_dir.h"
+#include "tests/storage/storage_test_util.h"
 
 namespace downsql::storage {
 namespace {
 
-TFieldDef Column(const char* name, uint8_t type, uint8_t subtype = 0, uint16_t size = 0) {
-  TFieldDef def;
-  def.name = name;
-  def.type = type;
-  def.subtype = subtype;
-  def.size = size;
-  return def;
-}
+using testing::CodeOf;
+using testing::Column;
+using testing::ReadWhole;
 
 TIndexDefinition IndexOn(const char* name, std::vector<int16_t> columns, bool unique = false) {
   TIndexDefinition index;
@@ -36,20 +32,6 @@ TIndexDefinition IndexOn(const char* name, std::vector<int16_t> columns, bool un
   index.columns = std::move(columns);
   index.descending_of.assign(index.columns.size(), 0);
   return index;
-}
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-uint32_t CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ETabulaEngineError& e) {
-    return e.code();
-  }
-  return 0;
 }
 
 // Converts through the text form, as a caller without an SQL engine would;
