@@ -15,6 +15,7 @@
 #include "db/storage/data_cursor.h"
 #include "db/storage/engine_error.h"
 #include "db/storage/engine_file.h"
+#include "db/storage/table_journal.h"
 #include "db/storage/table_verifier.h"
 #include "platform/locale.h"
 
@@ -81,12 +82,16 @@ class TNewFiles {
   TNewFiles(const TRebuildOptions& options, const TNewTableDefinition& definition)
       : o_(options.table), temp_(options.table.name + kRebuildSuffix) {
     Remove();  // what an interrupted earlier run left
+    RemoveJournal();
     TDataTable::Create(o_.directory, temp_, *o_.settings, definition, o_.in_memory);
     table_ = OpenExclusive(o_, temp_, false);
   }
   ~TNewFiles() {
     table_.reset();
     if (!swapped_) Remove();
+    // The new table's journal is disarmed (or its table gone) and stays
+    // behind under no table's name.
+    RemoveJournal();
   }
   TNewFiles(const TNewFiles&) = delete;
   TNewFiles& operator=(const TNewFiles&) = delete;
@@ -151,6 +156,15 @@ class TNewFiles {
         if (file.Exists()) file.Delete();
       } catch (...) {
       }
+    }
+  }
+
+  void RemoveJournal() {
+    if (o_.in_memory) return;
+    try {
+      TEngineFile journal(o_.directory + temp_ + TTableJournal::kExtension, false);
+      if (journal.Exists()) journal.Delete();
+    } catch (...) {
     }
   }
 

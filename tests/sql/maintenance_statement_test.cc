@@ -335,7 +335,8 @@ TEST_F(DamageTest, AFailedRepairLeavesTheTableAsItWas) {
     EXPECT_EQ(Blob().Read(0, Blob().Size()), blob);
     for (const auto& entry : std::filesystem::directory_iterator(db.path())) {
       const std::string file = entry.path().filename().string();
-      EXPECT_TRUE(file.rfind("t.", 0) != 0 || file == "t.dat" || file == "t.idx" || file == "t.blb")
+      EXPECT_TRUE(file.rfind("t.", 0) != 0 || file == "t.dat" || file == "t.idx" ||
+                  file == "t.blb" || file == "t.jnl")
           << file;
       EXPECT_EQ(file.find("$rebuild"), std::string::npos) << file;
     }
