@@ -621,6 +621,13 @@ std::unique_ptr<TExpToken> TExpressionParser::ParseCase(std::unique_ptr<TExpToke
   return node;
 }
 
+bool TExpressionParser::IsDataTypeName() const {
+  for (const auto& d : kDataTypes) {
+    if (IsKeyword(d.name)) return true;
+  }
+  return false;
+}
+
 TSqlDataType TExpressionParser::ParseDataType() {
   TSqlDataType t;
   const DataTypeName* found = nullptr;

@@ -152,6 +152,8 @@ class TExpressionParser {
 
   // Parses an SQL data type name with its optional (size[, scale]).
   TSqlDataType ParseDataType();
+  // True when the current token is a plain word naming an SQL data type.
+  bool IsDataTypeName() const;
 
   // Parameters "?" read since Load, numbered from 0 in order of appearance.
   int parameter_count() const { return parameter_count_; }

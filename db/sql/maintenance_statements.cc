@@ -1,11 +1,13 @@
 // The statements that keep a table healthy: VERIFY TABLE, REPAIR TABLE,
-// OPTIMIZE TABLE, UPGRADE TABLE, EXPORT TABLE, IMPORT TABLE and ALTER TABLE.
-// The work itself is the storage engine's (table_verifier.h,
-// table_maintenance.h); these bodies parse the statements, open the table
-// and pass the log, progress and data-lost hooks through.
+// OPTIMIZE TABLE and UPGRADE TABLE (EXPORT and IMPORT TABLE are in
+// table_text_statements.cc, ALTER TABLE in alter_table_statement.cc). The
+// work itself is the storage engine's (table_verifier.h, table_rebuild.h);
+// these bodies parse the statements, open the table and pass the log and
+// progress hooks through.
 #include <memory>
 #include <string>
 
+#include "db/sql/maintenance_progress.h"
 #include "db/sql/statement_kinds.h"
 #include "db/storage/data_cursor.h"
 #include "db/storage/data_file.h"
@@ -25,34 +27,6 @@ bool AcceptIfExists(TExpressionParser& p) {
   p.RequireKeyword("EXISTS");
   return true;
 }
-
-// Progress of a maintenance run handed to the statement's hook in the
-// session's steps, 100 always reported last.
-class TStepProgress {
- public:
-  explicit TStepProgress(TStatementEnv& env)
-      : env_(env), step_(env.database.ProgressStep() == 0 ? 100 : env.database.ProgressStep()) {}
-
-  TTableVerifier::TProgress Hook() {
-    if (!env_.callbacks.progress) return {};
-    return [this](uint16_t percent, bool& abort) {
-      if (percent < 100 && percent < last_ + step_) return;
-      last_ = percent;
-      env_.callbacks.progress(percent, abort);
-    };
-  }
-  void Finish() {
-    if (!env_.callbacks.progress || last_ == 100) return;
-    bool abort = false;
-    env_.callbacks.progress(100, abort);
-    last_ = 100;
-  }
-
- private:
-  TStatementEnv& env_;
-  uint32_t step_;
-  uint32_t last_ = 0;
-};
 
 class TVerifyTableStatement : public TStatementBody {
  public:
@@ -78,17 +52,6 @@ class TVerifyTableStatement : public TStatementBody {
   std::string name_;
   bool if_exists_ = false;
 };
-
-// The options of a rebuild from the statement's hooks.
-TRebuildOptions RebuildOptionsFor(TStatementEnv& env, const std::string& name, bool backup,
-                                  TStepProgress& progress) {
-  TRebuildOptions options;
-  options.table = env.database.RebuildOptions(name);
-  options.backup = backup;
-  options.log = env.callbacks.log;
-  options.progress = progress.Hook();
-  return options;
-}
 
 class TRepairTableStatement : public TStatementBody {
  public:

@@ -53,6 +53,8 @@ std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const std::string& 
       return NewDeleteStatement();
     case skCreateTable:
       return NewCreateTableStatement();
+    case skAlterTable:
+      return NewAlterTableStatement();
     case skEmptyTable:
       return NewEmptyTableStatement();
     case skDropTable:

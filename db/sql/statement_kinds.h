@@ -25,6 +25,7 @@ std::unique_ptr<TStatementBody> NewDeleteStatement();
 
 // Tables and indexes.
 std::unique_ptr<TStatementBody> NewCreateTableStatement();
+std::unique_ptr<TStatementBody> NewAlterTableStatement();
 std::unique_ptr<TStatementBody> NewDropTableStatement();
 std::unique_ptr<TStatementBody> NewRenameTableStatement();
 std::unique_ptr<TStatementBody> NewEmptyTableStatement();

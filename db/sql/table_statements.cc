@@ -8,6 +8,7 @@
 
 #include "db/sql/row_change.h"
 #include "db/sql/statement_kinds.h"
+#include "db/sql/table_definition_grammar.h"
 #include "db/storage/data_table.h"
 #include "db/storage/engine_error.h"
 #include "platform/locale.h"
@@ -22,35 +23,6 @@ bool SameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && platform::SameTextNoCase(a, b);
 }
 
-// Index compression levels by name.
-struct TCompressionName {
-  const char* name;
-  uint8_t level;
-};
-constexpr TCompressionName kIndexCompression[] = {
-    {"NONE", 0}, {"DUPBYTE", 1}, {"TRAILBYTE", 2}, {"FULL", 3}};
-
-uint8_t ParseIndexCompression(TExpressionParser& p) {
-  for (const TCompressionName& c : kIndexCompression) {
-    if (p.AcceptKeyword(c.name)) return c.level;
-  }
-  p.ExpectedError("FULL, DUPBYTE, TRAILBYTE, or NONE");
-}
-
-uint32_t ParseInteger(TExpressionParser& p) {
-  p.ExpectKind(kTokInteger, "Integer");
-  const std::string digits = p.TokenText();
-  p.NextToken();
-  return digits.size() > 9 ? 999999999u : uint32_t(std::stoul(digits));
-}
-
-std::string ParseString(TExpressionParser& p, std::string_view what) {
-  p.ExpectKind(kTokString, what);
-  std::string s = p.TokenValue();
-  p.NextToken();
-  return s;
-}
-
 bool AcceptIfExists(TExpressionParser& p) {
   if (!p.AcceptKeyword("IF")) return false;
   p.RequireKeyword("EXISTS");
@@ -62,36 +34,6 @@ bool AcceptIfNotExists(TExpressionParser& p) {
   p.RequireKeyword("NOT");
   p.RequireKeyword("EXISTS");
   return true;
-}
-
-// The key columns of an index: names with ASC, ASCENDING, DESC or
-// DESCENDING. Resolved against the table's columns later.
-struct TKeyColumn {
-  std::string name;
-  bool descending = false;
-  uint32_t line = 0;
-  uint32_t column = 0;
-};
-
-std::vector<TKeyColumn> ParseKeyColumns(TExpressionParser& p) {
-  std::vector<TKeyColumn> keys;
-  p.RequireChar('(');
-  do {
-    if (!p.IsIdentifier()) p.ExpectedError("column name");
-    TKeyColumn k;
-    k.line = p.line();
-    k.column = p.column();
-    k.name = p.TokenValue();
-    p.NextToken();
-    if (p.AcceptKeyword("DESC") || p.AcceptKeyword("DESCENDING")) {
-      k.descending = true;
-    } else if (!p.AcceptKeyword("ASC")) {
-      p.AcceptKeyword("ASCENDING");
-    }
-    keys.push_back(std::move(k));
-  } while (p.AcceptKind(','));
-  p.RequireChar(')');
-  return keys;
 }
 
 // Fills the key columns of def from keys; an unknown name is the Expected
@@ -114,27 +56,6 @@ void ResolveKeys(TExpressionParser& p, const std::vector<TFieldDef>& fields,
   }
 }
 
-// The text a DEFAULT, MIN or MAX expression is stored as: a constant's
-// text, or the name of CURRENT_DATE, CURRENT_TIME, CURRENT_TIMESTAMP or
-// CURRENT_GUID.
-std::string ConstraintText(TStatementEnv& env, std::string_view what) {
-  TExpressionParser& p = env.parser;
-  p.Mark();
-  std::unique_ptr<TExpToken> node = p.ParseExpression(0);
-  if (node->kind == kNodeConstant && node->param_index < 0) {
-    if (node->value.type == kTypeBoolean) return node->value.i ? "TRUE" : "FALSE";
-    return ValueText(node->value);
-  }
-  if (node->kind == kNodeFunction &&
-      (node->code == kFnCurrentDate || node->code == kFnCurrentTime ||
-       node->code == kFnCurrentTimestamp || node->code == kFnCurrentGuid))
-    return FunctionName(node->code);
-  if (node->kind == kNodeUnary && node->code == kOpNegate && node->left &&
-      node->left->kind == kNodeConstant)
-    return "-" + ValueText(node->left->value);
-  p.MarkedExpectedError(what);
-}
-
 class TCreateTableStatement : public TStatementBody {
  public:
   void Prepare(TStatementEnv& env) override {
@@ -143,23 +64,45 @@ class TCreateTableStatement : public TStatementBody {
     name_ = ParseTableName(p);
     p.RequireChar('(');
     std::vector<TKeyColumn> primary;
+    uint8_t primary_compression = 0;
+    bool primary_no_key_statistics = false;
     std::vector<std::pair<std::string, uint32_t>> unique_columns;
     do {
       if (p.IsKeyword("CONSTRAINT") || p.IsKeyword("PRIMARY")) {
-        ParsePrimaryConstraint(p, primary);
+        TPrimaryKeyClause clause = ParsePrimaryKey(p);
+        if (!primary.empty())
+          p.Error("A primary key is already defined", clause.line, clause.column);
+        primary = std::move(clause.keys);
+        primary_compression = clause.compression;
+        primary_no_key_statistics = clause.no_key_statistics;
         continue;
       }
-      ParseColumn(env, primary, unique_columns);
+      if (!p.IsIdentifier()) p.ExpectedError("column name");
+      const uint32_t line = p.line(), column = p.column();
+      std::string name = p.TokenValue();
+      p.NextToken();
+      TColumnDefinition c = ParseColumnDefinition(env, std::move(name), line, column);
+      const uint32_t number = uint32_t(def_.table.fields.size() + 1);
+      if (c.primary_key) {
+        if (!primary.empty()) p.Error("A primary key is already defined", line, column);
+        primary.push_back({c.field.name, false, line, column});
+      }
+      if (c.unique) unique_columns.emplace_back(c.field.name, number);
+      def_.table.fields.push_back(std::move(c.field));
     } while (p.AcceptKind(','));
     p.RequireChar(')');
-    ParseTableOptions(p);
+    TTableOptions options;
+    while (ParseTableOption(p, options)) {
+    }
+    options.ApplyTo(def_.table);
 
     std::vector<TFieldDef>& fields = def_.table.fields;
     for (size_t i = 0; i < fields.size(); ++i) fields[i].number = int(i + 1);
     if (!primary.empty()) {
       TIndexDefinition index;
       index.unique = true;
-      index.compression = primary_compression_;
+      index.compression = primary_compression;
+      index.no_key_statistics = primary_no_key_statistics;
       ResolveKeys(p, fields, primary, index);
       def_.primary = std::move(index);
     }
@@ -183,156 +126,9 @@ class TCreateTableStatement : public TStatementBody {
   const std::string& TableName() const override { return name_; }
 
  private:
-  void ParsePrimaryConstraint(TExpressionParser& p, std::vector<TKeyColumn>& primary) {
-    if (p.AcceptKeyword("CONSTRAINT")) {
-      if (!p.IsIdentifier()) p.ExpectedError("constraint name");
-      p.NextToken();
-    }
-    p.RequireKeyword("PRIMARY");
-    p.RequireKeyword("KEY");
-    if (!primary.empty()) p.Error("A primary key is already defined", p.line(), p.column());
-    primary = ParseKeyColumns(p);
-    for (;;) {
-      if (p.AcceptKeyword("COMPRESS")) {
-        primary_compression_ = ParseIndexCompression(p);
-      } else if (p.AcceptKeyword("NOKEYSTATS")) {
-        no_key_statistics_ = true;
-      } else {
-        break;
-      }
-    }
-  }
-
-  void ParseColumn(TStatementEnv& env, std::vector<TKeyColumn>& primary,
-                   std::vector<std::pair<std::string, uint32_t>>& unique_columns) {
-    TExpressionParser& p = env.parser;
-    if (!p.IsIdentifier()) p.ExpectedError("column name");
-    TFieldDef f;
-    const uint32_t line = p.line(), column = p.column();
-    f.name = p.TokenValue();
-    p.NextToken();
-    const TSqlDataType t = p.ParseDataType();
-    f.type = t.type;
-    f.subtype = t.subtype;
-    // Declared sizes belong to strings and byte columns (GUID's is fixed).
-    f.size = f.type == kTypeString || f.type == kTypeBytes || f.type == kTypeVarBytes
-                 ? uint16_t(t.size)
-                 : 0;
-    f.scale = f.type == kTypeDecimal ? uint8_t(t.scale) : 0;
-    const uint32_t number = uint32_t(def_.table.fields.size() + 1);
-    for (;;) {
-      if (p.AcceptKeyword("DESCRIPTION")) {
-        f.description = ParseString(p, "description");
-      } else if (p.AcceptKeyword("NULLABLE")) {
-        f.required = false;
-      } else if (p.AcceptKeyword("NOT")) {
-        p.RequireKeyword("NULL");
-        f.required = true;
-      } else if (p.AcceptKeyword("PRIMARY")) {
-        p.RequireKeyword("KEY");
-        if (!primary.empty()) p.Error("A primary key is already defined", line, column);
-        primary.push_back({f.name, false, line, column});
-      } else if (p.AcceptKeyword("UNIQUE")) {
-        unique_columns.emplace_back(f.name, number);
-      } else if (p.AcceptKeyword("DEFAULT")) {
-        f.default_value = ConstraintText(env, "default expression");
-      } else if (p.AcceptKeyword("MIN") || p.AcceptKeyword("MINIMUM")) {
-        f.min_value = ConstraintText(env, "minimum expression");
-      } else if (p.AcceptKeyword("MAX") || p.AcceptKeyword("MAXIMUM")) {
-        f.max_value = ConstraintText(env, "maximum expression");
-      } else if (p.AcceptKeyword("CHARCASE")) {
-        if (p.AcceptKeyword("UPPER")) {
-          f.char_case = 2;
-        } else if (p.AcceptKeyword("LOWER")) {
-          f.char_case = 1;
-        } else {
-          p.RequireKeyword("NOCHANGE");
-          f.char_case = 0;
-        }
-      } else if (p.AcceptKeyword("COMPRESS")) {
-        f.compression = uint8_t(std::min<uint32_t>(ParseInteger(p), 255));
-      } else {
-        break;
-      }
-    }
-    def_.table.fields.push_back(std::move(f));
-  }
-
-  void ParseTableOptions(TExpressionParser& p) {
-    TTableDefinition& t = def_.table;
-    for (;;) {
-      if (p.AcceptKeyword("DESCRIPTION")) {
-        t.description = ParseString(p, "description");
-      } else if (p.AcceptKeyword("INDEX")) {
-        p.RequireKeyword("PAGE");
-        p.RequireKeyword("SIZE");
-        t.index_page_size = ParseInteger(p);
-      } else if (p.AcceptKeyword("BLOB")) {
-        p.RequireKeyword("BLOCK");
-        p.RequireKeyword("SIZE");
-        t.blob_block_size = ParseInteger(p);
-      } else if (p.AcceptKeyword("LOCALE")) {
-        if (p.AcceptKeyword("CODE")) {
-          p.ExpectKind(kTokInteger, "locale code");
-          t.locale = ParseInteger(p);
-        } else {
-          p.ExpectKind(kTokString, "locale constant");
-          const std::optional<uint32_t> locale = LocaleOfName(p.TokenValue());
-          if (!locale) p.ExpectedError("locale constant");
-          t.locale = *locale;
-          p.NextToken();
-        }
-      } else if (p.AcceptKeyword("ENCRYPTED")) {
-        p.RequireKeyword("WITH");
-        t.encrypted = true;
-        t.password = ParseString(p, "password");
-      } else if (p.AcceptKeyword("USER")) {
-        const bool major = p.AcceptKeyword("MAJOR");
-        if (!major) p.RequireKeyword("MINOR");
-        p.RequireKeyword("VERSION");
-        (major ? t.user_major : t.user_minor) =
-            uint16_t(std::min<uint32_t>(ParseInteger(p), 65535));
-      } else if (p.AcceptKeyword("LAST")) {
-        p.RequireKeyword("AUTOINC");
-        t.last_autoinc = ParseInteger(p);
-      } else if (p.AcceptKeyword("TEXT")) {
-        p.RequireKeyword("INDEX");
-        ParseTextIndexOptions(p);
-      } else {
-        break;
-      }
-    }
-  }
-
-  // TEXT INDEX [(columns)] with STOP WORDS, SPACE CHARS and INCLUDE CHARS:
-  // kept with the statement; the word index itself is not built.
-  void ParseTextIndexOptions(TExpressionParser& p) {
-    if (p.IsKind('(')) text_columns_ = ParseKeyColumns(p);
-    for (;;) {
-      if (p.AcceptKeyword("STOP")) {
-        p.RequireKeyword("WORDS");
-        stop_words_ = ParseString(p, "stop words");
-      } else if (p.AcceptKeyword("SPACE")) {
-        p.RequireKeyword("CHARS");
-        space_chars_ = ParseString(p, "space characters");
-      } else if (p.AcceptKeyword("INCLUDE")) {
-        p.RequireKeyword("CHARS");
-        include_chars_ = ParseString(p, "include characters");
-      } else {
-        break;
-      }
-    }
-  }
-
   std::string name_;
   bool if_not_exists_ = false;
   TNewTableDefinition def_;
-  uint8_t primary_compression_ = 0;
-  bool no_key_statistics_ = false;
-  std::vector<TKeyColumn> text_columns_;
-  std::string stop_words_;
-  std::string space_chars_;
-  std::string include_chars_;
 };
 
 class TDropTableStatement : public TStatementBody {

@@ -15,6 +15,7 @@
 #include "db/storage/data_cursor.h"
 #include "db/storage/engine_error.h"
 #include "db/storage/engine_file.h"
+#include "db/storage/record_checks.h"
 #include "db/storage/table_journal.h"
 #include "db/storage/table_verifier.h"
 #include "platform/locale.h"
@@ -332,6 +333,11 @@ TNewTableDefinition DefinitionOf(TDataTable& table, const std::vector<std::strin
   return def;
 }
 
+TNewTableDefinition DefinitionOf(const TTableOpenOptions& options) {
+  std::shared_ptr<TDataTable> table = OpenExclusive(options, options.name, true);
+  return DefinitionOf(*table, options.passwords);
+}
+
 void RepairTable(const TRebuildOptions& options, bool force_index_rebuild) {
   auto log = [&](const std::string& line) {
     if (options.log) options.log(line);
@@ -435,25 +441,133 @@ void OptimizeTable(const TRebuildOptions& options, const std::string& index_name
   progress.Finish();
 }
 
+namespace {
+
+bool IsAutoInc(const TFieldDef& f) {
+  return f.type == kTypeInteger && f.subtype == kSubtypeAutoInc;
+}
+
+uint32_t NextAutoInc(uint32_t last) { return last >= 2147483647u ? 1 : last + 1; }
+
+// One record of the old table put into the layout of the new one.
+class TAlterConverter {
+ public:
+  TAlterConverter(TDataTable& old, TDataTable& target, const TAlterPlan& plan)
+      : old_(old), target_(target), plan_(plan), to_fields_(target.fields()) {
+    const std::vector<TFieldDef>& from = old.fields();
+    for (size_t i = 0; i < to_fields_.size(); ++i) {
+      const int s = i < plan.source_column.size() ? plan.source_column[i] : 0;
+      sources_.push_back(s > 0 && size_t(s) <= from.size() ? &from[size_t(s) - 1] : nullptr);
+    }
+  }
+
+  const std::vector<TFieldDef>& to_fields() const { return to_fields_; }
+  const TFieldDef* source(size_t i) const { return sources_[i]; }
+
+  // Whether new column i has to be numbered where it is NULL: an AUTOINC
+  // column that is new or was not AUTOINC before.
+  bool Numbered(size_t i) const {
+    return IsAutoInc(to_fields_[i]) && (sources_[i] == nullptr || !IsAutoInc(*sources_[i]));
+  }
+
+  // Fills new column i of out from in; false when the value cannot be kept
+  // (the column is then NULL). BLOB values are stored into the new table
+  // only when store_blobs.
+  bool Column(const TRecordBuffer& in, size_t i, TRecordBuffer& out, bool store_blobs) {
+    const TFieldDef& to = to_fields_[i];
+    const TFieldDef& from = *sources_[i];
+    Clear(out, to);
+    if (in.IsNull(from)) return true;
+    bool kept = true;
+    if (from.IsBlob()) kept = ReadBlobValue(old_, in, from, &blob_in_);
+    blob_out_.clear();
+    if (kept) {
+      if (plan_.convert) {
+        kept = plan_.convert(in, from, from.IsBlob() ? &blob_in_ : nullptr, out, to,
+                             to.IsBlob() ? &blob_out_ : nullptr);
+      } else if (from.type == to.type && from.subtype == to.subtype &&
+                 from.stored_size == to.stored_size) {
+        if (to.IsBlob()) {
+          blob_out_ = blob_in_;
+        } else {
+          std::copy(in.data() + from.offset, in.data() + from.offset + 1 + from.stored_size,
+                    out.data() + to.offset);
+        }
+      } else {
+        kept = false;
+      }
+    }
+    if (!kept) {
+      Clear(out, to);
+      return false;
+    }
+    if (to.IsBlob()) {
+      if (store_blobs) {
+        WriteBlobValue(target_, out, to, blob_out_);
+      } else {
+        Clear(out, to);
+      }
+    }
+    return true;
+  }
+
+ private:
+  static void Clear(TRecordBuffer& out, const TFieldDef& to) {
+    if (to.IsBlob()) {
+      out.SetBlobRef(to, 0, 0);
+    } else {
+      out.SetNull(to);
+    }
+  }
+
+  TDataTable& old_;
+  TDataTable& target_;
+  const TAlterPlan& plan_;
+  const std::vector<TFieldDef> to_fields_;
+  std::vector<const TFieldDef*> sources_;
+  std::vector<uint8_t> blob_in_, blob_out_;
+};
+
+}  // namespace
+
 void AlterTable(const TRebuildOptions& options, const TAlterPlan& plan) {
   std::shared_ptr<TDataTable> old = OpenExclusive(options.table, options.table.name, true);
   TRebuildProgress progress(options);
   TNewTableDefinition definition = plan.definition;
-  definition.table.last_autoinc = uint32_t(old->data().last_autoinc());
+  for (size_t i = 0; i < definition.table.fields.size(); ++i)
+    definition.table.fields[i].number = int(i + 1);
   TNewFiles files(options, definition);
   TDataTable& target = files.table();
   TRecordWriter writer(target);
-  const std::vector<TFieldDef>& from_fields = old->fields();
-  const std::vector<TFieldDef> to_fields = target.fields();
+  TAlterConverter converter(*old, target, plan);
+  const std::vector<TFieldDef>& to_fields = converter.to_fields();
   const uint32_t total = old->record_count();
+  const uint32_t locale = target.locale();
+  uint32_t counter = plan.definition.table.last_autoinc;
   bool lost_reported = false;
-  std::vector<uint8_t> blob_in, blob_out;
   {
     TDataCursor cursor(old, TSessionSettings{});
     TDataCursor target_cursor(files.shared(), TSessionSettings{});
     // New columns start with their defaults.
     const TRecordBuffer blank = target_cursor.NewRecord();
     cursor.SetCurrentIndex(kNaturalOrder);
+    std::vector<size_t> numbered;
+    for (size_t i = 0; i < to_fields.size(); ++i)
+      if (converter.Numbered(i)) numbered.push_back(i);
+    if (!numbered.empty()) {
+      // Numbers go on from the highest AUTOINC value the new records hold.
+      std::vector<size_t> autoinc;
+      for (size_t i = 0; i < to_fields.size(); ++i)
+        if (IsAutoInc(to_fields[i]) && converter.source(i) != nullptr) autoinc.push_back(i);
+      TRecordBuffer out = blank;
+      for (cursor.First(); !autoinc.empty() && cursor.Next();) {
+        for (size_t i : autoinc) {
+          if (!converter.Column(cursor.current(), i, out, false)) continue;
+          if (auto v = out.GetInteger(to_fields[i]); v && *v > int64_t(counter))
+            counter = uint32_t(std::min<int64_t>(*v, 2147483647));
+        }
+      }
+    }
     cursor.First();
     uint32_t done = 0;
     while (cursor.Next()) {
@@ -461,53 +575,24 @@ void AlterTable(const TRebuildOptions& options, const TAlterPlan& plan) {
       const TRecordBuffer& in = cursor.current();
       TRecordBuffer out = blank;
       for (size_t i = 0; i < to_fields.size(); ++i) {
-        const TFieldDef& to = to_fields[i];
-        const int source = i < plan.source_column.size() ? plan.source_column[i] : 0;
-        if (source <= 0 || size_t(source) > from_fields.size()) continue;
-        const TFieldDef& from = from_fields[size_t(source) - 1];
-        if (to.IsBlob()) {
-          out.SetBlobRef(to, 0, 0);
-        } else {
-          out.SetNull(to);
+        if (converter.source(i) == nullptr || converter.Column(in, i, out, true)) continue;
+        if (options.log)
+          options.log("Record with RecordID " + std::to_string(in.record_id()) +
+                      ": the value of column '" + converter.source(i)->name +
+                      "' cannot be kept in column '" + to_fields[i].name + "'");
+        if (!lost_reported) {
+          lost_reported = true;
+          if (plan.data_lost && !plan.data_lost(to_fields[i])) throw EOperationAborted();
         }
-        if (in.IsNull(from)) continue;
-        bool kept = true;
-        if (from.IsBlob()) kept = ReadBlobValue(*old, in, from, &blob_in);
-        blob_out.clear();
-        if (kept) {
-          if (plan.convert) {
-            kept = plan.convert(in, from, from.IsBlob() ? &blob_in : nullptr, out, to,
-                                to.IsBlob() ? &blob_out : nullptr);
-          } else if (from.type == to.type && from.subtype == to.subtype &&
-                     from.stored_size == to.stored_size) {
-            if (to.IsBlob()) {
-              blob_out = blob_in;
-            } else {
-              std::copy(in.data() + from.offset, in.data() + from.offset + 1 + from.stored_size,
-                        out.data() + to.offset);
-            }
-          } else {
-            kept = false;
-          }
-        }
-        if (!kept) {
-          if (to.IsBlob()) {
-            out.SetBlobRef(to, 0, 0);
-          } else {
-            out.SetNull(to);
-          }
-          if (!lost_reported) {
-            lost_reported = true;
-            if (plan.data_lost && !plan.data_lost()) throw EOperationAborted();
-          }
-          continue;
-        }
-        if (to.IsBlob()) WriteBlobValue(target, out, to, blob_out);
       }
-      for (const TFieldDef& f : to_fields) {
-        if (f.required && out.IsNull(f))
-          throw ETabulaEngineError(kErrValueRequired, {f.name, old->name()});
+      bool numbered_here = false;
+      for (size_t i = 0; i < to_fields.size(); ++i) {
+        if (!IsAutoInc(to_fields[i]) || !out.IsNull(to_fields[i])) continue;
+        if (!numbered_here) counter = NextAutoInc(counter);
+        numbered_here = true;
+        out.SetInteger(to_fields[i], counter);
       }
+      CheckConstraints(to_fields, out, old->name(), locale);
       out.set_status(kSlotLive);
       out.set_link(0);
       out.set_record_id(in.record_id());
@@ -517,7 +602,7 @@ void AlterTable(const TRebuildOptions& options, const TAlterPlan& plan) {
         throw ETabulaEngineError(kErrDuplicateKey, {taken, old->name()});
     }
   }
-  writer.SetCounters(old->last_record_id(), old->last_autoinc());
+  writer.SetCounters(old->last_record_id(), counter);
   Complete(old, files, options.backup);
   progress.Finish();
 }

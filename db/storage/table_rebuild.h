@@ -43,6 +43,9 @@ struct TRebuildOptions {
 // secondary indexes (the password of an encrypted table from the known
 // ones).
 TNewTableDefinition DefinitionOf(TDataTable& table, const std::vector<std::string>& passwords);
+// The same of a closed table, opened exclusively for reading (passwords
+// from options).
+TNewTableDefinition DefinitionOf(const TTableOpenOptions& options);
 
 // Rebuilds the table from what can be read of its data file: every live
 // record keeps its slot and RecordID (a record whose RecordHash does not
@@ -63,27 +66,36 @@ void OptimizeTable(const TRebuildOptions& options, const std::string& index_name
 // A change of the table's structure: the new definition and how each new
 // column is filled.
 struct TAlterPlan {
+  // The new table, its columns in their new order (numbered by position,
+  // whatever numbers they carry; index columns name the new numbers). Its
+  // last AUTOINC is where the new table's counter
+  // starts; the values the records carry raise it.
   TNewTableDefinition definition;
   // For each new column (in order): the number of the old column it takes
   // its value from, or 0 for a new column (its default, else NULL).
   std::vector<int> source_column;
-  // Converts the value of old column from (in record in) into new column to
-  // (in record out, NULL on entry); returns false when the value cannot be
-  // kept. BLOB values are passed as their bytes. Empty: copy when the
-  // columns have the same type and size, else the value is lost.
+  // Converts the value of old column from (in record in, never NULL) into
+  // new column to (in record out, NULL on entry); returns false when the
+  // value cannot be kept. BLOB values are passed as their bytes. Empty:
+  // copy when the columns have the same type and size, else the value is
+  // lost.
   std::function<bool(const TRecordBuffer& in, const TFieldDef& from,
                      const std::vector<uint8_t>* blob_in, TRecordBuffer& out, const TFieldDef& to,
                      std::vector<uint8_t>* blob_out)>
       convert;
-  // Called once, at the first value that cannot be kept; returning false
-  // stops the ALTER with the table unchanged (EOperationAborted).
-  std::function<bool()> data_lost;
+  // Called once, at the first value that cannot be kept (the new column
+  // named); returning false stops the ALTER with the table unchanged
+  // (EOperationAborted). Empty: the values are given up (left NULL).
+  std::function<bool(const TFieldDef& column)> data_lost;
 };
 
-// Rewrites every record into the new layout (RecordIDs kept, new hashes),
-// builds the new indexes from the records, writes the new files. A required
-// column left NULL fails with 9732, a duplicate key in a unique index with
-// 9729, the table unchanged.
+// Rewrites every record into the new layout in natural order (RecordIDs
+// kept, new hashes), builds the new indexes from the records, writes the
+// new files. Every value given up is logged with its RecordID and column.
+// An AUTOINC column left NULL (a new one, or one converted from a plain
+// column) is numbered on from the highest value the table holds. A record
+// that breaks a rule of the new columns fails with 9732, 9730 or 9731, a
+// duplicate key in a unique index with 9729; the table is then unchanged.
 void AlterTable(const TRebuildOptions& options, const TAlterPlan& plan);
 
 }  // namespace downsql::storage
