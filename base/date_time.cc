@@ -53,7 +53,7 @@ bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 4
 
 bool IsValidDate(int year, int month, int day) {
   static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
+  if (year < kFirstYear || year > kLastYear || month < 1 || month > 12 || day < 1) return false;
   int limit = kDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
   return day <= limit;
 }

@@ -17,6 +17,17 @@ namespace downsql::base {
 inline constexpr int32_t kHostEpochDayNumber = 693594;  // 30 December 1899
 inline constexpr int64_t kMsPerDay = 86400000;
 
+// The calendar runs from 1 January 0001 (day number 1) to 31 December 9999
+// (day number kLastDayNumber); every date the engine stores, converts or
+// computes lies in it.
+inline constexpr int kFirstYear = 1;
+inline constexpr int kLastYear = 9999;
+inline constexpr int32_t kFirstDayNumber = 1;
+inline constexpr int32_t kLastDayNumber = 3652059;
+// Host date-times of the first day and of the day after the last.
+inline constexpr double kFirstHostDay = kFirstDayNumber - kHostEpochDayNumber;
+inline constexpr double kEndHostDay = kLastDayNumber + 1 - kHostEpochDayNumber;
+
 struct Date {
   int year, month, day;
 };

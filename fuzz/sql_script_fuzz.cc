@@ -115,6 +115,8 @@ void Run(TFuzzDatabase& db, std::string_view text, uint32_t line, uint32_t colum
   db.NewStatement();
   TQueryStatement statement(db);
   try {
+    // Half the statements ask for a live result.
+    statement.SetRequestLive((column & 1) != 0);
     statement.Prepare(text, line, column);
     statement.callbacks.progress = [abort_halfway](uint16_t percent, bool& abort) {
       if (percent > 100) Fail("progress above 100");

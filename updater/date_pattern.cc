@@ -11,10 +11,6 @@
 namespace downsql::updater {
 namespace {
 
-// Host values of 1 January 0001 and of the day after 31 December 9999.
-constexpr double kFirstHostDay = -693593.0;
-constexpr double kEndHostDay = 2958466.0;
-
 void AppendNumber(std::string& out, int value, int digits) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "%0*d", digits, value);
@@ -24,7 +20,7 @@ void AppendNumber(std::string& out, int value, int digits) {
 }  // namespace
 
 std::string FormatDateTime(double host, std::string_view pattern) {
-  if (!std::isfinite(host) || host <= kFirstHostDay - 1.0 || host >= kEndHostDay) {
+  if (!std::isfinite(host) || host <= base::kFirstHostDay - 1.0 || host >= base::kEndHostDay) {
     throw std::out_of_range("Invalid date-time value");
   }
   // The day is the whole part taken toward zero and the time of day the

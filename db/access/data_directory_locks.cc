@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/byte_order.h"
+#include "db/storage/data_file.h"
 #include "db/storage/engine_error.h"
 #include "db/storage/engine_settings.h"
 #include "platform/clock.h"
@@ -14,12 +15,7 @@ using storage::ETabulaEngineError;
 
 namespace {
 
-constexpr int32_t kMaxCounter = 2147483647;
 constexpr size_t kMaxEntryBytes = size_t{TLockGeometry::kMaxTables} * 256;
-
-int32_t NextCounter(int32_t counter) {
-  return counter >= kMaxCounter || counter < 1 ? 1 : counter + 1;
-}
 
 }  // namespace
 
@@ -216,7 +212,7 @@ std::string TDataDirectoryLocks::EncodeEntries() const {
 }
 
 void TDataDirectoryLocks::WriteTableList() {
-  int32_t counter = NextCounter(counter_.value_or(0));
+  int32_t counter = storage::NextCounter(counter_.value_or(0));
   uint8_t head[4];
   base::PutLE32(head, static_cast<uint32_t>(counter));
   file_->WriteAt(0, head, 4);

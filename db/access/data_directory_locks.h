@@ -7,7 +7,7 @@
 //
 //   OFFSET  SIZE   MEANING
 //   0       4      change counter, signed: 1 after the first write, +1 on
-//                  every write, 2147483647 wraps to 1
+//                  every write, 2147483647 wraps to 1 (storage::NextCounter)
 //   4       4      L = 4 + the size of the entries that follow
 //   8       L - 4  entries: 1 byte name length n, then n bytes of the name
 //

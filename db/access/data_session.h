@@ -12,12 +12,16 @@
 
 #include "base/crypto.h"
 #include "db/access/data_directory.h"
+#include "db/storage/table_locks.h"
 
 namespace downsql::access {
 
 class TDataEngine;
 
-enum TLockProtocol { lpPessimistic, lpOptimistic };
+// The record lock protocol is the storage layer's (described there).
+using storage::lpOptimistic;
+using storage::lpPessimistic;
+using storage::TLockProtocol;
 
 // A remembered table password: its text, the MD5 digest (the table key) and
 // the check value an encrypted table stores (the digest enciphered with

@@ -149,7 +149,9 @@ std::unique_ptr<sql::TResultTable> TDirectoryStatementDatabase::CreateResultTabl
     storage::TSessionSettings session;
     auto cursor =
         std::make_unique<storage::TDataCursor>(storage::TDataTable::Open(options), session);
-    return std::make_unique<sql::TResultTable>(std::move(cursor), remove);
+    auto result = std::make_unique<sql::TResultTable>(std::move(cursor), remove);
+    result->set_display_name("query (" + name + ")");
+    return result;
   } catch (...) {
     remove();
     throw;

@@ -64,8 +64,7 @@ std::unique_ptr<storage::TDataCursor> OpenTableCursor(TDataDirectory& directory,
   storage::TSessionSettings settings;
   settings.lock_retry_count = session.lock_retry_count;
   settings.lock_wait_time = session.lock_wait_time;
-  settings.lock_protocol =
-      session.lock_protocol == lpOptimistic ? storage::lpOptimistic : storage::lpPessimistic;
+  settings.lock_protocol = session.lock_protocol;
   settings.force_buffer_flush = session.force_buffer_flush();
   return std::make_unique<storage::TDataCursor>(table->table(), settings, events);
 }

@@ -56,14 +56,7 @@ storage::TDataAction TEngineRowEvents::RowError(storage::TRowOperation op,
                                                 const storage::TRecordBuffer& record,
                                                 const std::exception& error) {
   TTabulaRecord shown(record, fields_);
-  switch (engine_.RaiseRowError(ErrorEvent(op), session_, directory_, table_name, &shown, error)) {
-    case daRetry:
-      return storage::daRetry;
-    case daAbort:
-      return storage::daAbort;
-    default:
-      return storage::daFail;
-  }
+  return engine_.RaiseRowError(ErrorEvent(op), session_, directory_, table_name, &shown, error);
 }
 
 }  // namespace downsql::access

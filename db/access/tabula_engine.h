@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "db/access/data_engine.h"
+#include "db/storage/table_locks.h"
 
 namespace downsql::access {
 
@@ -28,7 +29,11 @@ class TTabulaLibrary;
 class TTabulaRecord;
 
 enum TEngineType { etClient, etServer };
-enum TDataAction { daFail, daAbort, daRetry };
+// The answer of the error event is the storage layer's row-error action.
+using storage::daAbort;
+using storage::daFail;
+using storage::daRetry;
+using storage::TDataAction;
 
 inline constexpr char kEngineVersion[] = "1.0 Build 1";
 

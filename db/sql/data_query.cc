@@ -494,8 +494,7 @@ void TDataQuery::Prepare(bool request_live) {
     }
   }
   ResolveOrderBy();
-  live_ = false;
-  (void)request_live;
+  CheckLive(request_live);
 }
 
 void TDataQuery::PrepareSelf() {
@@ -517,6 +516,20 @@ void TDataQuery::PrepareSelf() {
   VerifyWhereAndJoins();
   if (having_) {
     verifier_.Verify(*having_);
+    // Outside its aggregates HAVING sees the grouped rows only: a column
+    // must be one they are grouped by.
+    std::vector<const TExpToken*> stack{having_.get()};
+    while (!stack.empty()) {
+      const TExpToken* n = stack.back();
+      stack.pop_back();
+      if (n->IsAggregate()) continue;
+      if (n->kind == kNodeColumn && !IsGroupingColumn(n->binding)) {
+        NodeError(*n, "Expression in HAVING clause not found in source columns");
+      }
+      if (n->left) stack.push_back(n->left.get());
+      if (n->right) stack.push_back(n->right.get());
+      for (const auto& a : n->args) stack.push_back(a.get());
+    }
     verifier_.CheckAggregateUse(*having_, true);
     CollectAggregates(*having_);
   }
@@ -839,6 +852,72 @@ void TDataQuery::ResolveOrderBy() {
                  o.line, o.col);
     }
   }
+}
+
+namespace {
+
+// Whether an expression reads a BLOB column or another table's counter:
+// neither can be evaluated on a bare record by a live result's filter.
+bool NeedsMoreThanTheRecord(const TExpToken& node) {
+  if (node.kind == kNodeColumn && node.type == kTypeBlob) return true;
+  if (node.kind == kNodeFunction && node.code == kFnLastAutoInc) return true;
+  if (node.subquery) return true;
+  for (const TExpToken* c : {node.left.get(), node.right.get()}) {
+    if (c != nullptr && NeedsMoreThanTheRecord(*c)) return true;
+  }
+  for (const auto& a : node.args) {
+    if (NeedsMoreThanTheRecord(*a)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void TDataQuery::CheckLive(bool request_live) {
+  live_ = false;
+  live_index_ = kNaturalOrder;
+  if (!request_live || identity_ || sources_.size() != 1 || !into_.empty() || distinct_ ||
+      grouped_ || having_ || top_ >= 0 || !set_parts_.empty() || has_subquery_) {
+    return;
+  }
+  if (where_ && NeedsMoreThanTheRecord(*where_)) return;
+  // The result shows table columns as the table has them: each at most once,
+  // in table order, under its own name (the others are hidden).
+  TDataCursor& cursor = *sources_[0]->cursor;
+  int last = 0;
+  for (const TResultField& f : fields_) {
+    const TExpToken& e = *f.expression;
+    if (e.kind != kNodeColumn || e.binding.field <= last) return;
+    if (f.name != cursor.fields()[e.binding.field - 1].name) return;
+    last = e.binding.field;
+  }
+  if (!order_by_.empty()) {
+    TDataTable& table = cursor.table();
+    bool text = false;
+    for (const TOrderByField& o : order_by_) {
+      if (fields_[o.column - 1].type == kTypeString) text = true;
+    }
+    if (text && locale_ != table.locale()) return;
+    const TTableIndex* served = nullptr;
+    for (const TTableIndex& index : table.indexes()) {
+      const auto& keys = index.compare.fields();
+      if (keys.size() != order_by_.size()) continue;
+      if (text && index.compare.case_insensitive() != order_nocase_) continue;
+      bool same = true;
+      for (size_t i = 0; i < keys.size() && same; ++i) {
+        const TOrderByField& o = order_by_[i];
+        same = keys[i].column == fields_[o.column - 1].expression->binding.field &&
+               keys[i].descending == o.descending;
+      }
+      if (same) {
+        served = &index;
+        break;
+      }
+    }
+    if (served == nullptr) return;
+    live_index_ = served->slot;
+  }
+  live_ = true;
 }
 
 void TDataQuery::CheckShortcut() {

@@ -11,7 +11,15 @@
 //            expression, names and types the result columns and picks the
 //            strategy (plain rows, one grouped row, grouped rows, the index
 //            shortcut for a lone MIN/MAX/COUNT(*)).
-//   Execute  runs the sources (joins in the declared order, an equality of
+//            A live result is chosen when the caller asks for one and the
+//            query is a filter over one table: its columns in table order,
+//            no aggregates, grouping, DISTINCT, TOP, INTO, set operations or
+//            sub-queries, and an ORDER BY only when an index gives exactly
+//            that order.
+//   Execute  a live query hands out a cursor of its table with WHERE as the
+//            cursor's filter and the ordering index (or natural order) as
+//            its order; the other queries
+//            run the sources (joins in the declared order, an equality of
 //            a joined column through a hash of that table's rows), merges
 //            aggregates, applies HAVING, DISTINCT, the set operations,
 //            ORDER BY and TOP, and writes the rows into a canned result
@@ -205,6 +213,8 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   void ResolveOrderBy();
   void TypeColumns();
   void CheckShortcut();
+  void CheckLive(bool request_live);
+  std::unique_ptr<TResultTable> ExecuteLive(TQueryRun& run, uint32_t* rows_affected);
   void VerifyWhereAndJoins();
   void CollectAggregates(TExpToken& node);
   TSourceTable* FindSource(std::string_view correlation);
@@ -242,7 +252,8 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   std::vector<TResultField> fields_;
   std::string into_;
   std::vector<std::unique_ptr<TSourceTable>> sources_;
-  std::unique_ptr<TExpToken> where_;
+  // Shared with the filter of a live result, which may outlive the query.
+  std::shared_ptr<TExpToken> where_;
   std::vector<TGroupByField> group_by_;
   std::unique_ptr<TExpToken> having_;
   uint32_t having_line_ = 0, having_column_ = 0;
@@ -266,6 +277,7 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   bool grouped_ = false;
   bool one_grouped_row_ = false;
   bool live_ = false;
+  uint8_t live_index_ = storage::kNaturalOrder;  // the order of a live result
   // The index shortcut: 0 none, 1 MIN/MAX from an index, 2 COUNT(*).
   int shortcut_ = 0;
   uint8_t shortcut_index_ = 0;

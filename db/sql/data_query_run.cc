@@ -8,10 +8,12 @@
 #include <map>
 #include <numeric>
 #include <optional>
+#include <set>
 #include <unordered_map>
 
 #include "db/sql/data_query.h"
 #include "db/sql/record_values.h"
+#include "db/sql/statement_kinds.h"
 #include "db/storage/data_table.h"
 #include "db/storage/engine_error.h"
 
@@ -272,7 +274,66 @@ TJoinKey ChooseJoinKey(const std::vector<std::unique_ptr<TSourceTable>>& sources
   return key;
 }
 
+// The WHERE condition of a live result as its cursor's filter: evaluated on
+// the record the cursor reads. It keeps the condition and a copy of the
+// parameters, so it outlives the statement that made it.
+class TLiveFilter : public TColumnResolver {
+ public:
+  TLiveFilter(std::shared_ptr<TExpToken> where, const std::vector<TValue>* parameters,
+              const platform::Collation* collation, TDataCursor& cursor)
+      : where_(std::move(where)), cursor_(cursor) {
+    if (parameters != nullptr) parameters_ = *parameters;
+    eval_.parameters = &parameters_;
+    eval_.collation = collation;
+    eval_.resolver = this;
+  }
+
+  bool Accepts(const TRecordBuffer& record) {
+    row_ = &record;
+    const bool accepted = EvaluateCondition(*where_, eval_);
+    row_ = nullptr;
+    return accepted;
+  }
+
+  bool ResolveColumn(std::string_view, std::string_view, TColumnBinding*) override { return false; }
+  bool ReadColumn(const TColumnBinding& binding, TValue* value) override {
+    if (row_ == nullptr) return false;
+    const TFieldDef& def = binding.field > 0                  ? cursor_.fields()[binding.field - 1]
+                           : binding.field == kRecordIdColumn ? RecordIdField()
+                                                              : RecordHashField();
+    *value = ReadColumnValue(*row_, def);
+    return true;
+  }
+
+ private:
+  std::shared_ptr<TExpToken> where_;
+  std::vector<TValue> parameters_;
+  TEvalContext eval_;
+  TDataCursor& cursor_;
+  const TRecordBuffer* row_ = nullptr;
+};
+
 }  // namespace
+
+// --- live result -----------------------------------------------------------
+
+std::unique_ptr<TResultTable> TDataQuery::ExecuteLive(TQueryRun& run, uint32_t* rows_affected) {
+  // The result takes the source's cursor; the next execution opens another.
+  std::unique_ptr<TDataCursor> cursor = std::move(sources_[0]->cursor);
+  std::vector<bool> hidden(cursor->fields().size(), true);
+  for (const TResultField& f : fields_) hidden[f.expression->binding.field - 1] = false;
+  cursor->set_hidden_columns(std::move(hidden));
+  if (where_) {
+    auto filter = std::make_shared<TLiveFilter>(where_, run.parameters, eval_.collation, *cursor);
+    cursor->set_filter([filter](const TRecordBuffer& record) { return filter->Accepts(record); });
+  }
+  cursor->SetCurrentIndex(live_index_);
+  *rows_affected = cursor->RecordCount();
+  cursor->First();
+  TProgress progress(run, 0);
+  progress.Finish();
+  return std::make_unique<TResultTable>(std::move(cursor));
+}
 
 // --- sources -------------------------------------------------------------
 
@@ -330,89 +391,110 @@ bool TDataQuery::ScanSources(TQueryRun& run, const std::function<bool()>& visit)
     if (s.cursor->current_slot() != slot) s.cursor->GoToSlot(slot);
     s.row = &s.cursor->current();
   };
-  auto position_tuple = [&](const std::vector<uint32_t>& tuple) {
-    for (size_t j = 0; j < tuple.size(); ++j) position(j, tuple[j]);
+
+  // How each joined source finds its rows, settled before the scan: an
+  // index probe, a hash of its rows by the joined expression, or every row.
+  struct TLevel {
+    TJoinKey key;
+    std::optional<TIndexProbe> probe;
+    std::vector<uint32_t> slots;  // every row, when no probe serves alone
+    std::unordered_map<std::string, std::vector<uint32_t>> hash;
+    // RIGHT join: whether each row of slots met a row before it.
+    std::vector<bool> matched;
+    std::unordered_map<uint32_t, size_t> slot_index;
+    std::vector<uint32_t> found;
   };
-
-  std::vector<std::vector<uint32_t>> tuples;
-  for (uint32_t slot : slots_of(*sources_[0]->cursor)) tuples.push_back({slot});
-
+  std::vector<TLevel> levels(count);
   for (size_t i = 1; i < count; ++i) {
     TSourceTable& s = *sources_[i];
-    const TJoinKey key = ChooseJoinKey(sources_, i, where_.get(), *eval_.collation);
-    const TExpToken* own_side = key.own;
-    const TExpToken* other_side = key.other;
-    const THashClass cls = key.cls;
-    std::optional<TIndexProbe> probe;
-    if (key.index != nullptr) probe.emplace(s.cursor->table(), *key.index, *key.column, eval_);
-    const bool need_all = !probe || s.join.kind == kJoinRight;
-    const std::vector<uint32_t> slots = need_all ? slots_of(*s.cursor) : std::vector<uint32_t>{};
-    std::unordered_map<std::string, std::vector<uint32_t>> hash;
-    if (own_side != nullptr && !probe) {
+    TLevel& level = levels[i];
+    level.key = ChooseJoinKey(sources_, i, where_.get(), *eval_.collation);
+    if (level.key.index != nullptr) {
+      level.probe.emplace(s.cursor->table(), *level.key.index, *level.key.column, eval_);
+    }
+    if (!level.probe || s.join.kind == kJoinRight) level.slots = slots_of(*s.cursor);
+    if (level.key.own != nullptr && !level.probe) {
       for (size_t j = 0; j < i; ++j) sources_[j]->row = nullptr;
-      for (uint32_t slot : slots) {
+      for (uint32_t slot : level.slots) {
         position(i, slot);
-        hash[HashKey(EvaluateExpression(*own_side, eval_), cls)].push_back(slot);
+        level.hash[HashKey(EvaluateExpression(*level.key.own, eval_), level.key.cls)].push_back(
+            slot);
       }
-    }
-
-    std::vector<std::vector<uint32_t>> next;
-    std::vector<bool> matched(s.join.kind == kJoinRight ? slots.size() : 0, false);
-    std::unordered_map<uint32_t, size_t> slot_index;
-    if (s.join.kind == kJoinRight) {
-      for (size_t k = 0; k < slots.size(); ++k) slot_index[slots[k]] = k;
-    }
-    std::vector<uint32_t> found;
-    for (const auto& tuple : tuples) {
-      position_tuple(tuple);
-      const std::vector<uint32_t>* candidates = &slots;
-      if (own_side != nullptr) {
-        s.row = nullptr;
-        const TValue other = EvaluateExpression(*other_side, eval_);
-        if (probe) {
-          probe->Find(other, &found);
-          candidates = &found;
-        } else {
-          auto it = hash.find(HashKey(other, cls));
-          candidates = it == hash.end() ? nullptr : &it->second;
-        }
-      }
-      bool any = false;
-      if (candidates != nullptr) {
-        for (uint32_t slot : *candidates) {
-          position(i, slot);
-          if (s.join.condition && !EvaluateCondition(*s.join.condition, eval_)) continue;
-          any = true;
-          auto t = tuple;
-          t.push_back(slot);
-          next.push_back(std::move(t));
-          if (s.join.kind == kJoinRight) matched[slot_index[slot]] = true;
-        }
-      }
-      if (!any && s.join.kind == kJoinLeft) {
-        auto t = tuple;
-        t.push_back(0);
-        next.push_back(std::move(t));
-      }
+      s.row = nullptr;
     }
     if (s.join.kind == kJoinRight) {
-      for (size_t k = 0; k < slots.size(); ++k) {
-        if (matched[k]) continue;
-        std::vector<uint32_t> t(i, 0);
-        t.push_back(slots[k]);
-        next.push_back(std::move(t));
-      }
+      level.matched.assign(level.slots.size(), false);
+      for (size_t k = 0; k < level.slots.size(); ++k) level.slot_index[level.slots[k]] = k;
     }
-    tuples = std::move(next);
   }
 
-  TProgress progress(run, static_cast<uint32_t>(std::min<size_t>(tuples.size(), UINT32_MAX)));
+  // Depth first: with sources 0..i-1 positioned, each row of source i that
+  // joins them (or the NULL row of a LEFT join that found none) is
+  // positioned in turn and the next source taken; a complete joined row
+  // passes WHERE and goes to visit. False once visit asked to stop.
+  bool stopped = false;
+  std::function<void(size_t)> extend = [&](size_t i) {
+    if (i == count) {
+      if (where_ && !EvaluateCondition(*where_, eval_)) return;
+      if (!visit()) stopped = true;
+      return;
+    }
+    TSourceTable& s = *sources_[i];
+    TLevel& level = levels[i];
+    const std::vector<uint32_t>* candidates = &level.slots;
+    if (level.key.own != nullptr) {
+      s.row = nullptr;
+      const TValue other = EvaluateExpression(*level.key.other, eval_);
+      if (level.probe) {
+        level.probe->Find(other, &level.found);
+        candidates = &level.found;
+      } else {
+        auto it = level.hash.find(HashKey(other, level.key.cls));
+        candidates = it == level.hash.end() ? nullptr : &it->second;
+      }
+    }
+    bool any = false;
+    if (candidates != nullptr) {
+      // The probe's list is refilled deeper down when the same level is
+      // reached again: walk a copy of it.
+      const std::vector<uint32_t> own =
+          candidates == &level.found ? level.found : std::vector<uint32_t>{};
+      const std::vector<uint32_t>& list = candidates == &level.found ? own : *candidates;
+      for (uint32_t slot : list) {
+        position(i, slot);
+        if (s.join.condition && !EvaluateCondition(*s.join.condition, eval_)) continue;
+        any = true;
+        if (s.join.kind == kJoinRight) level.matched[level.slot_index[slot]] = true;
+        extend(i + 1);
+        if (stopped) return;
+        // Deeper levels moved the cursors of the sources after this one only.
+      }
+    }
+    if (!any && s.join.kind == kJoinLeft) {
+      position(i, 0);
+      extend(i + 1);
+    }
+  };
+
+  TProgress progress(run, sources_[0]->cursor->table().record_count());
   uint64_t n = 0;
-  for (const auto& tuple : tuples) {
+  for (uint32_t slot : slots_of(*sources_[0]->cursor)) {
     if (!progress.Visit(++n)) return false;
-    position_tuple(tuple);
-    if (where_ && !EvaluateCondition(*where_, eval_)) continue;
-    if (!visit()) break;
+    position(0, slot);
+    extend(1);
+    if (stopped) return progress.Finish();
+  }
+  // The rows of each RIGHT join that met no row before it, with every
+  // source before it NULL, in the order of their table.
+  for (size_t i = 1; i < count && !stopped; ++i) {
+    if (sources_[i]->join.kind != kJoinRight) continue;
+    TLevel& level = levels[i];
+    for (size_t k = 0; k < level.slots.size() && !stopped; ++k) {
+      if (level.matched[k]) continue;
+      for (size_t j = 0; j < i; ++j) sources_[j]->row = nullptr;
+      position(i, level.slots[k]);
+      extend(i + 1);
+    }
   }
   return progress.Finish();
 }
@@ -719,15 +801,28 @@ bool TDataQuery::ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows) {
   if (shortcut_ != 0) return RunShortcut(run, rows);
   if (!grouped_) {
     int64_t limit = -1;
-    if (order_by_.empty() && !distinct_ && set_parts_.empty()) {
+    if (order_by_.empty() && set_parts_.empty()) {
       limit = top_;
       if (run.max_row_count >= 0 && (limit < 0 || run.max_row_count < limit)) {
         limit = run.max_row_count;
       }
     }
     if (limit == 0) return true;
+    if (!distinct_) {
+      return ScanSources(run, [&] {
+        rows->push_back(EvaluateRow());
+        return limit < 0 || static_cast<int64_t>(rows->size()) < limit;
+      });
+    }
+    // DISTINCT: a candidate equal to a row already kept is dropped during
+    // the scan, so only distinct rows are held, in the order first met.
+    auto less = [this, rows](size_t a, size_t b) {
+      return CompareRows((*rows)[a], (*rows)[b]) < 0;
+    };
+    std::set<size_t, decltype(less)> kept(less);
     return ScanSources(run, [&] {
       rows->push_back(EvaluateRow());
+      if (!kept.insert(rows->size() - 1).second) rows->pop_back();
       return limit < 0 || static_cast<int64_t>(rows->size()) < limit;
     });
   }
@@ -863,7 +958,7 @@ bool TDataQuery::ComputeRows(TQueryRun& run, std::vector<TResultRow>* rows) {
     rows->clear();
     return false;
   }
-  if (distinct_) {
+  if (distinct_ && grouped_) {
     RemoveDuplicates(
         rows, [this](const TResultRow& a, const TResultRow& b) { return CompareRows(a, b); });
   }
@@ -924,7 +1019,20 @@ std::unique_ptr<TResultTable> TDataQuery::WriteResult(const std::vector<TResultR
 
 std::unique_ptr<TResultTable> TDataQuery::Execute(TQueryRun& run, uint32_t* rows_affected) {
   const auto started = std::chrono::steady_clock::now();
+  // A live result of an earlier execution took its source's cursor.
+  for (auto& s : sources_) {
+    if (!s->cursor) s->cursor = database_.OpenTable(s->name, s->exclusive);
+  }
   if (run.plan_wanted && run.plan != nullptr) StartPlan(run);
+  if (live_) {
+    auto result = ExecuteLive(run, rows_affected);
+    if (run.plan_wanted && run.plan != nullptr) {
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      EndPlan(run, *rows_affected, seconds);
+    }
+    return result;
+  }
   std::vector<TResultRow> rows;
   if (!ComputeRows(run, &rows)) rows.clear();
   auto result = WriteResult(rows);
@@ -941,27 +1049,6 @@ std::unique_ptr<TResultTable> TDataQuery::Execute(TQueryRun& run, uint32_t* rows
 
 namespace {
 
-void AddWrapped(std::vector<std::string>* plan, const std::string& text) {
-  size_t start = 0;
-  do {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    while (line.size() > 80) {
-      // At the last blank that keeps the line within 80 characters (the
-      // blank dropped), else after 80 characters.
-      const size_t blank = line.rfind(' ', 80);
-      const bool at_blank = blank != std::string::npos && blank > 0;
-      const size_t cut = at_blank ? blank : 80;
-      plan->push_back(line.substr(0, cut));
-      line = line.substr(at_blank ? cut + 1 : cut);
-    }
-    plan->push_back(line);
-    start = end + 1;
-  } while (start < text.size());
-}
-
 void AddSection(std::vector<std::string>* plan, const std::string& title) {
   plan->push_back("");
   plan->push_back(title);
@@ -972,12 +1059,7 @@ void AddSection(std::vector<std::string>* plan, const std::string& title) {
 
 void TDataQuery::StartPlan(TQueryRun& run) {
   std::vector<std::string>* plan = run.plan;
-  const std::string rule(80, '=');
-  plan->push_back(rule);
-  plan->push_back("SQL statement (Executed with 1.0 Build 1)");
-  plan->push_back(rule);
-  plan->push_back("");
-  AddWrapped(plan, statement_text_);
+  AddPlanHeading(plan, statement_text_);
   AddSection(plan, "Tables Involved");
   for (const auto& s : sources_) {
     plan->push_back(s->name + " (" + s->correlation + ") table opened " +
@@ -987,6 +1069,16 @@ void TDataQuery::StartPlan(TQueryRun& run) {
   AddSection(plan, "Result Set Generation");
   if (live_) {
     plan->push_back("Result set will be live");
+    if (live_index_ != kNaturalOrder) {
+      for (const TTableIndex& index : sources_[0]->cursor->table().indexes()) {
+        if (index.slot == live_index_) {
+          AddPlanText(plan, "Result set will be ordered by the index " + index.name);
+        }
+      }
+    }
+    if (where_) {
+      AddPlanText(plan, "Result set will be filtered by the WHERE clause on the table cursor");
+    }
   } else {
     plan->push_back("Result set will be canned");
     if (one_grouped_row_)
@@ -998,8 +1090,8 @@ void TDataQuery::StartPlan(TQueryRun& run) {
   }
   if (where_) {
     AddSection(plan, "WHERE Clause Execution");
-    AddWrapped(plan, "The expression " + ExpressionText(*where_) +
-                         " will be evaluated against every joined row");
+    AddPlanText(plan, "The expression " + ExpressionText(*where_) +
+                          " will be evaluated against every joined row");
   }
   if (sources_.size() > 1) {
     AddSection(plan, "Join Ordering");
@@ -1018,17 +1110,13 @@ void TDataQuery::StartPlan(TQueryRun& run) {
         line +=
             ": rows of " + s.correlation + " found through a hash of " + ExpressionText(*key.own);
       }
-      AddWrapped(plan, line);
+      AddPlanText(plan, line);
     }
   }
 }
 
 void TDataQuery::EndPlan(TQueryRun& run, uint32_t rows, double seconds) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3f", seconds);
-  run.plan->push_back("");
-  run.plan->push_back(std::string(80, '='));
-  run.plan->push_back(">>>>> " + std::to_string(rows) + " rows affected in " + buf + " seconds");
+  AddPlanEnd(run.plan, rows, seconds);
 }
 
 }  // namespace downsql::sql

@@ -55,7 +55,7 @@ void SplitDayNumber(int32_t day_number, int* year, int* month, int* day) {
 }
 
 bool IsValidTimestamp(double ms) {
-  return std::isfinite(ms) && ms >= 0 && ms < 3652060.0 * kMsPerDay;
+  return std::isfinite(ms) && ms >= 0 && ms < (base::kLastDayNumber + 1.0) * kMsPerDay;
 }
 
 std::optional<int32_t> ParseDateText(std::string_view text) {
@@ -154,7 +154,8 @@ std::string TimeText(int32_t ms, bool twelve_hour) {
 }
 
 std::string TimestampText(double ms, bool twelve_hour) {
-  if (!IsValidTimestamp(ms)) ms = std::isfinite(ms) && ms > 0 ? 3652060.0 * kMsPerDay - 1 : 0;
+  if (!IsValidTimestamp(ms))
+    ms = std::isfinite(ms) && ms > 0 ? (base::kLastDayNumber + 1.0) * kMsPerDay - 1 : 0;
   const double rounded = std::floor(ms + 0.5);
   const auto day = static_cast<int64_t>(std::floor(rounded / kMsPerDay));
   const auto time = static_cast<int32_t>(rounded - static_cast<double>(day) * kMsPerDay);

@@ -21,9 +21,11 @@
 #include <string>
 #include <string_view>
 
+#include "base/date_time.h"
+
 namespace downsql::sql {
 
-inline constexpr int64_t kMsPerDay = 86400000;
+using base::kMsPerDay;
 
 // Day number of a valid date, nullopt otherwise (year 1..9999).
 std::optional<int32_t> DayNumberOf(int year, int month, int day);

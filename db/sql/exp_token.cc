@@ -1,101 +1,10 @@
-// The function table (names, aliases, aggregate codes) and the SQL text of
-// expression trees.
+// Aggregate codes of function nodes and the SQL text of expression trees.
 #include "db/sql/exp_token.h"
 
-#include <cstring>
+#include "db/sql/sql_functions.h"
 
 namespace downsql::sql {
 namespace {
-
-struct FunctionEntry {
-  const char* name;
-  uint8_t code;
-};
-
-// Every built-in function by name; the first row of a code is its SQL name.
-constexpr FunctionEntry kFunctions[] = {
-    {"SUM", kFnSum},
-    {"RUNSUM", kFnRunSum},
-    {"AVG", kFnAvg},
-    {"STDDEV", kFnStdDev},
-    {"MIN", kFnMin},
-    {"MAX", kFnMax},
-    {"COUNT", kFnCount},
-    {"LOWER", kFnLower},
-    {"LCASE", kFnLower},
-    {"UPPER", kFnUpper},
-    {"UCASE", kFnUpper},
-    {"LEFT", kFnLeft},
-    {"RIGHT", kFnRight},
-    {"REPEAT", kFnRepeat},
-    {"CONCAT", kFnConcat},
-    {"LENGTH", kFnLength},
-    {"SUBSTRING", kFnSubstring},
-    {"REPLACE", kFnReplace},
-    {"POSITION", kFnPosition},
-    {"POS", kFnPosition},
-    {"OCCURS", kFnOccurs},
-    {"CAST", kFnCast},
-    {"TRIM", kFnTrim},
-    {"ALLTRIM", kFnAllTrim},
-    {"LTRIM", kFnLTrim},
-    {"RTRIM", kFnRTrim},
-    {"EXTRACT", kFnExtract},
-    {"YEARSFROMMSECS", kFnYearsFromMsecs},
-    {"DAYSFROMMSECS", kFnDaysFromMsecs},
-    {"HOURSFROMMSECS", kFnHoursFromMsecs},
-    {"MINSFROMMSECS", kFnMinsFromMsecs},
-    {"SECSFROMMSECS", kFnSecsFromMsecs},
-    {"MSECSFROMMSECS", kFnMsecsFromMsecs},
-    {"ABS", kFnAbs},
-    {"ROUND", kFnRound},
-    {"ACOS", kFnAcos},
-    {"ASIN", kFnAsin},
-    {"ATAN", kFnAtan},
-    {"ATAN2", kFnAtan2},
-    {"CEILING", kFnCeiling},
-    {"CEIL", kFnCeiling},
-    {"COS", kFnCos},
-    {"COT", kFnCot},
-    {"DEGREES", kFnDegrees},
-    {"EXP", kFnExp},
-    {"FLOOR", kFnFloor},
-    {"LOG", kFnLog},
-    {"LOG10", kFnLog10},
-    {"PI", kFnPi},
-    {"POWER", kFnPower},
-    {"RADIANS", kFnRadians},
-    {"RAND", kFnRand},
-    {"SIGN", kFnSign},
-    {"SIN", kFnSin},
-    {"SQRT", kFnSqrt},
-    {"TAN", kFnTan},
-    {"TRUNCATE", kFnTruncate},
-    {"TRUNC", kFnTruncate},
-    {"IF", kFnIf},
-    {"IFNULL", kFnIfNull},
-    {"NULLIF", kFnNullIf},
-    {"COALESCE", kFnCoalesce},
-    {"CASE", kFnCase},
-    {"TEXTSEARCH", kFnTextSearch},
-    {"TEXTOCCURS", kFnTextOccurs},
-    {"LASTAUTOINC", kFnLastAutoInc},
-    {"IDENT_CURRENT", kFnLastAutoInc},
-    {"CURRENT_DATE", kFnCurrentDate},
-    {"CURRENT_TIME", kFnCurrentTime},
-    {"CURRENT_TIMESTAMP", kFnCurrentTimestamp},
-    {"CURRENT_GUID", kFnCurrentGuid},
-};
-
-bool SameWord(std::string_view a, const char* b) {
-  if (a.size() != std::strlen(b)) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char c = a[i];
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    if (c != b[i]) return false;
-  }
-  return true;
-}
 
 const char* OperatorText(uint8_t code) {
   switch (code) {
@@ -185,20 +94,13 @@ bool TExpToken::ContainsAggregate() const {
 }
 
 bool LookupFunction(std::string_view name, uint8_t* code) {
-  for (const auto& f : kFunctions) {
-    if (SameWord(name, f.name)) {
-      *code = f.code;
-      return true;
-    }
-  }
-  return false;
+  const TSqlFunction* f = FindSqlFunction(name);
+  if (f != nullptr) *code = f->code;
+  return f != nullptr;
 }
 
 const char* FunctionName(uint8_t code) {
-  for (const auto& f : kFunctions) {
-    if (f.code == code) return f.name;
-  }
-  return "?";
+  return code >= kFnSum && code <= kFnCurrentGuid ? SqlFunction(code).name : "?";
 }
 
 std::string ExpressionText(const TExpToken& node) {

@@ -60,9 +60,11 @@ enum TExpOperator : uint8_t {
   kOpMod = 72,
 };
 
-// Codes of built-in functions (node kind 4). Aliases share a code
-// (LCASE = LOWER, CEIL = CEILING, POS = POSITION, TRUNC = TRUNCATE,
-// IDENT_CURRENT = LASTAUTOINC). MOD(a, b) is the binary operator MOD.
+// Codes of built-in functions (node kind 4); each has one row in the
+// function table (sql_functions.h) with its names, argument syntax and
+// types, in this order. Aliases share a code (LCASE = LOWER, CEIL =
+// CEILING, POS = POSITION, TRUNC = TRUNCATE, IDENT_CURRENT = LASTAUTOINC).
+// MOD(a, b) is the binary operator MOD.
 enum TExpFunction : uint8_t {
   kFnSum = 100,
   kFnRunSum,

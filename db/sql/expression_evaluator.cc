@@ -9,6 +9,7 @@
 
 #include "db/sql/date_time_text.h"
 #include "db/sql/round_scale.h"
+#include "db/sql/sql_functions.h"
 #include "db/storage/engine_error.h"
 
 namespace downsql::sql {
@@ -28,7 +29,6 @@ namespace {
 using namespace storage;
 
 constexpr size_t kMaxText = 512;
-constexpr double kPi = 3.14159265358979323846;
 
 [[noreturn]] void ExecutionError(const std::string& message) {
   throw ETabulaEngineError(kErrSqlExecution, {message});
@@ -82,7 +82,7 @@ void SplitMoment(const TValue& v, int32_t* day, int32_t* ms) {
     *day = static_cast<int32_t>(d);
     *ms = static_cast<int32_t>(ms_total - d * kMsPerDay);
   }
-  if (*day < 1 || *day > 3652059) *day = 0;  // no calendar date
+  if (*day < base::kFirstDayNumber || *day > base::kLastDayNumber) *day = 0;  // no calendar date
   if (*ms < 0 || *ms >= kMsPerDay) *ms = 0;
 }
 
@@ -324,7 +324,8 @@ class Evaluator {
       const double wrapped = std::fmod(std::fmod(sum, kMsPerDay) + kMsPerDay, kMsPerDay);
       return TValue::Time(static_cast<int32_t>(wrapped));
     }
-    if (sum < 1 || sum > 3652059) ExecutionError("Date value out of range in " + ExpressionText(n));
+    if (sum < base::kFirstDayNumber || sum > base::kLastDayNumber)
+      ExecutionError("Date value out of range in " + ExpressionText(n));
     return TValue::Date(static_cast<int32_t>(sum));
   }
 
@@ -495,6 +496,8 @@ TValue Evaluator::Function(const TExpToken& n) {
     return out;
   };
   const double x = v.empty() ? 0 : NumberOf(v[0]);
+  if (const auto numeric = SqlFunction(n.code).numeric)
+    return FiniteOrNull(numeric(x, v.size() > 1 ? NumberOf(v[1]) : 0));
   switch (n.code) {
     case kFnLower:
     case kFnUpper: {
@@ -677,40 +680,6 @@ TValue Evaluator::Function(const TExpToken& n) {
       const auto last = ctx_.last_autoinc(text(0));
       return last ? TValue::Integer(*last) : TValue::Null(kTypeInteger);
     }
-    case kFnAcos:
-      return FiniteOrNull(std::acos(x));
-    case kFnAsin:
-      return FiniteOrNull(std::asin(x));
-    case kFnAtan:
-      return FiniteOrNull(std::atan(x));
-    case kFnAtan2:
-      return FiniteOrNull(std::atan2(x, NumberOf(v[1])));
-    case kFnCeiling:
-      return FiniteOrNull(std::ceil(x));
-    case kFnCos:
-      return FiniteOrNull(std::cos(x));
-    case kFnCot:
-      return FiniteOrNull(1.0 / std::tan(x));
-    case kFnDegrees:
-      return FiniteOrNull(x * 180.0 / kPi);
-    case kFnExp:
-      return FiniteOrNull(std::exp(x));
-    case kFnFloor:
-      return FiniteOrNull(std::floor(x));
-    case kFnLog:
-      return FiniteOrNull(x > 0 ? std::log(x) : NAN);
-    case kFnLog10:
-      return FiniteOrNull(x > 0 ? std::log10(x) : NAN);
-    case kFnPower:
-      return FiniteOrNull(std::pow(x, NumberOf(v[1])));
-    case kFnRadians:
-      return FiniteOrNull(x * kPi / 180.0);
-    case kFnSin:
-      return FiniteOrNull(std::sin(x));
-    case kFnSqrt:
-      return FiniteOrNull(x >= 0 ? std::sqrt(x) : NAN);
-    case kFnTan:
-      return FiniteOrNull(std::tan(x));
     default:
       ExecutionError("Internal error: invalid function " + ExpressionText(n));
   }

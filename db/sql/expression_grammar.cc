@@ -20,6 +20,7 @@
 #include <limits>
 
 #include "db/sql/expression_parser.h"
+#include "db/sql/sql_functions.h"
 
 namespace downsql::sql {
 namespace {
@@ -368,11 +369,9 @@ std::unique_ptr<TExpToken> TExpressionParser::ParsePrimary() {
       NextToken();
       return node;
     }
-    for (const char* word : {"CURRENT_DATE", "CURRENT_TIME", "CURRENT_TIMESTAMP", "CURRENT_GUID"}) {
-      if (IsKeyword(word)) {
-        uint8_t code = 0;
-        LookupFunction(word, &code);
-        auto node = NewNode(kNodeFunction, code);
+    for (const TSqlFunction& f : SqlFunctions()) {
+      if (f.syntax == kSyntaxBareWord && IsKeyword(f.name)) {
+        auto node = NewNode(kNodeFunction, f.code);
         node->text = TokenText();
         NextToken();
         return node;
@@ -437,20 +436,24 @@ std::unique_ptr<TExpToken> TExpressionParser::ParseFunction(std::unique_ptr<TExp
   const bool saved_no_in = no_in_;
   no_in_ = false;
   auto arg = [this, &node] { node->args.push_back(ParseOr()); };
-  // The argument before an IN separator must not take IN as its operator.
-  auto arg_before_in = [this, &node] {
-    no_in_ = true;
-    node->args.push_back(ParseOr());
-    no_in_ = false;
-  };
-  switch (node->code) {
-    case kFnSum:
-    case kFnRunSum:
-    case kFnAvg:
-    case kFnStdDev:
-    case kFnMin:
-    case kFnMax:
-    case kFnCount:
+  const TSqlFunction& f = SqlFunction(node->code);
+  switch (f.syntax) {
+    case kSyntaxArguments: {
+      if (f.max_args == 0 || (f.min_args == 0 && IsKind(')'))) break;
+      if (f.lead != nullptr) AcceptKeyword(f.lead);
+      for (uint8_t i = 0; i < f.max_args; ++i) {
+        if (i > 0) {
+          if (i >= f.min_args && IsKind(')')) break;
+          RequireSeparator(f.separators[i - 1]);
+        }
+        // The argument before an IN separator must not take IN as its operator.
+        no_in_ = i + 1 < f.max_args && std::string_view(f.separators[i]) == "IN";
+        arg();
+        no_in_ = false;
+      }
+      break;
+    }
+    case kSyntaxAggregate:
       if (node->code == kFnCount && IsKind('*')) {
         node->option = 1;
         NextToken();
@@ -458,67 +461,12 @@ std::unique_ptr<TExpToken> TExpressionParser::ParseFunction(std::unique_ptr<TExp
         arg();
       }
       break;
-    case kFnLeft:
-    case kFnRight:
-      arg();
-      RequireSeparator("FOR");
-      arg();
-      break;
-    case kFnRepeat:
-    case kFnConcat:
-      arg();
-      RequireSeparator("WITH");
-      arg();
-      break;
-    case kFnPosition:
-    case kFnOccurs:
-    case kFnTextSearch:
-    case kFnTextOccurs:
-      arg_before_in();
-      RequireSeparator("IN");
-      arg();
-      break;
-    case kFnPower:
-      arg();
-      RequireSeparator("TO");
-      arg();
-      break;
-    case kFnAtan2:
-    case kFnNullIf:
-      arg();
-      RequireSeparator("");
-      arg();
-      break;
-    case kFnIfNull:
-      arg();
-      RequireSeparator("THEN");
-      arg();
-      break;
-    case kFnRound:
-    case kFnTruncate:
-      arg();
-      if (!IsKind(')')) {
-        RequireSeparator("TO");
+    case kSyntaxList:
+      do {
         arg();
-      }
+      } while (AcceptKind(','));
       break;
-    case kFnSubstring:
-      arg();
-      RequireSeparator("FROM");
-      arg();
-      if (!IsKind(')')) {
-        RequireSeparator("FOR");
-        arg();
-      }
-      break;
-    case kFnReplace:
-      arg();
-      RequireSeparator("WITH");
-      arg_before_in();
-      RequireSeparator("IN");
-      arg();
-      break;
-    case kFnCast: {
+    case kSyntaxCast: {
       arg();
       RequireSeparator("AS");
       const TSqlDataType t = ParseDataType();
@@ -528,7 +476,7 @@ std::unique_ptr<TExpToken> TExpressionParser::ParseFunction(std::unique_ptr<TExp
       node->scale = t.scale;
       break;
     }
-    case kFnTrim: {
+    case kSyntaxTrim: {
       if (AcceptKeyword("LEADING")) {
         node->option = 1;
       } else if (AcceptKeyword("TRAILING")) {
@@ -549,7 +497,7 @@ std::unique_ptr<TExpToken> TExpressionParser::ParseFunction(std::unique_ptr<TExp
       }
       break;
     }
-    case kFnExtract: {
+    case kSyntaxExtract: {
       bool found = false;
       for (const auto& p : kExtractParts) {
         if (IsKeyword(p.name)) {
@@ -566,28 +514,9 @@ std::unique_ptr<TExpToken> TExpressionParser::ParseFunction(std::unique_ptr<TExp
       arg();
       break;
     }
-    case kFnPi:
-      break;
-    case kFnRand:
-      if (!IsKind(')')) {
-        AcceptKeyword("RANGE");
-        arg();
-      }
-      break;
-    case kFnIf:
-      arg();
-      RequireSeparator("THEN");
-      arg();
-      RequireSeparator("ELSE");
-      arg();
-      break;
-    case kFnCoalesce:
-      do {
-        arg();
-      } while (AcceptKind(','));
-      break;
-    default:
-      arg();
+    case kSyntaxBareWord:
+    case kSyntaxCase:
+      // Read in ParsePrimary: they have no parenthesised arguments.
       break;
   }
   RequireChar(')');

@@ -5,6 +5,7 @@
 
 #include "db/sql/date_time_text.h"
 #include "db/sql/round_scale.h"
+#include "db/sql/sql_functions.h"
 #include "db/storage/engine_error.h"
 
 namespace downsql::sql {
@@ -55,6 +56,24 @@ uint8_t WiderNumber(uint8_t a, uint8_t b) {
   if (a == kTypeDecimal || b == kTypeDecimal) return kTypeDecimal;
   if (a == kTypeLargeInt || b == kTypeLargeInt) return kTypeLargeInt;
   return kTypeInteger;
+}
+
+// The type of a result a function's row states.
+uint8_t ResultType(TFunctionResult result) {
+  switch (result) {
+    case kResultInteger:
+      return kTypeInteger;
+    case kResultBoolean:
+      return kTypeBoolean;
+    case kResultDate:
+      return kTypeDate;
+    case kResultTime:
+      return kTypeTime;
+    case kResultTimestamp:
+      return kTypeTimestamp;
+    default:
+      return kTypeFloat;
+  }
 }
 
 void SetType(TExpToken& n, uint8_t type, uint8_t subtype = 0, uint32_t size = 0) {
@@ -362,10 +381,19 @@ void TExpressionVerifier::ConstantRange(const TExpToken& node, int low, int high
 void TExpressionVerifier::VerifyFunction(TExpToken& node) {
   auto& args = node.args;
   auto arg_size = [&](size_t i) { return i < args.size() ? args[i]->size : 0; };
+  const TSqlFunction& f = SqlFunction(node.code);
+  if (f.result != kResultOwn) {
+    for (size_t i = 0; i < args.size() && f.argument_kinds[i] != '\0'; ++i) {
+      if (f.argument_kinds[i] == kArgNumber) {
+        RequireNumber(*args[i]);
+      } else {
+        RequireText(*args[i]);
+      }
+    }
+    SetType(node, ResultType(f.result));
+    return;
+  }
   switch (node.code) {
-    case kFnCount:
-      SetType(node, kTypeInteger);
-      return;
     case kFnMin:
     case kFnMax: {
       const TExpToken& x = *args[0];
@@ -392,10 +420,6 @@ void TExpressionVerifier::VerifyFunction(TExpToken& node) {
       node.scale = x.scale;
       return;
     }
-    case kFnStdDev:
-      RequireNumber(*args[0]);
-      SetType(node, kTypeFloat);
-      return;
     case kFnLower:
     case kFnUpper:
     case kFnAllTrim:
@@ -444,22 +468,6 @@ void TExpressionVerifier::VerifyFunction(TExpToken& node) {
       for (auto& a : args) RequireText(*a);
       SetType(node, kTypeString, 0, kMaxStringSize);
       return;
-    case kFnLength:
-      RequireText(*args[0]);
-      SetType(node, kTypeInteger);
-      return;
-    case kFnPosition:
-    case kFnOccurs:
-    case kFnTextOccurs:
-      RequireText(*args[0]);
-      RequireText(*args[1]);
-      SetType(node, kTypeInteger);
-      return;
-    case kFnTextSearch:
-      RequireText(*args[0]);
-      RequireText(*args[1]);
-      SetType(node, kTypeBoolean);
-      return;
     case kFnCast:
       return;  // the parser set the target type
     case kFnExtract: {
@@ -476,15 +484,6 @@ void TExpressionVerifier::VerifyFunction(TExpToken& node) {
       SetType(node, kTypeInteger);
       return;
     }
-    case kFnYearsFromMsecs:
-    case kFnDaysFromMsecs:
-    case kFnHoursFromMsecs:
-    case kFnMinsFromMsecs:
-    case kFnSecsFromMsecs:
-    case kFnMsecsFromMsecs:
-      RequireNumber(*args[0]);
-      SetType(node, kTypeInteger);
-      return;
     case kFnAbs:
       RequireNumber(*args[0]);
       SetType(node, args[0]->type == 0 ? uint8_t{kTypeFloat} : args[0]->type, args[0]->subtype);
@@ -503,10 +502,6 @@ void TExpressionVerifier::VerifyFunction(TExpToken& node) {
               args[0]->subtype == kSubtypeMoney ? kSubtypeMoney : 0);
       if (node.type == kTypeSmallInt || node.type == kTypeWord) node.type = kTypeInteger;
       node.scale = args[0]->scale;
-      return;
-    case kFnSign:
-      RequireNumber(*args[0]);
-      SetType(node, kTypeInteger);
       return;
     case kFnRand:
       if (!args.empty()) {
@@ -592,29 +587,11 @@ void TExpressionVerifier::VerifyFunction(TExpToken& node) {
       SetType(node, t, 0, size);
       return;
     }
-    case kFnLastAutoInc:
-      RequireText(*args[0]);
-      SetType(node, kTypeInteger);
-      return;
-    case kFnCurrentDate:
-      SetType(node, kTypeDate);
-      return;
-    case kFnCurrentTime:
-      SetType(node, kTypeTime);
-      return;
-    case kFnCurrentTimestamp:
-      SetType(node, kTypeTimestamp);
-      return;
     case kFnCurrentGuid:
       SetType(node, kTypeString, kSubtypeGuid, 38);
       return;
-    case kFnPi:
-      SetType(node, kTypeFloat);
-      return;
     default:
-      // The remaining functions are numeric with a floating-point result.
-      for (auto& a : args) RequireNumber(*a);
-      SetType(node, kTypeFloat);
+      // Every other function is typed by its row above.
       return;
   }
 }

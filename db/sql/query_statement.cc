@@ -2,6 +2,7 @@
 // kind's body, and running it with timing, parameters and hooks.
 #include "db/sql/query_statement.h"
 
+#include <cstdio>
 #include <utility>
 
 #include "db/sql/expression_evaluator.h"
@@ -218,14 +219,51 @@ std::unique_ptr<TResultTable> TQueryStatement::Execute(const std::vector<TValue>
   rows_affected_ = env_.rows_affected;
   if (options.plan) {
     plan_.clear();
-    // A SELECT writes its own heading and text.
-    if (kind_ != skSelect) plan_.push_back(text_);
+    // A SELECT writes its whole plan itself.
+    if (kind_ != skSelect) AddPlanHeading(&plan_, text_);
     for (std::string& line : env_.plan) plan_.push_back(std::move(line));
+    if (kind_ != skSelect) AddPlanEnd(&plan_, rows_affected_, execution_time_);
   }
   return result;
 }
 
 // --- shared by the bodies -------------------------------------------------
+
+void AddPlanText(std::vector<std::string>* plan, const std::string& text) {
+  size_t start = 0;
+  do {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    while (line.size() > 80) {
+      const size_t blank = line.rfind(' ', 80);
+      const bool at_blank = blank != std::string::npos && blank > 0;
+      const size_t cut = at_blank ? blank : 80;
+      plan->push_back(line.substr(0, cut));
+      line = line.substr(at_blank ? cut + 1 : cut);
+    }
+    plan->push_back(line);
+    start = end + 1;
+  } while (start < text.size());
+}
+
+void AddPlanHeading(std::vector<std::string>* plan, const std::string& statement_text) {
+  const std::string rule(80, '=');
+  plan->push_back(rule);
+  plan->push_back("SQL statement (Executed with 1.0 Build 1)");
+  plan->push_back(rule);
+  plan->push_back("");
+  AddPlanText(plan, statement_text);
+}
+
+void AddPlanEnd(std::vector<std::string>* plan, uint32_t rows, double seconds) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.3f", seconds);
+  plan->push_back("");
+  plan->push_back(std::string(80, '='));
+  plan->push_back(">>>>> " + std::to_string(rows) + " rows affected in " + buf + " seconds");
+}
 
 void ExecutionError(std::string_view message) {
   throw storage::ETabulaEngineError(storage::kErrSqlExecution, {std::string(message)});

@@ -32,7 +32,9 @@ namespace downsql::sql {
 class TResultTable {
  public:
   TResultTable(std::unique_ptr<storage::TDataCursor> cursor, std::function<void()> remove = {})
-      : cursor_(std::move(cursor)), remove_(std::move(remove)) {}
+      : cursor_(std::move(cursor)), remove_(std::move(remove)) {
+    if (cursor_) display_name_ = cursor_->table_name();
+  }
   ~TResultTable() {
     cursor_.reset();
     if (remove_) {
@@ -47,10 +49,15 @@ class TResultTable {
   TResultTable& operator=(const TResultTable&) = delete;
 
   storage::TDataCursor& cursor() { return *cursor_; }
+  // The name the result is shown under: "query (<generated name>)" for a
+  // generated table, the table's own name otherwise.
+  const std::string& display_name() const { return display_name_; }
+  void set_display_name(std::string name) { display_name_ = std::move(name); }
 
  private:
   std::unique_ptr<storage::TDataCursor> cursor_;
   std::function<void()> remove_;
+  std::string display_name_;
 };
 
 class TStatementDatabase {

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/sql/statement_body.h"
 
@@ -52,6 +53,15 @@ std::unique_ptr<TStatementBody> NewUnsupportedStatement(std::string keywords);
 // case): "ANSI Standard" and "Default" are the default locale 0; nullopt
 // for any other name.
 std::optional<uint32_t> LocaleOfName(std::string_view name);
+
+// The plan text of a statement. AddPlanText adds text as lines of at most
+// 80 characters (cut at the last blank that fits, the blank dropped, else
+// after 80 characters); AddPlanHeading adds the frame and the statement's
+// text that open every plan, AddPlanEnd the rule and the ">>>>> n rows
+// affected in s seconds" line that close it.
+void AddPlanText(std::vector<std::string>* plan, const std::string& text);
+void AddPlanHeading(std::vector<std::string>* plan, const std::string& statement_text);
+void AddPlanEnd(std::vector<std::string>* plan, uint32_t rows, double seconds);
 
 // A table name: an identifier, optionally followed by a backslash and a
 // second identifier (kept as "first\second"). Reads past it.

@@ -23,6 +23,13 @@ bool SameName(std::string_view a, std::string_view b) {
   return a.size() == b.size() && platform::SameTextNoCase(a, b);
 }
 
+// Whether table has a secondary index called name (in any letter case).
+bool HasSecondaryIndex(TDataTable& table, std::string_view name) {
+  for (const TTableIndex& index : table.indexes())
+    if (index.slot != 0 && SameName(index.name, name)) return true;
+  return false;
+}
+
 bool AcceptIfExists(TExpressionParser& p) {
   if (!p.AcceptKeyword("IF")) return false;
   p.RequireKeyword("EXISTS");
@@ -131,62 +138,47 @@ class TCreateTableStatement : public TStatementBody {
   TNewTableDefinition def_;
 };
 
-class TDropTableStatement : public TStatementBody {
+// A statement on one existing table: "[IF EXISTS] table" and what
+// PrepareRest reads after it. With IF EXISTS and no such table it does
+// nothing; otherwise Run does the work.
+class TExistingTableStatement : public TStatementBody {
  public:
   void Prepare(TStatementEnv& env) override {
     if_exists_ = AcceptIfExists(env.parser);
     name_ = ParseTableName(env.parser);
+    PrepareRest(env.parser);
   }
   std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
     if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
-    env.database.DropTable(name_);
+    Run(env);
     return nullptr;
   }
   const std::string& TableName() const override { return name_; }
 
- private:
+ protected:
+  virtual void PrepareRest(TExpressionParser&) {}
+  virtual void Run(TStatementEnv& env) = 0;
+
   std::string name_;
   bool if_exists_ = false;
 };
 
-class TRenameTableStatement : public TStatementBody {
- public:
-  void Prepare(TStatementEnv& env) override {
-    if_exists_ = AcceptIfExists(env.parser);
-    name_ = ParseTableName(env.parser);
-    env.parser.RequireKeyword("TO");
-    new_name_ = ParseTableName(env.parser);
-  }
-  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
-    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
-    env.database.RenameTable(name_, new_name_);
-    return nullptr;
-  }
-  const std::string& TableName() const override { return name_; }
+class TDropTableStatement : public TExistingTableStatement {
+  void Run(TStatementEnv& env) override { env.database.DropTable(name_); }
+};
 
- private:
-  std::string name_;
+class TRenameTableStatement : public TExistingTableStatement {
+  void PrepareRest(TExpressionParser& p) override {
+    p.RequireKeyword("TO");
+    new_name_ = ParseTableName(p);
+  }
+  void Run(TStatementEnv& env) override { env.database.RenameTable(name_, new_name_); }
+
   std::string new_name_;
-  bool if_exists_ = false;
 };
 
-class TEmptyTableStatement : public TStatementBody {
- public:
-  void Prepare(TStatementEnv& env) override {
-    if_exists_ = AcceptIfExists(env.parser);
-    name_ = ParseTableName(env.parser);
-  }
-  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
-    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
-    std::unique_ptr<TDataCursor> cursor = env.database.OpenTable(name_, true);
-    cursor->table().Empty();
-    return nullptr;
-  }
-  const std::string& TableName() const override { return name_; }
-
- private:
-  std::string name_;
-  bool if_exists_ = false;
+class TEmptyTableStatement : public TExistingTableStatement {
+  void Run(TStatementEnv& env) override { env.database.OpenTable(name_, true)->table().Empty(); }
 };
 
 class TCreateIndexStatement : public TStatementBody {
@@ -210,10 +202,7 @@ class TCreateIndexStatement : public TStatementBody {
   std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
     std::unique_ptr<TDataCursor> cursor = env.database.OpenTable(name_, true);
     TDataTable& table = cursor->table();
-    if (if_not_exists_) {
-      for (const TTableIndex& index : table.indexes())
-        if (index.slot != 0 && SameName(index.name, def_.name)) return nullptr;
-    }
+    if (if_not_exists_ && HasSecondaryIndex(table, def_.name)) return nullptr;
     TIndexDefinition def = def_;
     for (const TKeyColumn& k : keys_) {
       const TFieldDef* f = FindField(cursor->fields(), k.name);
@@ -235,20 +224,15 @@ class TCreateIndexStatement : public TStatementBody {
   std::string context_;
 };
 
-class TDropIndexStatement : public TStatementBody {
- public:
-  void Prepare(TStatementEnv& env) override {
-    TExpressionParser& p = env.parser;
-    if_exists_ = AcceptIfExists(p);
-    name_ = ParseTableName(p);
+class TDropIndexStatement : public TExistingTableStatement {
+  void PrepareRest(TExpressionParser& p) override {
     if (p.AcceptKind('.')) {
       if (!p.IsIdentifier()) p.ExpectedError("index name");
       index_ = p.TokenValue();
       p.NextToken();
     }
   }
-  std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
-    if (if_exists_ && !env.database.TableExists(name_)) return nullptr;
+  void Run(TStatementEnv& env) override {
     std::unique_ptr<TDataCursor> cursor = env.database.OpenTable(name_, true);
     TDataTable& table = cursor->table();
     if (index_.empty()) {
@@ -257,23 +241,13 @@ class TDropIndexStatement : public TStatementBody {
       for (const TTableIndex& index : table.indexes())
         if (index.slot != 0) names.push_back(index.name);
       for (const std::string& n : names) table.DropIndex(n);
-      return nullptr;
+      return;
     }
-    if (if_exists_) {
-      bool found = false;
-      for (const TTableIndex& index : table.indexes())
-        if (index.slot != 0 && SameName(index.name, index_)) found = true;
-      if (!found) return nullptr;
-    }
+    if (if_exists_ && !HasSecondaryIndex(table, index_)) return;
     table.DropIndex(index_);
-    return nullptr;
   }
-  const std::string& TableName() const override { return name_; }
 
- private:
-  std::string name_;
   std::string index_;
-  bool if_exists_ = false;
 };
 
 }  // namespace

@@ -73,6 +73,25 @@ std::vector<uint32_t> CollectTargets(TStatementEnv& env, TDataQuery& query,
   return slots;
 }
 
+// Puts the cursor on each slot in turn and calls change with the slot's
+// position in slots, inside the statement's row loop (progress and abort,
+// the commit interval). An abort ends the loop quietly; an error raised by
+// change ends it too and is passed on.
+template <typename Change>
+void ChangeEach(TRowLoop& loop, TDataCursor& cursor, const std::vector<uint32_t>& slots,
+                Change change) {
+  for (size_t k = 0; k < slots.size(); ++k) {
+    if (!loop.Progress()) {
+      loop.Abort();
+      return;
+    }
+    cursor.GoToSlot(slots[k]);
+    change(k);
+    loop.RowDone();
+  }
+  loop.Finish();
+}
+
 class TUpdateStatement : public TStatementBody {
  public:
   void Prepare(TStatementEnv& env) override {
@@ -137,12 +156,7 @@ class TUpdateStatement : public TStatementBody {
     const std::vector<uint32_t> slots =
         query_ ? CollectTargets(env, *query_, &values_, &joined_values) : Collect(cursor, context);
     std::vector<TValue> values(values_.size());
-    for (size_t k = 0; k < slots.size(); ++k) {
-      if (!loop.Progress()) {
-        loop.Abort();
-        return nullptr;
-      }
-      cursor.GoToSlot(slots[k]);
+    ChangeEach(loop, cursor, slots, [&](size_t k) {
       cursor.Edit();
       try {
         // Every value sees the record as it was before this change.
@@ -160,9 +174,7 @@ class TUpdateStatement : public TStatementBody {
         cursor.Cancel();
         throw;
       }
-      loop.RowDone();
-    }
-    loop.Finish();
+    });
     return nullptr;
   }
 
@@ -230,16 +242,7 @@ class TDeleteStatement : public TStatementBody {
     TDataCursor& cursor = *query_->source(0).cursor;
     TRowLoop loop(env, commit_, TableName(), cursor.record_size(), cursor.RecordCount());
     const std::vector<uint32_t> slots = CollectTargets(env, *query_, nullptr, nullptr);
-    for (uint32_t slot : slots) {
-      if (!loop.Progress()) {
-        loop.Abort();
-        return nullptr;
-      }
-      cursor.GoToSlot(slot);
-      cursor.Delete();
-      loop.RowDone();
-    }
-    loop.Finish();
+    ChangeEach(loop, cursor, slots, [&](size_t) { cursor.Delete(); });
     return nullptr;
   }
 

@@ -11,10 +11,11 @@
 namespace downsql::storage {
 namespace {
 
-constexpr uint32_t kMaxCounter = 2147483647;
-
-// Counters handed out by the engine wrap from 2147483647 to 1.
-uint32_t NextCounter(uint32_t last) { return last >= kMaxCounter ? 1 : last + 1; }
+// The table keeps its counters as unsigned numbers; they advance by the
+// engine's one counter rule.
+uint32_t NextTableCounter(uint32_t last) {
+  return static_cast<uint32_t>(NextCounter(static_cast<int32_t>(last)));
+}
 
 // Releases the table write lock when a change step ends, also on errors.
 class WriteLockHold {
@@ -304,13 +305,19 @@ bool TDataCursor::StepIndex(bool forward) {
 bool TDataCursor::Next() {
   ReadLockHold read_lock(*table_);
   Sync();
-  return index_slot_ == kNaturalOrder ? StepNatural(true) : StepIndex(true);
+  for (;;) {
+    if (!(index_slot_ == kNaturalOrder ? StepNatural(true) : StepIndex(true))) return false;
+    if (!filter_ || filter_(current_)) return true;
+  }
 }
 
 bool TDataCursor::Prior() {
   ReadLockHold read_lock(*table_);
   Sync();
-  return index_slot_ == kNaturalOrder ? StepNatural(false) : StepIndex(false);
+  for (;;) {
+    if (!(index_slot_ == kNaturalOrder ? StepNatural(false) : StepIndex(false))) return false;
+    if (!filter_ || filter_(current_)) return true;
+  }
 }
 
 void TDataCursor::GoToSlot(uint32_t slot) {
@@ -351,6 +358,16 @@ bool TDataCursor::FindKey(const TRecordBuffer& record) {
 uint32_t TDataCursor::RecordCount() {
   ReadLockHold read_lock(*table_);
   Sync();
+  if (filter_) {
+    // Every order holds the same records.
+    uint32_t count = 0;
+    TRecordBuffer record(record_size());
+    const uint32_t slots = table_->slot_count();
+    for (uint32_t slot = 1; slot <= slots; ++slot) {
+      if (table_->ReadRecord(slot, record) && filter_(record)) ++count;
+    }
+    return count;
+  }
   if (index_slot_ == kNaturalOrder) return table_->record_count();
   const TTableIndex* index = table_->index_in_slot(index_slot_);
   return table_->Tree(*index)->Total();
@@ -392,7 +409,7 @@ void TDataCursor::Build(TRecordBuffer& record, uint32_t /*slot*/, bool assign_au
   record.set_status(kSlotLive);
   record.set_link(0);
   if (assign_autoinc && !autoinc_columns_.empty()) {
-    uint32_t value = NextCounter(table_->last_autoinc());
+    uint32_t value = NextTableCounter(table_->last_autoinc());
     for (int i : autoinc_columns_) {
       const TFieldDef& def = fields()[static_cast<size_t>(i)];
       if (record.IsNull(def)) record.SetInteger(def, value);
@@ -421,7 +438,7 @@ void TDataCursor::Insert(TRecordBuffer& record) {
     TRecordBuffer& built = built_;
     built = record;
     Build(built, slot, true);
-    uint32_t id = NextCounter(table_->last_record_id());
+    uint32_t id = NextTableCounter(table_->last_record_id());
     built.set_record_id(static_cast<int32_t>(id));
     built.set_record_hash(ComputeRecordHash(built.data(), built.size(), fields()));
 

@@ -37,6 +37,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -101,8 +102,16 @@ class TDataCursor {
   // when there is none. 8710 in natural order.
   bool FindKey(const TRecordBuffer& record);
   // Live records: the header's count (natural order) or the index's key
-  // statistics.
+  // statistics; with a filter, the records it accepts (counted by a pass
+  // over the table).
   uint32_t RecordCount();
+
+  // A filter over the records: Next and Prior step over the records it
+  // rejects. It is asked with the record read (the cursor's current one) and
+  // must not move the cursor. An empty filter accepts every record.
+  using TRecordFilter = std::function<bool(const TRecordBuffer& record)>;
+  void set_filter(TRecordFilter filter) { filter_ = std::move(filter); }
+  bool has_filter() const { return static_cast<bool>(filter_); }
 
   // The current record (bytes 1..4 hold its slot); 8709 when the cursor is
   // not on a record.
@@ -187,6 +196,7 @@ class TDataCursor {
   TSessionSettings session_;
   TRowEvents* events_;
   std::vector<bool> hidden_;
+  TRecordFilter filter_;
   std::vector<int> autoinc_columns_;  // indexes into fields()
   bool has_constraints_ = false;
   bool has_defaults_ = false;

@@ -40,10 +40,6 @@ constexpr size_t kHdrUserMajor = 193;
 constexpr size_t kHdrUserMinor = 195;
 constexpr size_t kHdrModified = 197;
 
-constexpr int32_t kCounterMax = 2147483647;
-
-int32_t Advance(int32_t v) { return (v >= kCounterMax || v < 0) ? 1 : v + 1; }
-
 std::string Trimmed(const std::string& s) {
   size_t a = s.find_first_not_of(' ');
   if (a == std::string::npos) return "";
@@ -379,7 +375,7 @@ void TDataFile::set_last_record_id(int32_t id) {
   MarkHeader();
 }
 int32_t TDataFile::NextRecordId() {
-  int32_t id = Advance(last_record_id());
+  int32_t id = NextCounter(last_record_id());
   set_last_record_id(id);
   return id;
 }
@@ -391,7 +387,7 @@ void TDataFile::set_last_autoinc(int32_t v) {
   MarkHeader();
 }
 int32_t TDataFile::NextBlobVersion() {
-  int32_t v = Advance(int32_t(base::GetLE32(&header_[kHdrLastBlobVersion])));
+  int32_t v = NextCounter(int32_t(base::GetLE32(&header_[kHdrLastBlobVersion])));
   base::PutLE32(&header_[kHdrLastBlobVersion], uint32_t(v));
   MarkHeader();
   return v;

@@ -35,7 +35,8 @@
 //      197     1  header-modified flag as held when written (ignored)
 //      198   314  reserved, zero
 //
-// Counters at 33, 37 and 55 go up by one and wrap from 2147483647 to 1.
+// Counters at 33, 37 and 55 go up by one and wrap from 2147483647 to 1
+// (NextCounter below).
 // Free slots keep their place: status byte 1, bytes 1..4 the next free slot,
 // the header's chain head the most recently deleted one.
 //
@@ -73,6 +74,16 @@ inline constexpr uint32_t kDefaultIndexPageSize = 4096;
 inline constexpr int kMaxBlobColumns = 128;
 // The update count of a new file: its header is written once at creation.
 inline constexpr int32_t kNewFileUpdateCount = 1;
+
+// The engine's counters (the last record id, AUTOINC value and BLOB version
+// of a table header, the change counter of a directory's lock file) are
+// signed 32-bit numbers handed out from 1 up. After 2147483647 comes 1
+// again; a counter found at 0 or below (never handed out, or damaged) also
+// continues at 1.
+inline constexpr int32_t kMaxCounter = 2147483647;
+constexpr int32_t NextCounter(int32_t last) {
+  return last >= kMaxCounter || last < 1 ? 1 : last + 1;
+}
 
 // The properties of a table to create.
 struct TTableDefinition {

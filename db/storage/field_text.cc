@@ -16,8 +16,7 @@
 namespace downsql::storage {
 
 namespace {
-// 31 December 9999, the last day the calendar functions handle.
-const int32_t kLastDayNumber = base::DayNumber(9999, 12, 31);
+using base::kLastDayNumber;
 }  // namespace
 namespace {
 
@@ -199,7 +198,8 @@ bool ParseDateText(std::string_view text, int32_t* day_number) {
   if (!ParseInt(s.substr(0, a), &y) || !ParseInt(s.substr(a + 1, b - a - 1), &m) ||
       !ParseInt(s.substr(b + 1), &d))
     return false;
-  if (y < 1 || y > 9999 || !base::IsValidDate(int(y), int(m), int(d))) return false;
+  if (y < base::kFirstYear || y > base::kLastYear || !base::IsValidDate(int(y), int(m), int(d)))
+    return false;
   *day_number = base::DayNumber(int(y), int(m), int(d));
   return true;
 }

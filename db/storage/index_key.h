@@ -89,6 +89,7 @@ class TKeyComparator {
   // Key length L: sum of (1 + key form size), plus 4 for a non-unique index.
   uint16_t key_length() const { return key_length_; }
   bool unique() const { return unique_; }
+  bool case_insensitive() const { return case_insensitive_; }
   const std::vector<TIndexKeyField>& fields() const { return fields_; }
 
   // Builds the key of a record (record layout: null flag + value per

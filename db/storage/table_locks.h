@@ -32,6 +32,12 @@ class TTableLocks {
   virtual void WriteUnlock(bool with_transaction_byte) = 0;
 };
 
+// How a session locks records it changes. Pessimistic: a record is locked
+// from the start of its edit to its post, so a second editor waits (and
+// fails with the record lock error after its retries). Optimistic: nothing
+// is locked while editing; the post finds out whether someone else changed
+// the record meanwhile (the record-changed error). The session component
+// (db/access) stores this very value.
 enum TLockProtocol : uint8_t { lpPessimistic, lpOptimistic };
 
 // The session settings a cursor works by.
@@ -43,12 +49,14 @@ struct TSessionSettings {
 };
 
 enum class TRowOperation : uint8_t { kInsert, kUpdate, kDelete };
+// What a row-error handler asks for (the engine's error event answers with
+// the same value): fail passes the error on, abort ends the operation
+// silently, retry runs the whole operation again.
 enum TDataAction : uint8_t { daFail, daAbort, daRetry };
 
 // The engine's row events. Before- and after-events come around every
-// insert, update and delete; an error inside one of them asks for the
-// action: retry runs the whole operation again, abort ends it silently,
-// fail passes the error on.
+// insert, update and delete; an error inside one of them asks RowError for
+// the TDataAction to take.
 class TRowEvents {
  public:
   virtual ~TRowEvents() = default;

@@ -85,7 +85,10 @@ class TNewFiles {
     Remove();  // what an interrupted earlier run left
     RemoveJournal();
     TDataTable::Create(o_.directory, temp_, *o_.settings, definition, o_.in_memory);
-    table_ = OpenExclusive(o_, temp_, false);
+    // The new files may carry a password of their own (ALTER).
+    TTableOpenOptions open = o_;
+    if (definition.table.encrypted) open.passwords.push_back(definition.table.password);
+    table_ = OpenExclusive(open, temp_, false);
   }
   ~TNewFiles() {
     table_.reset();
@@ -98,8 +101,6 @@ class TNewFiles {
   TNewFiles& operator=(const TNewFiles&) = delete;
 
   TDataTable& table() { return *table_; }
-  // For cursors on the new table; they must be gone before Finish.
-  const std::shared_ptr<TDataTable>& shared() { return table_; }
 
   // Writes and closes the new files.
   void Finish() {
@@ -547,9 +548,10 @@ void AlterTable(const TRebuildOptions& options, const TAlterPlan& plan) {
   bool lost_reported = false;
   {
     TDataCursor cursor(old, TSessionSettings{});
-    TDataCursor target_cursor(files.shared(), TSessionSettings{});
-    // New columns start with their defaults.
-    const TRecordBuffer blank = target_cursor.NewRecord();
+    // New columns start with their defaults. (No cursor on the new table:
+    // closing one writes, and a failure there would go unseen.)
+    TRecordBuffer blank(target.record_size());
+    ApplyDefaults(to_fields, blank, locale);
     cursor.SetCurrentIndex(kNaturalOrder);
     std::vector<size_t> numbered;
     for (size_t i = 0; i < to_fields.size(); ++i)

@@ -1,8 +1,5 @@
 #include "tests/access/access_test_util.h"
 
-#include <algorithm>
-#include <fstream>
-#include <random>
 #include <stdexcept>
 
 #include "base/byte_order.h"
@@ -87,27 +84,5 @@ void FakeTable::RollbackTransaction() {
   log_.push_back("rollback " + name_);
   in_transaction = false;
 }
-
-ScratchDir::ScratchDir() {
-  std::random_device rd;
-  path_ = std::filesystem::temp_directory_path() /
-          ("downsql_access_" + std::to_string(rd()) + std::to_string(rd()));
-  std::filesystem::create_directories(path_);
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ec;
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::string ScratchDir::EnginePath() const {
-  std::string p = path_.string() + "/";
-  std::replace(p.begin(), p.end(), '/', '\\');
-  return p;
-}
-
-void ScratchDir::Touch(const std::string& name) const { std::ofstream(path_ / name) << "x"; }
 
 }  // namespace downsql::access::testing

@@ -1,9 +1,9 @@
 // Helpers shared by the access tests: a lock-file store that records every
-// lock call, a stand-in for an open table, and scratch directories.
+// lock call and a stand-in for an open table (scratch directories are
+// tests/platform/temp_dir.h).
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -83,21 +83,6 @@ class FakeTable : public TTransactionTable {
   std::string name_;
   TDataTableLocks* entry_;
   std::vector<std::string>& log_;
-};
-
-// A fresh empty directory under the system's temporary directory, removed
-// with everything in it when the object goes away.
-class ScratchDir {
- public:
-  ScratchDir();
-  ~ScratchDir();
-  const std::filesystem::path& path() const { return path_; }
-  // The directory as the engine writes it: "\" separators, trailing "\".
-  std::string EnginePath() const;
-  void Touch(const std::string& name) const;
-
- private:
-  std::filesystem::path path_;
 };
 
 }  // namespace downsql::access::testing

@@ -14,12 +14,13 @@
 #include "platform/file.h"
 #include "platform/path.h"
 #include "tests/access/access_test_util.h"
+#include "tests/platform/temp_dir.h"
 
 namespace downsql::access {
 namespace {
 
+using platform::TempDir;
 using testing::FakeTable;
-using testing::ScratchDir;
 
 // The message of the EDatabaseError that f raises ("" when none).
 template <typename F>
@@ -168,8 +169,8 @@ TEST_F(ComponentsTest, CoreAsksThePasswordEventAndRaisesRowEventsWithComponents)
 }
 
 TEST_F(ComponentsTest, PathNamedQueriesShareOneTemporaryDatabaseAndDirectory) {
-  ScratchDir scratch;
-  const std::string native = scratch.path().string() + "/Games";  // POSIX: "/tmp/.../Games"
+  TempDir scratch;
+  const std::string native = scratch.path() + "/Games";  // POSIX: "/tmp/.../Games"
   std::filesystem::create_directory(native);
   std::string engine_path = native;
   std::replace(engine_path.begin(), engine_path.end(), '/', '\\');
@@ -206,7 +207,7 @@ TEST_F(ComponentsTest, PathNamedQueriesShareOneTemporaryDatabaseAndDirectory) {
 }
 
 TEST_F(ComponentsTest, ReleasingWithoutKeepConnectionsFreesTheTemporaryDatabase) {
-  ScratchDir scratch;
+  TempDir scratch;
   TTabulaSession& s = engine_.CreateSession();
   s.SetSessionName("S");
   s.KeepConnections = false;
@@ -218,7 +219,7 @@ TEST_F(ComponentsTest, ReleasingWithoutKeepConnectionsFreesTheTemporaryDatabase)
 }
 
 TEST_F(ComponentsTest, BareWordOpensTheCurrentDirectory) {
-  ScratchDir scratch;
+  TempDir scratch;
   auto old = std::filesystem::current_path();
   std::filesystem::current_path(scratch.path());
   TTabulaDatabase& db = default_.AcquireDatabase("Games");
@@ -226,7 +227,7 @@ TEST_F(ComponentsTest, BareWordOpensTheCurrentDirectory) {
   EXPECT_EQ(db.Directory(), "");
   EXPECT_EQ(db.Handle()->path(), scratch.EnginePath());
   EXPECT_EQ(default_.AcquireDatabase("GAMES").Handle(), db.Handle());
-  EXPECT_TRUE(platform::FileExists(scratch.path().string() + "/tabula.lck"));
+  EXPECT_TRUE(platform::FileExists(scratch.path() + "/tabula.lck"));
   default_.SetActive(false);
   std::filesystem::current_path(old);
 }
@@ -239,7 +240,7 @@ TEST_F(ComponentsTest, MemoryNamesOpenTheInMemoryDirectory) {
   EXPECT_EQ(a.Directory(), "");
   EXPECT_EQ(a.Handle()->name(), "Memory");
   EXPECT_FALSE(a.Handle()->read_only());
-  ScratchDir scratch;
+  TempDir scratch;
   auto old = std::filesystem::current_path();
   std::filesystem::current_path(scratch.path());
   TTabulaDatabase& c = default_.AcquireDatabase("Memory2");
@@ -343,7 +344,7 @@ TEST_F(ComponentTransactionTest, ReadOnlyDirectoryStartsNoTransaction) {
 // transaction: nothing reaches the file until the commit, and a rollback
 // leaves it as it was.
 TEST_F(ComponentsTest, RestrictedTransactionTakesInATableNoCursorHasOpen) {
-  ScratchDir scratch;
+  TempDir scratch;
   TTabulaDatabase db;
   db.SetDatabaseName("Draws");
   db.SetDirectory(scratch.EnginePath());
@@ -354,7 +355,7 @@ TEST_F(ComponentsTest, RestrictedTransactionTakesInATableNoCursorHasOpen) {
   num.type = storage::kTypeInteger;
   new_table.table.fields = {num};
   storage::TDataTable::Create(db.Handle()->path(), "T", engine_.core().settings(), new_table);
-  const auto data_file = scratch.path() / "T.dat";
+  const auto data_file = std::filesystem::path(scratch.path()) / "T.dat";
   const auto empty_size = std::filesystem::file_size(data_file);
 
   auto insert_one = [&](int64_t value) {

@@ -18,19 +18,14 @@
 #include "db/storage/data_table.h"
 #include "db/storage/field_text.h"
 #include "tests/platform/temp_dir.h"
+#include "tests/storage/storage_test_util.h"
 
 namespace downsql::access {
 namespace {
 
 constexpr int kRowsPerProcess = 10000;
 
-storage::TFieldDef Column(const char* name, uint8_t type, uint8_t subtype = 0) {
-  storage::TFieldDef def;
-  def.name = name;
-  def.type = type;
-  def.subtype = subtype;
-  return def;
-}
+using storage::testing::Column;
 
 // Inserts rows base+1 .. base+rows; in transactions of batch rows when
 // batch > 0. Returns the exit code for the parent.

@@ -5,11 +5,13 @@
 #include "db/storage/engine_error.h"
 #include "db/storage/engine_file.h"
 #include "tests/access/access_test_util.h"
+#include "tests/storage/storage_test_util.h"
 
 namespace downsql::access {
 namespace {
 
 using storage::ETabulaEngineError;
+using storage::testing::CodeOf;
 using testing::LockCall;
 using testing::LockFileBytes;
 using testing::ReadAll;
@@ -43,15 +45,6 @@ class DirectoryLocksTest : public ::testing::Test {
                                                        "DB", FastSettings(large));
     locks->Open();
     return locks;
-  }
-  template <typename F>
-  uint32_t CodeOf(F f) {
-    try {
-      f();
-    } catch (const ETabulaEngineError& e) {
-      return e.code();
-    }
-    return 0;
   }
 
   std::vector<std::string> dirs_ = {"\\locks_test_0\\"};

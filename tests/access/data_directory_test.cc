@@ -5,6 +5,7 @@
 #include "db/access/data_engine.h"
 #include "db/storage/engine_error.h"
 #include "tests/access/access_test_util.h"
+#include "tests/platform/temp_dir.h"
 
 namespace downsql::access {
 namespace {
@@ -182,7 +183,7 @@ TEST(DataSession, OpenDirectorySharesOneObjectPerPath) {
   testing::FreshMemoryDatabase fresh;
   TDataEngine engine;
   TDataSession& session = engine.CreateSession("S_1");
-  testing::ScratchDir scratch;
+  platform::TempDir scratch;
   std::string p = scratch.EnginePath();
   TDataDirectory& a = session.OpenDirectory("x", p, false);
   TDataDirectory& b = session.OpenDirectory("y", p.substr(0, p.size() - 1), false);

@@ -11,14 +11,15 @@
 #include "db/storage/engine_error.h"
 #include "platform/file.h"
 #include "tests/access/access_test_util.h"
+#include "tests/platform/temp_dir.h"
 
 namespace downsql::access {
 namespace {
 
+using platform::TempDir;
 using storage::ETabulaEngineError;
 using testing::LockFileBytes;
 using testing::ReadAll;
-using testing::ScratchDir;
 
 // A pipe between parent and child carrying single bytes.
 class Channel {
@@ -49,7 +50,7 @@ int WaitChild(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
 }
 
-std::unique_ptr<TDataDirectoryLocks> OpenLocks(TLockFileStore& store, const ScratchDir& dir) {
+std::unique_ptr<TDataDirectoryLocks> OpenLocks(TLockFileStore& store, const TempDir& dir) {
   auto locks = std::make_unique<TDataDirectoryLocks>(store, dir.EnginePath(), "tabula.lck", ".dat",
                                                      "Games", TLockSettings{});
   locks->Open();
@@ -57,7 +58,7 @@ std::unique_ptr<TDataDirectoryLocks> OpenLocks(TLockFileStore& store, const Scra
 }
 
 TEST(LockFileProcesses, SecondProcessReadsTheSameTableNumbers) {
-  ScratchDir dir;
+  TempDir dir;
   Channel to_child, to_parent;
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
@@ -73,7 +74,7 @@ TEST(LockFileProcesses, SecondProcessReadsTheSameTableNumbers) {
   }
   TEngineLockFileStore store(false);
   auto locks = OpenLocks(store, dir);
-  const std::string path = dir.path().string() + "/tabula.lck";
+  const std::string path = dir.path() + "/tabula.lck";
   EXPECT_EQ(ReadAll(store, path), LockFileBytes(1, {}));
   EXPECT_EQ(ReadAll(store, path).size(), 8u);
   EXPECT_EQ(locks->TableEntry("LOTTO").number(), 1u);
@@ -88,14 +89,14 @@ TEST(LockFileProcesses, SecondProcessReadsTheSameTableNumbers) {
 // Another process probing the lock file with the operating system's own
 // lock call sees exactly the bytes of table 1 taken.
 TEST(LockFileProcesses, OtherProcessSeesTableOneAtItsOffsets) {
-  ScratchDir dir;
+  TempDir dir;
   Channel to_child, to_parent;
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
     to_child.Receive();
-    auto file = platform::OpenFile(dir.path().string() + "/tabula.lck",
-                                   platform::Access::kReadWrite, platform::Share::kShared);
+    auto file = platform::OpenFile(dir.path() + "/tabula.lck", platform::Access::kReadWrite,
+                                   platform::Share::kShared);
     int code = 0;
     if (file->TryLock(0xFFFEFFFF, 1)) code |= 1;          // table 1's transaction byte
     if (file->TryLock(0xFFFDF001, 1)) code |= 2;          // first byte of its region
@@ -114,21 +115,21 @@ TEST(LockFileProcesses, OtherProcessSeesTableOneAtItsOffsets) {
 }
 
 TEST(LockFileProcesses, NewLockFileListsTheDataFilesInListingOrder) {
-  ScratchDir dir;
+  TempDir dir;
   for (const char* f : {"Lotto.dat", "Lotto.idx", "Mini.DAT", "notes.txt", "Keno.dat"})
-    dir.Touch(f);
+    dir.AddFile(f, "x");
   std::vector<std::string> expected;
-  for (const std::string& f : platform::ListFiles(dir.path().string(), ".dat"))
+  for (const std::string& f : platform::ListFiles(dir.path(), ".dat"))
     expected.push_back(f.substr(0, f.size() - 4));
   ASSERT_EQ(expected.size(), 3u);
   TEngineLockFileStore store(false);
   auto locks = OpenLocks(store, dir);
-  EXPECT_EQ(ReadAll(store, dir.path().string() + "/tabula.lck"), LockFileBytes(1, expected));
+  EXPECT_EQ(ReadAll(store, dir.path() + "/tabula.lck"), LockFileBytes(1, expected));
   EXPECT_EQ(locks->TableEntry(expected[2]).number(), 3u);
 }
 
 TEST(LockFileProcesses, UnrestrictedTransactionsAreSerialised) {
-  ScratchDir dir;
+  TempDir dir;
   Channel to_child, to_parent;
   pid_t pid = fork();
   ASSERT_GE(pid, 0);

@@ -1,6 +1,8 @@
 // The query component running scripts against a real directory.
 #include "db/access/tabula_query.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -244,6 +246,34 @@ TEST_F(RowQueryTest, LastDrawQueryOnEmptyAndFilledTable) {
     EXPECT_EQ(query.Fields(1).AsInteger(), filled ? 4002 : 0);
     EXPECT_EQ(query.FieldByName("MID").FieldName(), "mid");
   }
+}
+
+TEST_F(RowQueryTest, RequestLiveGivesTheTablesOwnRowsUnderWhere) {
+  Run({"INSERT INTO draws VALUES (1, '2008-03-01');", "INSERT INTO draws VALUES (2, '2008-03-05');",
+       "INSERT INTO draws VALUES (3, '2008-03-09');"});
+  query.Close();
+  query.SetRequestLive(true);
+  query.PlanWanted = true;
+  Use(query, {"SELECT [date] FROM draws WHERE id > 1"});
+  query.Open();
+  EXPECT_EQ(query.AffectedRows(), 2);
+  ASSERT_EQ(query.FieldCount(), 1u);
+  EXPECT_EQ(query.Fields(0).FieldName(), "date");
+  EXPECT_EQ(query.Fields(0).AsDateTime(), 39512.0);  // 2008-03-05
+  const auto& plan = query.Plan();
+  EXPECT_NE(std::find(plan.begin(), plan.end(), "Result set will be live"), plan.end());
+  // Rows stored later show through the open result.
+  TTabulaQuery other;
+  Use(other, {"INSERT INTO draws VALUES (4, '2008-03-12')"});
+  other.RunStatements();
+  EXPECT_EQ(query.DataSet().RecordCount(), 3u);
+  // A statement that needs a result table stays canned.
+  query.Close();
+  Use(query, {"SELECT [date] FROM draws WHERE id > 1 ORDER BY [date]"});
+  query.Open();
+  EXPECT_NE(std::find(query.Plan().begin(), query.Plan().end(), "Result set will be canned"),
+            query.Plan().end());
+  EXPECT_EQ(query.DataSet().RecordCount(), 3u);
 }
 
 TEST_F(RowQueryTest, DuplicateKeyRollsBackTheScriptsInserts) {

@@ -22,6 +22,11 @@ TEST(DateTime, KnownDayNumbers) {
     EXPECT_EQ(back.day, c.d);
   }
   EXPECT_EQ(HostDateTimeFromDayNumber(733106), 39512.0);
+  // The named calendar limits agree with the calendar.
+  EXPECT_EQ(DayNumber(kFirstYear, 1, 1), kFirstDayNumber);
+  EXPECT_EQ(DayNumber(kLastYear, 12, 31), kLastDayNumber);
+  EXPECT_FALSE(IsValidDate(kLastYear + 1, 1, 1));
+  EXPECT_EQ(HostDateTimeFromDayNumber(kLastDayNumber + 1), kEndHostDay);
 }
 
 TEST(DateTime, EveryDayRoundTripsAndIsValid) {

@@ -9,13 +9,14 @@
 
 #include "http/net_exception.h"
 #include "http/net_http.h"
+#include "tests/http/http_test_util.h"
 #include "tests/http/script_server.h"
 
 namespace downsql::http {
 namespace {
 
 using testing::AnswerAndClose;
-using testing::Close;
+using testing::ErrorOfGet;
 using testing::Pause;
 using testing::ReadHead;
 using testing::ScriptServer;
@@ -132,14 +133,11 @@ TEST(MisbehavingPeerTest, HeadTooLongIsAProtocolErrorWithTheStatus) {
   ScriptServer server({{ReadHead(), Send("HTTP/1.1 404 Not Found\r\n" + HeaderLines(10001, 10))}});
   TNetHTTP client;
   TNetMemoryStream body;
-  try {
-    client.Get(server.url("/x"), body);
-    FAIL();
-  } catch (const ENetHTTPProtocolException& e) {
-    EXPECT_EQ(e.ErrorCode(), 404);
-    EXPECT_STREQ(e.what(), "Answer head too long: more than 10000 header lines.");
-    EXPECT_EQ(e.ErrorMessage(), "");
-  }
+  auto e = ErrorOfGet<ENetHTTPProtocolException>(client, server.url("/x"), body);
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->ErrorCode(), 404);
+  EXPECT_STREQ(e->what(), "Answer head too long: more than 10000 header lines.");
+  EXPECT_EQ(e->ErrorMessage(), "");
 }
 
 TEST(MisbehavingPeerTest, ReadTimeoutComesBackWhateverEndsTheErrorBody) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "http/net_exception.h"
+#include "tests/http/http_test_util.h"
 #include "tests/http/script_server.h"
 
 namespace downsql::http {
@@ -10,6 +11,7 @@ namespace {
 
 using testing::AnswerAndClose;
 using testing::Close;
+using testing::ErrorOfGet;
 using testing::Pause;
 using testing::ReadHead;
 using testing::ScriptServer;
@@ -199,14 +201,11 @@ TEST(NetHttpTest, ProtocolErrorCarriesCodeAndBody) {
       {AnswerAndClose("HTTP/1.1 404 Not Found\r\nContent-Length: 7\r\n\r\nmissing")});
   TNetHTTP client;
   TNetMemoryStream body;
-  try {
-    client.Get(server.url("/x"), body);
-    FAIL();
-  } catch (const ENetHTTPProtocolException& e) {
-    EXPECT_STREQ(e.what(), "HTTP/1.1 404 Not Found");
-    EXPECT_EQ(e.ErrorCode(), 404);
-    EXPECT_EQ(e.ErrorMessage(), "missing");
-  }
+  auto e = ErrorOfGet<ENetHTTPProtocolException>(client, server.url("/x"), body);
+  ASSERT_TRUE(e);
+  EXPECT_STREQ(e->what(), "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(e->ErrorCode(), 404);
+  EXPECT_EQ(e->ErrorMessage(), "missing");
   EXPECT_EQ(body.Size(), 0);
 }
 
@@ -215,13 +214,10 @@ TEST(NetHttpTest, FailingBodyIsReadForTwoSecondsAtMost) {
   ScriptServer server({{ReadHead(), Send("HTTP/1.1 500 Oops\r\n\r\npartial")}});
   TNetHTTP client;
   TNetMemoryStream body;
-  try {
-    client.Get(server.url("/x"), body);
-    FAIL();
-  } catch (const ENetHTTPProtocolException& e) {
-    EXPECT_STREQ(e.what(), "HTTP/1.1 500 Oops");
-    EXPECT_EQ(e.ErrorMessage(), "partial");
-  }
+  auto e = ErrorOfGet<ENetHTTPProtocolException>(client, server.url("/x"), body);
+  ASSERT_TRUE(e);
+  EXPECT_STREQ(e->what(), "HTTP/1.1 500 Oops");
+  EXPECT_EQ(e->ErrorMessage(), "partial");
   EXPECT_EQ(client.ReadTimeout, 0);
   EXPECT_FALSE(client.Connected());
 }
@@ -312,12 +308,10 @@ TEST(NetHttpTest, AddressErrors) {
 TEST(NetHttpTest, RefusedConnection) {
   TNetHTTP client;
   TNetMemoryStream body;
-  try {
-    client.Get("http://127.0.0.1:" + std::to_string(testing::ClosedPort()) + "/", body);
-    FAIL();
-  } catch (const ENetSocketError& e) {
-    EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
-  }
+  auto e = ErrorOfGet<ENetSocketError>(
+      client, "http://127.0.0.1:" + std::to_string(testing::ClosedPort()) + "/", body);
+  ASSERT_TRUE(e);
+  EXPECT_STREQ(e->what(), "Socket Error # 10061\r\nConnection refused.");
 }
 
 }  // namespace

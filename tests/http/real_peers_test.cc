@@ -12,12 +12,14 @@
 
 #include "http/net_exception.h"
 #include "http/net_http.h"
+#include "tests/http/http_test_util.h"
 #include "tests/http/peer_process.h"
-#include "tests/updater/temp_dir.h"
+#include "tests/platform/temp_dir.h"
 
 namespace downsql::http {
 namespace {
 
+using testing::ErrorOfGet;
 using testing::FreePort;
 using testing::PeerProcess;
 
@@ -74,7 +76,7 @@ std::string NginxConfig(const std::string& dir, uint16_t port) {
 class RealPeersTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new updater::TempDir();
+    dir_ = new platform::TempDir();
     const std::string dir = dir_->path();
     dir_->AddDirectory("www");
     dir_->AddDirectory("tmp");
@@ -99,13 +101,13 @@ class RealPeersTest : public ::testing::Test {
     return "http://127.0.0.1:" + std::to_string(port) + path;
   }
 
-  static updater::TempDir* dir_;
+  static platform::TempDir* dir_;
   static PeerProcess* python_;
   static PeerProcess* nginx_;
   static uint16_t python_port_, nginx_port_;
 };
 
-updater::TempDir* RealPeersTest::dir_ = nullptr;
+platform::TempDir* RealPeersTest::dir_ = nullptr;
 PeerProcess* RealPeersTest::python_ = nullptr;
 PeerProcess* RealPeersTest::nginx_ = nullptr;
 uint16_t RealPeersTest::python_port_ = 0;
@@ -153,14 +155,11 @@ TEST_F(RealPeersTest, NginxKeepsTheConnectionForTheNextRequest) {
 TEST_F(RealPeersTest, NginxErrorPageAndRedirect) {
   TNetHTTP client;
   TNetMemoryStream body;
-  try {
-    client.Get(Url(nginx_port_, "/missing.sql"), body);
-    FAIL();
-  } catch (const ENetHTTPProtocolException& e) {
-    EXPECT_STREQ(e.what(), "HTTP/1.1 404 Not Found");
-    EXPECT_EQ(e.ErrorCode(), 404);
-    EXPECT_NE(e.ErrorMessage().find("<title>404 Not Found</title>"), std::string::npos);
-  }
+  auto e = ErrorOfGet<ENetHTTPProtocolException>(client, Url(nginx_port_, "/missing.sql"), body);
+  ASSERT_TRUE(e);
+  EXPECT_STREQ(e->what(), "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(e->ErrorCode(), 404);
+  EXPECT_NE(e->ErrorMessage().find("<title>404 Not Found</title>"), std::string::npos);
   EXPECT_THROW(
       {
         try {

@@ -102,6 +102,14 @@ class MaintenanceTest : public ::testing::Test {
   }
 
   FileBytes Data() const { return FileBytes(db_path() + "t.dat"); }
+  std::string FileBytesOf(const std::string& name) const {
+    std::ifstream in(db_path() + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // The bytes of t's three files.
+  std::string Files() const {
+    return FileBytesOf("t.dat") + "|" + FileBytesOf("t.idx") + "|" + FileBytesOf("t.blb");
+  }
   FileBytes Index() const { return FileBytes(db_path() + "t.idx"); }
   FileBytes Blob() const { return FileBytes(db_path() + "t.blb"); }
   std::string db_path() const { return db.path() + "/"; }
@@ -316,31 +324,160 @@ class FailingRebuildFiles : public platform::FileOpener {
   int nth_;
 };
 
-TEST_F(DamageTest, AFailedRepairLeavesTheTableAsItWas) {
-  MakeTable();
-  ChangeRecordBytes();
-  const auto data = Data().Read(0, Data().Size());
-  const auto index = Index().Read(0, Index().Size());
-  const auto blob = Blob().Read(0, Blob().Size());
-  for (const auto& [ending, nth] : std::vector<std::pair<std::string, int>>{
-           {".dat", 1}, {".dat", 3}, {".idx", 2}, {".blb", 4}}) {
-    SCOPED_TRACE(ending + " " + std::to_string(nth));
-    FailingRebuildFiles files(ending, nth);
-    TRebuildOptions options;
-    options.table = db.database().RebuildOptions("t");
-    options.table.files = &files;
-    EXPECT_THROW(RepairTable(options, false), ETabulaEngineError);
-    EXPECT_EQ(Data().Read(0, Data().Size()), data);
-    EXPECT_EQ(Index().Read(0, Index().Size()), index);
-    EXPECT_EQ(Blob().Read(0, Blob().Size()), blob);
-    for (const auto& entry : std::filesystem::directory_iterator(db.path())) {
-      const std::string file = entry.path().filename().string();
-      EXPECT_TRUE(file.rfind("t.", 0) != 0 || file == "t.dat" || file == "t.idx" ||
-                  file == "t.blb" || file == "t.jnl")
-          << file;
-      EXPECT_EQ(file.find("$rebuild"), std::string::npos) << file;
+TEST_F(DamageTest, ARebuildFailingInTheMiddleLeavesTheTableAsItWas) {
+  const struct {
+    const char* name;
+    std::function<void(const TRebuildOptions&)> run;
+  } operations[] = {
+      {"repair", [](const TRebuildOptions& o) { RepairTable(o, true); }},
+      {"optimize", [](const TRebuildOptions& o) { OptimizeTable(o, "byname"); }},
+      {"alter",
+       [](const TRebuildOptions& o) {
+         // A column added in front: every column and index moves.
+         TAlterPlan plan;
+         plan.definition = DefinitionOf(o.table);
+         std::vector<TFieldDef>& fields = plan.definition.table.fields;
+         fields.insert(fields.begin(), TFieldDef{});
+         fields.front().name = "added";
+         fields.front().type = kTypeInteger;
+         plan.definition.primary->columns = {2};
+         plan.definition.secondary.front().columns = {3};
+         plan.source_column = {0, 1, 2, 3};
+         AlterTable(o, plan);
+       }},
+  };
+  // Each write of each new file fails in turn, until the operation has
+  // fewer writes than that and goes through.
+  for (const auto& op : operations) {
+    for (const std::string ending : {".dat", ".idx", ".blb"}) {
+      db.Run("DROP TABLE IF EXISTS t");
+      MakeTable();
+      const std::string before = Files();
+      int failures = 0;
+      for (int nth = 1;; ++nth) {
+        SCOPED_TRACE(std::string(op.name) + " " + ending + " " + std::to_string(nth));
+        FailingRebuildFiles files(ending, nth);
+        TRebuildOptions options;
+        options.table = db.database().RebuildOptions("t");
+        options.table.files = &files;
+        try {
+          op.run(options);
+        } catch (const ETabulaEngineError& e) {
+          ++failures;
+          EXPECT_EQ(e.code(), kErrWriteFailed) << e.what();
+          EXPECT_TRUE(Files() == before);
+          for (const auto& entry : std::filesystem::directory_iterator(db.path())) {
+            const std::string file = entry.path().filename().string();
+            EXPECT_TRUE(file.rfind("t.", 0) != 0 || file == "t.dat" || file == "t.idx" ||
+                        file == "t.blb" || file == "t.jnl")
+                << file;
+            EXPECT_EQ(file.find("$rebuild"), std::string::npos) << file;
+          }
+          continue;
+        }
+        break;
+      }
+      EXPECT_GE(failures, 1) << op.name << ending;
+      EXPECT_EQ(db.CheckTable("t"), "");
+      EXPECT_EQ(db.Rows("t").size(), 270u);
+      for (const char* backup : {"t.dbk", "t.ibk", "t.bbk"})
+        std::filesystem::remove(db_path() + backup);
     }
   }
+}
+
+TEST_F(MaintenanceTest, RebuildsReportProgressInStepsAndStopWhenAsked) {
+  MakeTable();
+  for (const char* sql :
+       {"REPAIR TABLE t FORCEINDEXREBUILD", "OPTIMIZE TABLE t", "ALTER TABLE t ADD x INTEGER"}) {
+    SCOPED_TRACE(sql);
+    // Stopped half way: no error, the table as it was, nothing left beside.
+    const std::string before = Files();
+    std::vector<uint16_t> percents;
+    {
+      TQueryStatement statement(db.database());
+      statement.callbacks.progress = [&](uint16_t percent, bool& abort) {
+        percents.push_back(percent);
+        abort = percent >= 50;
+      };
+      statement.Prepare(sql);
+      statement.Execute({}, {.progress = true});
+    }
+    ASSERT_FALSE(percents.empty());
+    EXPECT_GE(percents.back(), 50);
+    EXPECT_LT(percents.back(), 100);
+    EXPECT_TRUE(Files() == before);
+    EXPECT_FALSE(std::filesystem::exists(db_path() + "t.dbk"));
+    EXPECT_FALSE(std::filesystem::exists(db_path() + "t$rebuild.dat"));
+    // Run through: the session's steps of 5 up to 100.
+    const TLogged logged = Run(sql);
+    EXPECT_EQ(logged.code, 0u);
+    ASSERT_FALSE(logged.percents.empty());
+    EXPECT_EQ(logged.percents.back(), 100);
+    for (size_t i = 1; i < logged.percents.size(); ++i)
+      EXPECT_GE(logged.percents[i], logged.percents[i - 1] + 5) << i;
+    EXPECT_GE(logged.percents.size(), 15u);
+    EXPECT_EQ(db.CheckTable("t"), "");
+    std::filesystem::remove(db_path() + "t.dbk");
+    std::filesystem::remove(db_path() + "t.ibk");
+    std::filesystem::remove(db_path() + "t.bbk");
+  }
+}
+
+TEST_F(MaintenanceTest, EncryptedTablesGoThroughEveryRebuildAndBackThroughText) {
+  db.session().RememberPassword("secret");
+  const std::string columns = "(id INTEGER, name VARCHAR(20), note MEMO, PRIMARY KEY (id))";
+  db.Run("CREATE TABLE e " + columns + " ENCRYPTED WITH 'secret'");
+  db.Run("CREATE INDEX byname ON e (name)");
+  db.Run("START TRANSACTION");
+  for (int i = 1; i <= 50; ++i) {
+    db.Run("INSERT INTO e VALUES (" + std::to_string(i) + ", 'plainname" + std::to_string(51 - i) +
+           "', 'plainnote" + std::to_string(i) + "')");
+  }
+  db.Run("COMMIT");
+  const std::vector<std::string> rows = db.Rows("e");
+  auto readable = [&] {
+    const std::string files = FileBytesOf("e.dat") + FileBytesOf("e.idx") + FileBytesOf("e.blb");
+    return files.find("plainname") != std::string::npos ||
+           files.find("plainnote") != std::string::npos;
+  };
+  ASSERT_FALSE(readable());
+  for (const char* sql :
+       {"ALTER TABLE e ADD extra INTEGER DEFAULT 1 AT 1", "OPTIMIZE TABLE e ON byname NOBACKUP",
+        "REPAIR TABLE e FORCEINDEXREBUILD NOBACKUP", "ALTER TABLE e DROP extra NOBACKUP"}) {
+    SCOPED_TRACE(sql);
+    EXPECT_EQ(Run(sql).code, 0u);
+    EXPECT_EQ(db.CheckTable("e"), "");
+    EXPECT_FALSE(readable());
+  }
+  std::vector<std::string> sorted = db.Rows("e");
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<std::string> expected = rows;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(sorted, expected);
+
+  // Through text into another encrypted table.
+  db.Run("CREATE TABLE copy " + columns + " ENCRYPTED WITH 'secret'");
+  const std::string text = db.path() + "/e.txt";
+  EXPECT_EQ(db.Run("EXPORT TABLE e TO '" + text + "'"), 50u);
+  EXPECT_EQ(db.Run("IMPORT TABLE copy FROM '" + text + "'"), 50u);
+  EXPECT_EQ(db.Rows("copy"), db.Rows("e"));
+
+  // A new password; a session that knows only the old one is refused.
+  EXPECT_EQ(Run("ALTER TABLE e ENCRYPTED WITH 'other'").code, 0u);
+  StatementDb other(db.path());
+  other.session().RememberPassword("secret");
+  for (const char* sql : {"OPTIMIZE TABLE e", "ALTER TABLE e ADD x INTEGER", "REPAIR TABLE e"}) {
+    SCOPED_TRACE(sql);
+    try {
+      other.Run(sql);
+      ADD_FAILURE() << "no error";
+    } catch (const ETabulaEngineError& e) {
+      EXPECT_EQ(e.code(), kErrPasswordRequired);
+    }
+  }
+  other.session().RememberPassword("other");
+  EXPECT_EQ(other.Rows("e"), db.Rows("copy"));
 }
 
 // --- EXPORT and IMPORT ------------------------------------------------------

@@ -133,6 +133,8 @@ TEST_F(SelectTest, RowsOrderingGroupingAndSets) {
       {"select k, s from nums order by s desc, k", "1,b;2,a;5,a;3,B;4,NULL;"},
       {"select k, s from nums order by s, k nocase", "4,NULL;2,a;5,a;1,b;3,B;"},
       {"select distinct s from nums order by 1", "NULL;B;a;b;"},
+      {"select distinct v from nums", "NULL;-5;-2;-9;"},  // as first met
+      {"select distinct s from nums top 2", "b;a;"},
       {"select k from nums order by k desc top 2", "5;4;"},
       {"select n1, count(*) from draws group by n1", "4,2;7,1;"},
       {"select n1, count(*) as c from draws group by n1 having count(*) > 1", "4,2;"},
@@ -284,8 +286,17 @@ TEST_F(SelectTest, ProgressAndAbort) {
   RunSelect(db_, "select  max([date]) as mx,max(id) as mid from lotto", options);
   EXPECT_EQ(seen, std::vector<int>{100});
 
+  // A join reports the rows of its first source it has been through.
+  seen.clear();
+  RunSelect(db_, "select b.x, d.id from big b, draws d where d.n1 = b.x", options);
+  EXPECT_EQ(seen, expected);
+  seen.clear();
+  RunSelect(db_, "select b.x from lotto l right join big b on b.x = l.id", options);
+  EXPECT_EQ(seen, std::vector<int>{100});
+
   options.progress = [](uint16_t percent, bool& abort) { abort = percent >= 50; };
-  for (const char* sql : {"select max(x) from big", "select x from big"}) {
+  for (const char* sql : {"select max(x) from big", "select x from big",
+                          "select b.x from big b join big c on c.x = b.x"}) {
     const SelectResult aborted = RunSelect(db_, sql, options);
     EXPECT_TRUE(aborted.rows.empty()) << sql;
     EXPECT_EQ(aborted.rows_affected, 0u) << sql;
@@ -295,6 +306,9 @@ TEST_F(SelectTest, ProgressAndAbort) {
   limited.max_row_count = 10;
   EXPECT_EQ(RowsText(RunSelect(db_, "select count(*), max(x) from big", limited)), "10,9;");
   EXPECT_EQ(RunSelect(db_, "select x from big", limited).rows.size(), 10u);
+  EXPECT_EQ(
+      RowsText(RunSelect(db_, "select b.x from big b join big c on c.x = b.x + 990", limited)),
+      "0;1;2;3;4;5;6;7;8;9;");
 }
 
 TEST_F(SelectTest, ParsingErrors) {
@@ -334,6 +348,49 @@ TEST_F(SelectTest, ParsingErrors) {
        "1, column 53"},
   };
   for (const Case& c : cases) EXPECT_EQ(ErrorOf(db_, c.sql), c.message) << c.sql;
+
+  // Columns that cannot be ordered, grouped or compared, limits, and what
+  // HAVING may name.
+  MakeTable(db_, "memos",
+            {Column("k", kTypeInteger), Column("m", kTypeBlob, kSubtypeMemo),
+             Column("w", kTypeString, 0, 400)},
+            {});
+  std::string many = "select k";
+  for (int i = 0; i < 1024; ++i) many += ", k";
+  many += " from memos";
+  const Case more[] = {
+      {"select k, m from memos order by 2",
+       "SQL parsing error - Invalid ORDER BY BLOB column number at line 1, column 33"},
+      {"select k, m from memos order by m",
+       "SQL parsing error - Invalid ORDER BY BLOB column name at line 1, column 33"},
+      {"select m, count(*) from memos group by 1",
+       "SQL parsing error - Invalid GROUP BY BLOB column number at line 1, column 40"},
+      {"select m, count(*) from memos group by m",
+       "SQL parsing error - Invalid GROUP BY BLOB column name at line 1, column 40"},
+      {"select distinct k, m from memos",
+       "SQL parsing error - Invalid DISTINCT BLOB column at line 1, column 20"},
+      {"select m from memos union select m from memos",
+       "SQL parsing error - You cannot perform a UNION, INTERSECT, or EXCEPT operation without the "
+       "ALL clause on queries containing BLOB columns at line 1, column 8"},
+      {"select x.* from memos",
+       "SQL parsing error - Invalid use of column correlation name x at line 1, column 8"},
+      {"select w || w as ww from memos",
+       "SQL parsing error - Maximum field size (512) exceeded for column expression ww at line 1, "
+       "column 8"},
+      {many.c_str(),
+       "SQL parsing error - Maximum number of columns (1024) exceeded at line "
+       "1, column 3080"},
+      {"select n1, count(*) from draws group by n1 having id > 1",
+       "SQL parsing error - Expression in HAVING clause not found in source columns at line 1, "
+       "column 51"},
+      {"select n1, count(*) from draws group by n1 having count(*) > 1 and date > '2000-01-01'",
+       "SQL parsing error - Expression in HAVING clause not found in source columns at line 1, "
+       "column 68"},
+  };
+  for (const Case& c : more) EXPECT_EQ(ErrorOf(db_, c.sql), c.message) << c.sql;
+  EXPECT_EQ(RowsText(RunSelect(db_, "select m from memos union all select m from memos")), "");
+  EXPECT_EQ(RowsText(RunSelect(db_, "select n1, count(*) from draws group by n1 having n1 > 5")),
+            "7,1;");
   EXPECT_EQ(ErrorOf(db_, "select id from draws locale 'default' top 1"), "");
   EXPECT_EQ(ErrorOf(db_, "select id from draws locale code 0"), "");
   // Storage errors pass through with their own code.
@@ -343,6 +400,105 @@ TEST_F(SelectTest, ParsingErrors) {
   } catch (const ETabulaEngineError& e) {
     EXPECT_EQ(e.code(), storage::kErrFileNotFound);
   }
+}
+
+TEST_F(SelectTest, LiveResultsOnlyWhenAskedForAndPossible) {
+  TIndexDefinition by_v = Index("ByV", {2}, {1});
+  TIndexDefinition by_s = Index("ByS", {3}, {}, true);
+  MakeTable(db_, "inums",
+            {Column("k", kTypeInteger), Column("v", kTypeInteger), Column("s", kTypeString, 0, 10)},
+            {{I(1), N(), S("b")},
+             {I(2), N(), S("a")},
+             {I(3), I(-5), S("B")},
+             {I(4), I(-2), N()},
+             {I(5), I(-9), S("a")}},
+            {by_v, by_s});
+  // Asked for, each query gives the same rows whether live or canned.
+  const struct {
+    const char* sql;
+    bool live;
+    const char* rows;
+  } cases[] = {
+      {"select * from inums where v < -3", true, "3,-5,B;5,-9,a;"},
+      {"select k, s from inums where s = 'a'", true, "2,a;5,a;"},
+      {"select k from inums where v < ?", true, "3;5;"},
+      {"select k, v from inums order by v desc", true, "4,-2;3,-5;5,-9;1,NULL;2,NULL;"},
+      {"select k, s from inums order by s nocase", true, "4,NULL;2,a;5,a;1,b;3,B;"},
+      {"select k, v from inums order by v", false, "1,NULL;2,NULL;5,-9;3,-5;4,-2;"},
+      {"select k, s from inums order by s", false, "4,NULL;3,B;2,a;5,a;1,b;"},
+      {"select k, v from inums order by k", false, "1,NULL;2,NULL;3,-5;4,-2;5,-9;"},
+      {"select v, k from inums where k = 3", false, "-5,3;"},
+      {"select k as key from inums where k = 3", false, "3;"},
+      {"select k, k from inums where k = 3", false, "3,3;"},
+      {"select k + 0 from inums where k = 3", false, "3;"},
+      {"select count(*) from inums", false, "5;"},
+      {"select distinct s from inums where k < 3", false, "b;a;"},
+      {"select k from inums top 1", false, "1;"},
+      {"select k from inums where k in (select n1 from draws)", false, "4;"},
+      {"select a.k from inums a, draws b where a.k = b.id and a.k = 2", false, "2;"},
+      {"select k from inums where k = 1 union all select k from inums where k = 1", false, "1;1;"},
+  };
+  for (const auto& c : cases) {
+    SelectOptions options;
+    options.parameters = {I(-3)};
+    options.request_live = true;
+    const SelectResult live = RunSelect(db_, c.sql, options);
+    EXPECT_EQ(live.live, c.live) << c.sql;
+    EXPECT_EQ(RowsText(live), c.rows) << c.sql;
+    EXPECT_EQ(live.rows_affected, live.rows.size()) << c.sql;
+    options.request_live = false;
+    const SelectResult canned = RunSelect(db_, c.sql, options);
+    EXPECT_FALSE(canned.live) << c.sql;
+    EXPECT_EQ(RowsText(canned), c.rows) << c.sql;
+    EXPECT_EQ(canned.names, live.names) << c.sql;
+  }
+}
+
+TEST_F(SelectTest, LiveResultIsTheTablesCursorFilteredByWhere) {
+  // The result outlives the query that made it (and its parameters) and
+  // shows the table's later changes through its filter.
+  std::unique_ptr<TResultTable> result;
+  std::vector<std::string> plan;
+  {
+    SelectOptions options;
+    options.request_live = true;
+    options.parameters = {I(-3)};
+    options.keep = &result;
+    options.plan = &plan;
+    const SelectResult r = RunSelect(db_, "select k from nums where v < ?", options);
+    ASSERT_TRUE(r.live);
+    EXPECT_EQ(RowsText(r), "3;5;");
+  }
+  EXPECT_NE(std::find(plan.begin(), plan.end(), "Result set will be live"), plan.end());
+  auto other = db_.OpenTable("nums", false);
+  TRecordBuffer record = other->NewRecord();
+  WriteColumnValue(record, other->fields()[0], I(6));
+  WriteColumnValue(record, other->fields()[1], I(-7));
+  other->Insert(record);
+  record = other->NewRecord();
+  WriteColumnValue(record, other->fields()[0], I(7));
+  WriteColumnValue(record, other->fields()[1], I(7));
+  other->Insert(record);
+
+  TDataCursor& c = result->cursor();
+  EXPECT_EQ(c.RecordCount(), 3u);
+  std::string keys;
+  for (c.First(); c.Next();) keys += Text(ReadColumnValue(c.current(), c.fields()[0])) + ";";
+  EXPECT_EQ(keys, "3;5;6;");
+  keys.clear();
+  for (c.Last(); c.Prior();) keys += Text(ReadColumnValue(c.current(), c.fields()[0])) + ";";
+  EXPECT_EQ(keys, "6;5;3;");
+  EXPECT_EQ(c.hidden_columns(), (std::vector<bool>{false, true, true}));
+}
+
+TEST_F(SelectTest, IntoKeepsTheResultUnderItsName) {
+  {
+    const SelectResult r = RunSelect(db_, "select k, s into kept from nums where k < 3");
+    EXPECT_EQ(RowsText(r), "1,b;2,a;");
+  }
+  // The named table stays when the result goes, and reads like any other.
+  ASSERT_TRUE(db_.TableExists("kept"));
+  EXPECT_EQ(RowsText(RunSelect(db_, "select * from kept order by k desc")), "2,a;1,b;");
 }
 
 TEST_F(SelectTest, ThroughTheStatement) {

@@ -78,8 +78,10 @@ class TestDatabase : public TStatementDatabase {
   int results_ = 0;
 };
 
-// One executed SELECT: its column names and rows.
+// One executed SELECT: its column names and rows (the columns its cursor
+// does not hide), and whether it was live.
 struct SelectResult {
+  bool live = false;
   std::vector<std::string> names;
   std::vector<storage::TFieldDef> columns;
   std::vector<std::vector<TValue>> rows;
@@ -91,6 +93,9 @@ struct SelectOptions {
   int32_t max_row_count = -1;
   std::vector<TValue> parameters;
   std::vector<std::string>* plan = nullptr;
+  bool request_live = false;
+  // When set, receives the result table, which outlives the query.
+  std::unique_ptr<TResultTable>* keep = nullptr;
 };
 
 inline SelectResult RunSelect(TestDatabase& db, const std::string& sql,
@@ -109,7 +114,7 @@ inline SelectResult RunSelect(TestDatabase& db, const std::string& sql,
   query.Parse(parenthesised);
   parser.AcceptKind(';');
   parser.ExpectKind(kTokEnd, "end of statement");
-  query.Prepare();
+  query.Prepare(options.request_live);
   TQueryRun run;
   run.progress = options.progress;
   run.max_row_count = options.max_row_count;
@@ -118,13 +123,21 @@ inline SelectResult RunSelect(TestDatabase& db, const std::string& sql,
   run.plan_wanted = options.plan != nullptr;
   SelectResult out;
   auto result = query.Execute(run, &out.rows_affected);
+  out.live = query.live();
   storage::TDataCursor& c = result->cursor();
-  out.columns = c.fields();
-  for (const auto& f : c.fields()) out.names.push_back(f.name);
+  const std::vector<bool>& hidden = c.hidden_columns();
+  auto shown = [&](size_t i) { return i >= hidden.size() || !hidden[i]; };
+  for (size_t i = 0; i < c.fields().size(); ++i) {
+    if (!shown(i)) continue;
+    out.columns.push_back(c.fields()[i]);
+    out.names.push_back(c.fields()[i].name);
+  }
   c.First();
   while (c.Next()) {
     std::vector<TValue> row;
-    for (const auto& f : c.fields()) {
+    for (size_t i = 0; i < c.fields().size(); ++i) {
+      if (!shown(i)) continue;
+      const storage::TFieldDef& f = c.fields()[i];
       if (f.IsBlob()) {
         const auto bytes = c.ReadBlob(f);
         TValue v = TValue::String(std::string(bytes.begin(), bytes.end()));
@@ -136,6 +149,7 @@ inline SelectResult RunSelect(TestDatabase& db, const std::string& sql,
     }
     out.rows.push_back(std::move(row));
   }
+  if (options.keep != nullptr) *options.keep = std::move(result);
   return out;
 }
 

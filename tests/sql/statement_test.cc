@@ -159,8 +159,15 @@ TEST_F(StatementTest, PlanHoldsTheStatementText) {
   TExecuteOptions options;
   options.plan = true;
   statement.Execute({}, options);
-  ASSERT_FALSE(statement.Plan().empty());
-  EXPECT_EQ(statement.Plan()[0], "INSERT INTO t VALUES (1, 'a')");
+  const std::string rule(80, '=');
+  const std::vector<std::string> plan = statement.Plan();
+  ASSERT_EQ(plan.size(), 8u);
+  EXPECT_EQ(std::vector<std::string>(plan.begin(), plan.begin() + 5),
+            (std::vector<std::string>{rule, "SQL statement (Executed with 1.0 Build 1)", rule, "",
+                                      "INSERT INTO t VALUES (1, 'a')"}));
+  EXPECT_EQ(plan[6], rule);
+  EXPECT_EQ(plan[7].substr(0, 25), ">>>>> 1 rows affected in ");
+  EXPECT_EQ(plan[7].substr(plan[7].size() - 8), " seconds");
   EXPECT_GE(statement.ExecutionTime(), 0.0);
 }
 

@@ -12,21 +12,15 @@
 #include "base/compress.h"
 #include "db/storage/blob_buffer.h"
 #include "db/storage/engine_error.h"
+#include "tests/storage/storage_test_util.h"
 
 namespace downsql::storage {
 namespace {
 
+using testing::CodeOf;
+
 using Bytes = std::vector<uint8_t>;
 constexpr uint32_t kB = 64;  // smallest block size: 46 data bytes per block
-
-uint32_t CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ETabulaEngineError& e) {
-    return e.code();
-  }
-  return 0;
-}
 
 Bytes Pattern(size_t n, uint8_t seed = 1) {
   Bytes b(n);

@@ -6,9 +6,12 @@
 #include <vector>
 
 #include "db/storage/engine_error.h"
+#include "tests/storage/storage_test_util.h"
 
 namespace downsql::storage {
 namespace {
+
+using testing::CodeOf;
 
 // A pool over a memory file of 8-byte blocks after a 16-byte header; block
 // m's bytes on disk are all m.
@@ -42,15 +45,6 @@ class TestPool : public TBufferedFile {
  private:
   uint32_t count_;
 };
-
-uint32_t CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ETabulaEngineError& e) {
-    return e.code();
-  }
-  return 0;
-}
 
 TEST(BufferedFile, BlockZeroIsTheKindsCorruptError) {
   struct Case {

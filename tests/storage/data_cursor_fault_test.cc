@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "db/storage/data_cursor.h"
 #include "db/storage/data_table.h"
@@ -12,16 +10,14 @@
 #include "db/storage/field_text.h"
 #include "tests/platform/fault_injection.h"
 #include "tests/platform/temp_dir.h"
+#include "tests/storage/storage_test_util.h"
 
 namespace downsql::storage {
 namespace {
 
 using platform::FaultOp;
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using testing::Column;
+using testing::TableFiles;
 
 // NUMS: ID AUTOINC, NUM INTEGER with the unique index ByNum, opened shared
 // so that every change is written when it ends; its files come from a
@@ -30,7 +26,8 @@ class DataCursorFaultTest : public ::testing::Test {
  protected:
   DataCursorFaultTest() {
     TNewTableDefinition new_table;
-    new_table.table.fields = {Field("ID", kSubtypeAutoInc), Field("NUM", 0)};
+    new_table.table.fields = {Column("ID", kTypeInteger, kSubtypeAutoInc),
+                              Column("NUM", kTypeInteger)};
     TIndexDefinition by_num;
     by_num.name = "ByNum";
     by_num.unique = true;
@@ -44,13 +41,6 @@ class DataCursorFaultTest : public ::testing::Test {
     Insert(*cursor, "20");
   }
 
-  static TFieldDef Field(const char* name, uint8_t subtype) {
-    TFieldDef def;
-    def.name = name;
-    def.type = kTypeInteger;
-    def.subtype = subtype;
-    return def;
-  }
   std::shared_ptr<TDataTable> Open() {
     TTableOpenOptions options;
     options.directory = dir_;
@@ -78,7 +68,7 @@ class DataCursorFaultTest : public ::testing::Test {
     while (c.Next()) out += std::to_string(*c.current().GetInteger(c.fields()[1])) + " ";
     return out + "(" + std::to_string(c.RecordCount()) + ")";
   }
-  std::string Files() { return ReadWhole(dir_ + "NUMS.dat") + "|" + ReadWhole(dir_ + "NUMS.idx"); }
+  std::string Files() { return TableFiles(dir_, "NUMS"); }
   void FailNextDataWrite() {
     files_.Last(".dat")->FailNext(FaultOp::kWrite, platform::kErrorDiskFull);
   }

@@ -10,9 +10,12 @@
 #include "base/byte_order.h"
 #include "db/storage/engine_error.h"
 #include "db/storage/record.h"
+#include "tests/storage/storage_test_util.h"
 
 namespace downsql::storage {
 namespace {
+
+using testing::CodeOf;
 
 TFieldDef Col(const std::string& name, uint8_t type, uint8_t subtype = 0, uint16_t size = 0) {
   TFieldDef d;
@@ -27,15 +30,6 @@ TTableDefinition OneInteger() {
   TTableDefinition s;
   s.fields = {Col("ID", kTypeInteger)};
   return s;
-}
-
-uint32_t CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ETabulaEngineError& e) {
-    return e.code();
-  }
-  return 0;
 }
 
 // A data file in memory, deleted afterwards.
@@ -323,6 +317,11 @@ TEST_F(DataFileTest, CountersWrapToOne) {
   EXPECT_EQ(table.NextRecordId(), 2147483647);
   EXPECT_EQ(table.NextRecordId(), 1);
   EXPECT_EQ(table.NextBlobVersion(), 1);
+  // A damaged (negative) counter starts again at 1, as does one at 0.
+  for (int32_t last : {-5, 0}) {
+    table.set_last_record_id(last);
+    EXPECT_EQ(table.NextRecordId(), 1) << last;
+  }
 }
 
 TEST_F(DataFileTest, EncryptedTableNeedsItsPassword) {

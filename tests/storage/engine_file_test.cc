@@ -9,18 +9,12 @@
 #include "db/storage/engine_error.h"
 #include "db/storage/memory_file.h"
 #include "tests/platform/temp_dir.h"
+#include "tests/storage/storage_test_util.h"
 
 namespace downsql::storage {
 namespace {
 
-uint32_t CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ETabulaEngineError& e) {
-    return e.code();
-  }
-  return 0;
-}
+using testing::CodeOf;
 
 TEST(EngineFile, OsErrorNumbersMapOntoEngineCodes) {
   struct Case {

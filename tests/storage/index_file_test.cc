@@ -13,20 +13,14 @@
 #include "base/byte_order.h"
 #include "db/storage/column_type.h"
 #include "db/storage/engine_error.h"
+#include "tests/storage/storage_test_util.h"
 
 namespace downsql::storage {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testing::CodeOf;
 
-uint32_t CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ETabulaEngineError& e) {
-    return e.code();
-  }
-  return 0;
-}
+using Bytes = std::vector<uint8_t>;
 
 std::vector<TFieldDef> Columns() {
   std::vector<TFieldDef> columns(3);

@@ -11,8 +11,8 @@
 #include "db/storage/column_type.h"
 #include "db/storage/data_cursor.h"
 #include "db/storage/data_table.h"
+#include "tests/platform/temp_dir.h"
 #include "tests/sql/statement_test_util.h"
-#include "tests/updater/temp_dir.h"
 #include "tools/draws/draw_answer.h"
 #include "tools/draws/draw_games.h"
 #include "tools/draws/draw_history.h"
@@ -22,7 +22,7 @@
 namespace downsql::draws {
 namespace {
 
-using updater::TempDir;
+using platform::TempDir;
 
 const TDrawGame& Game(std::string_view key) { return *FindDrawGameByKey(key); }
 

@@ -7,17 +7,17 @@
 #include <filesystem>
 
 #include "base/date_time.h"
+#include "tests/platform/temp_dir.h"
 #include "tests/tools/service_process.h"
-#include "tests/updater/temp_dir.h"
 #include "tools/draws/draw_answer.h"
 #include "tools/draws/draw_history.h"
 
 namespace downsql::draws {
 namespace {
 
+using platform::TempDir;
 using ::testing::HasSubstr;
 using testing::TServiceProcess;
-using updater::TempDir;
 
 class ServiceTest : public ::testing::Test {
  protected:

@@ -14,17 +14,17 @@
 #include "db/storage/column_type.h"
 #include "db/storage/data_cursor.h"
 #include "db/storage/data_table.h"
+#include "tests/platform/temp_dir.h"
 #include "tests/tools/service_process.h"
-#include "tests/updater/temp_dir.h"
 #include "tools/draws/draw_history.h"
 
 namespace downsql::draws {
 namespace {
 
+using platform::TempDir;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using testing::TServiceProcess;
-using updater::TempDir;
 
 // Every record of a table in id order, each as its column bytes.
 std::vector<std::string> Rows(const std::string& dir, std::string_view table) {

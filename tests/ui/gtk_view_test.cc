@@ -23,8 +23,8 @@
 #include "db/storage/data_table.h"
 #include "db/storage/engine_settings.h"
 #include "tests/http/script_server.h"
+#include "tests/platform/temp_dir.h"
 #include "tests/ui/x_pointer.h"
-#include "tests/updater/temp_dir.h"
 #include "ui/dialog_form.h"
 #include "ui/gtk/gtk_view.h"
 #include "ui/gtk/sql_editor.h"
@@ -252,7 +252,7 @@ void OnTextPushed(GtkStatusbar*, guint, gchar* text, gpointer data) {
 TEST_F(GtkViewTest, DialogDrivenThroughItsWidgets) {
   // The default engine and session, which the library holds while loaded.
   access::TTabulaLibrary database_objects;
-  updater::TempDir db;
+  platform::TempDir db;
   const std::string dir = db.path() + "/";
   CreateSampleDatabase(dir);
   const std::string answer = Answer();
@@ -532,7 +532,7 @@ TEST_F(GtkViewTest, EditedLineLosesTrailingBlanksWhenLeft) {
 }
 
 TEST_F(GtkViewTest, DroppedFilesAreReadAsText) {
-  updater::TempDir dir;
+  platform::TempDir dir;
   const std::string cp1250 = dir.path() + "/a.sql", utf8 = dir.path() + "/b.sql";
   std::ofstream(cp1250, std::ios::binary) << "-- \xB3\xF3\x64\x9F\n";
   std::ofstream(utf8, std::ios::binary) << "-- \xC5\x82\xC3\xB3\x64\xC5\xBA\n";

@@ -5,11 +5,13 @@
 
 #include <string>
 
+#include "tests/platform/temp_dir.h"
 #include "tests/updater/expected_output.h"
-#include "tests/updater/temp_dir.h"
 
 namespace downsql::updater {
 namespace {
+
+using platform::TempDir;
 
 struct Result {
   int status;

@@ -6,14 +6,16 @@
 #include <vector>
 
 #include "db/access/tabula_library.h"
+#include "tests/platform/temp_dir.h"
 #include "tests/updater/game_tables.h"
-#include "tests/updater/temp_dir.h"
 #include "ui/headless_view.h"
 #include "updater/fmsqlall.h"
 #include "updater/request_builder.h"
 
 namespace downsql::updater {
 namespace {
+
+using platform::TempDir;
 
 const std::string kImported = "Do baz gier wprowadzono ";
 const std::string kImportedSuffix = " nowych wynik\xF3w losowa\xF1";

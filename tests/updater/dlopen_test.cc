@@ -15,12 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/platform/temp_dir.h"
 #include "tests/updater/expected_output.h"
-#include "tests/updater/temp_dir.h"
 
 namespace downsql::updater {
 namespace {
 
+using platform::TempDir;
 using DoUpdateFn = void (*)(uint32_t, int32_t, int32_t, const char*, const char*, const char*,
                             uint32_t, const char*, const char*);
 

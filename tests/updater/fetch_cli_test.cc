@@ -9,8 +9,8 @@
 #include <string>
 
 #include "tests/http/script_server.h"
+#include "tests/platform/temp_dir.h"
 #include "tests/updater/expected_output.h"
-#include "tests/updater/temp_dir.h"
 
 namespace downsql::updater {
 namespace {
@@ -18,6 +18,7 @@ namespace {
 using http::testing::AnswerAndClose;
 using http::testing::ReadHead;
 using http::testing::ScriptServer;
+using platform::TempDir;
 
 struct Result {
   int status;

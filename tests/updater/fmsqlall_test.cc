@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "db/access/tabula_library.h"
+#include "tests/platform/temp_dir.h"
 #include "tests/updater/game_tables.h"
-#include "tests/updater/temp_dir.h"
 #include "ui/headless_view.h"
 #include "updater/run_update.h"
 #include "updater/summary.h"
@@ -17,6 +17,7 @@
 namespace downsql::updater {
 namespace {
 
+using platform::TempDir;
 using E = ui::DialogEvent;
 
 const std::string kPressGet = "Wci\x9Cnij przycisk POBIERZ";

@@ -2,13 +2,15 @@
 
 #include <string>
 
-#include "tests/updater/temp_dir.h"
+#include "tests/platform/temp_dir.h"
 #include "updater/request_builder.h"
 #include "updater/summary.h"
 #include "updater/update_state.h"
 
 namespace downsql::updater {
 namespace {
+
+using platform::TempDir;
 
 constexpr double k20130504 = 41398.0;
 constexpr double k2140 = (21 * 3600 + 40 * 60) / 86400.0;

@@ -10,20 +10,13 @@
 #include "db/storage/data_table.h"
 #include "db/storage/field_text.h"
 #include "tests/platform/temp_dir.h"
+#include "tests/storage/storage_test_util.h"
 
 namespace downsql::access {
 namespace {
 
 using storage::TFieldDef;
-
-TFieldDef Column(const char* name, uint8_t type, uint8_t subtype = 0, uint16_t size = 0) {
-  TFieldDef def;
-  def.name = name;
-  def.type = type;
-  def.subtype = subtype;
-  def.size = size;
-  return def;
-}
+using storage::testing::Column;
 
 TEST(BuildFieldDefs, SkipsHiddenColumnsAndKeepsNumbers) {
   std::vector<TFieldDef> columns = {Column("ID", 6, 29), Column("NAME", 1, 0, 20),

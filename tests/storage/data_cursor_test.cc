@@ -13,32 +13,15 @@
 #include "db/storage/engine_error.h"
 #include "db/storage/field_text.h"
 #include "tests/platform/temp_dir.h"
+#include "tests/storage/storage_test_util.h"
 
 namespace downsql::storage {
 namespace {
 
-TFieldDef Column(const char* name, uint8_t type, uint8_t subtype = 0, uint16_t size = 0) {
-  TFieldDef def;
-  def.name = name;
-  def.type = type;
-  def.subtype = subtype;
-  def.size = size;
-  return def;
-}
-
-std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-uint32_t CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const ETabulaEngineError& e) {
-    return e.code();
-  }
-  return 0;
-}
+using testing::CodeOf;
+using testing::Column;
+using testing::ReadWhole;
+using testing::TableFiles;
 
 // A table of draws: ID AUTOINC, DAY DATE, NAME VARCHAR(10) (at most "zz"),
 // NUM INTEGER (required) with the unique index ByNum and the case-
@@ -104,9 +87,7 @@ class CursorTest : public ::testing::Test {
     while (c.Next()) nums.push_back(Int(c, 3));
     return nums;
   }
-  std::string Files() {
-    return ReadWhole(dir_ + "DRAWS.dat") + "|" + ReadWhole(dir_ + "DRAWS.idx");
-  }
+  std::string Files() { return TableFiles(dir_, "DRAWS"); }
 
   platform::TempDir temp_;
   std::string dir_ = temp_.path() + "/";
