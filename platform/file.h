@@ -43,7 +43,9 @@ class File {
   virtual uint64_t Size() = 0;
   // Sets the end of the file (shrinks or extends with zeros).
   virtual void Truncate(uint64_t size) = 0;
-  // Flushes written data to the storage device.
+  // Flushes written data to the storage device, with what is needed to read
+  // it back (the size), so that it survives a power cut. Files opened
+  // read-only have nothing to flush.
   virtual void Flush() = 0;
 
   // Takes an exclusive lock on [offset, offset + length); false when any
@@ -83,6 +85,13 @@ std::unique_ptr<File> OpenFile(const std::string& path, Access access, Share sha
 // result's access() says which it got.
 std::unique_ptr<File> OpenFileOrReadOnly(const std::string& path, Share share);
 
+// Makes the entries of files created, deleted or renamed in dir survive a
+// power cut (a file's own Flush covers its content, not its name). On
+// Windows there is no such call: FlushFileBuffers on the file itself, which
+// the callers do anyway, is what the system offers, and NTFS logs the
+// change of the directory with the file's metadata; this does nothing there.
+void SyncDirectory(const std::string& dir);
+
 // Makes the Files that the table engine works with. Storage takes one on a
 // table's open path, so that tests can hand it files that fail on purpose
 // (tests/platform/fault_injection.h); everything else uses SystemFiles().
@@ -98,6 +107,7 @@ class FileOpener {
   virtual std::unique_ptr<File> OpenOrReadOnly(const std::string& path, Share share) {
     return OpenFileOrReadOnly(path, share);
   }
+  virtual void SyncDirectory(const std::string& dir) { platform::SyncDirectory(dir); }
 };
 
 // The opener of real files, the functions above.

@@ -202,7 +202,10 @@ class PosixFile final : public File {
 
   void Flush() override {
     if (access() != Access::kReadWrite) return;
-    if (::fsync(fd_) != 0) ThrowErrno(errno, path());
+    // The data and the size; the times need not reach the disk.
+    while (::fdatasync(fd_) != 0) {
+      if (errno != EINTR) ThrowErrno(errno, path());
+    }
   }
 
   bool TryLock(uint64_t offset, uint64_t length) override {
@@ -370,6 +373,15 @@ void SetReadOnly(const std::string& path, bool read_only) {
   mode_t mode = st.st_mode & 07777;
   mode = read_only ? (mode & ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH)) : (mode | S_IWUSR);
   if (::chmod(native.c_str(), mode) != 0) ThrowPathErrno(errno, path);
+}
+
+void SyncDirectory(const std::string& dir) {
+  const std::string native = dir.empty() ? std::string(".") : NativePath(dir);
+  ScopedFd fd(::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (fd.get() < 0) ThrowPathErrno(errno, dir);
+  while (::fsync(fd.get()) != 0) {
+    if (errno != EINTR) ThrowErrno(errno, dir);
+  }
 }
 
 void CreateDirectory(const std::string& path) {

@@ -229,6 +229,9 @@ void SetReadOnly(const std::string& path, bool read_only) {
   if (!::SetFileAttributesA(NativePath(path).c_str(), a)) ThrowLastError(path);
 }
 
+// Windows cannot open a directory for flushing; see file.h.
+void SyncDirectory(const std::string&) {}
+
 void CreateDirectory(const std::string& path) {
   if (!::CreateDirectoryA(NativePath(path).c_str(), nullptr)) ThrowLastError(path);
 }

@@ -9,6 +9,7 @@
 #include "db/access/directory_table.h"
 #include "db/storage/engine_error.h"
 #include "db/storage/engine_file.h"
+#include "db/storage/table_journal.h"
 
 namespace downsql::access {
 
@@ -93,6 +94,13 @@ void TDirectoryStatementDatabase::RenameTable(const std::string& from, const std
        {EngineSettings::kData, EngineSettings::kIndex, EngineSettings::kBlob}) {
     storage::TEngineFile file(FileName(from, ext), memory);
     if (file.Exists()) file.Rename(FileName(to, ext));
+  }
+  // The journal goes with the table: a commit left unfinished in it is
+  // restored when the table is opened under its new name.
+  if (!memory) {
+    const std::string journal = storage::TTableJournal::kExtension;
+    storage::TEngineFile file(directory_.path() + from + journal, false);
+    if (file.Exists()) file.Rename(directory_.path() + to + journal);
   }
 }
 

@@ -46,7 +46,7 @@ std::shared_ptr<TDataTable> TDataTable::Open(const TTableOpenOptions& options) {
     table->files_opener_ = options.files;
     // A commit that a dead process left half-done is undone before the
     // files are read.
-    if (platform::FileExists(table->journal_path_)) {
+    if (TTableJournal::Armed(table->journal_path_, options.files)) {
       TTableLocks* locks = table->locks_;
       if (locks != nullptr) locks->WriteLock(false);
       try {
@@ -289,7 +289,7 @@ bool TDataTable::RestoreLeftJournal() {
 
 bool TDataTable::RecoverLeftCommit() {
   if (exclusive_ || journal_path_.empty() || (journal_ && journal_->active()) ||
-      !platform::FileExists(journal_path_)) {
+      !TTableJournal::Armed(journal_path_, files_opener_)) {
     return false;
   }
   // The table write lock keeps every writer out; this table's own read
@@ -337,10 +337,11 @@ void TDataTable::WriteLock() {
       throw;
     }
   }
-  // Nobody else writes now: a journal left behind is a dead writer's.
+  // Nobody else writes now: a journal left armed is a dead writer's. The
+  // journal stays open for this write lock's batches.
   if (!exclusive_ && !in_transaction_ && !table_locked_) {
     try {
-      if (RestoreLeftJournal()) {
+      if (journal_ ? journal_->Hold() : RestoreLeftJournal()) {
         DropBuffersAndReread();
         return;
       }
@@ -354,6 +355,7 @@ void TDataTable::WriteLock() {
 
 void TDataTable::WriteUnlock() {
   if (write_lock_depth_ == 0 || --write_lock_depth_ > 0) return;
+  if (journal_) journal_->Release();
   if (locks_ != nullptr && !table_locked_) {
     locks_->WriteUnlock(!in_transaction_);
     ResumeReadHold();
@@ -549,7 +551,9 @@ void TDataTable::WriteAll(bool os_flush) {
     if (journal_) {
       std::vector<TTableJournal::TRange> ranges;
       auto add = [&](TBufferedFile& file, const auto& runs, bool header) {
-        if (header) ranges.push_back({&file.file(), 0, file.data_start()});
+        // Only the header itself; definitions written with it are
+        // covered by the write guard when that happens.
+        if (header) ranges.push_back({&file.file(), 0, kTableHeaderSize});
         for (auto [offset, length] : runs) ranges.push_back({&file.file(), offset, length});
       };
       add(*data_, data_runs, true);
@@ -656,6 +660,11 @@ void TDataTable::Delete(const std::string& directory, const std::string& name,
   for (EngineSettings::Extension ext : {EngineSettings::kIndex, EngineSettings::kBlob}) {
     TEngineFile file(base + settings.extension(ext), in_memory);
     if (file.Exists()) file.Delete();
+  }
+  // A later table of this name must not find this one's journal.
+  if (!in_memory) {
+    TEngineFile journal(base + TTableJournal::kExtension, false);
+    if (journal.Exists()) journal.Delete();
   }
 }
 

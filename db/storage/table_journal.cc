@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <random>
 
 #include "base/byte_order.h"
 #include "db/storage/engine_error.h"
@@ -15,12 +16,18 @@
 namespace downsql::storage {
 namespace {
 
-constexpr char kMagic[8] = {'T', 'B', 'J', 'R', 'N', 'L', '1', '\0'};
+constexpr char kMagic[8] = {'T', 'B', 'J', 'R', 'N', 'L', '2', '\0'};
 constexpr size_t kHeaderSize = 64;
-constexpr size_t kHeaderChecked = 40;
+constexpr size_t kHeaderChecked = 48;
+constexpr size_t kOffRecordsStart = 40;
+constexpr size_t kOffRecordsEnd = 56;
 constexpr size_t kRecordHeaderSize = 24;
 // A record longer than this is garbage, not an image.
 constexpr uint32_t kMaxRecordLength = 1u << 30;
+// Tries at opening a journal that another process is looking at (Armed
+// holds it for a read of its header).
+constexpr int kOpenTries = 500;
+constexpr uint32_t kOpenPauseMs = 2;
 
 uint32_t Crc(const uint8_t* data, size_t n, uint32_t crc = 0) {
   while (n > 0) {
@@ -34,16 +41,27 @@ uint32_t Crc(const uint8_t* data, size_t n, uint32_t crc = 0) {
 
 uint32_t NewSalt() {
   static std::atomic<uint32_t> serial{0};
-  uint32_t salt = uint32_t(platform::TickMs()) * 2654435761u ^ ++serial * 40503u;
+  static const uint32_t seed = uint32_t(std::random_device{}());
+  uint32_t salt = (uint32_t(platform::TickMs()) * 2654435761u) ^ (++serial * 40503u) ^ seed;
   return salt == 0 ? 1 : salt;
+}
+
+bool IsArmed(const uint8_t* header) {
+  return std::memcmp(header, kMagic, sizeof kMagic) == 0 &&
+         base::GetLE32(header + kHeaderChecked) == Crc(header, kHeaderChecked);
 }
 
 bool IsInUse(const ETabulaEngineError& e) { return e.code() == kErrAccessDenied; }
 
+std::string DirectoryOf(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 }  // namespace
 
 TTableJournal::TTableJournal(std::string path, platform::FileOpener* opener, Files files)
-    : path_(std::move(path)), files_(files), file_(path_, false) {
+    : path_(std::move(path)), opener_(opener), files_(files), file_(path_, false) {
   file_.set_opener(opener);
   for (TEngineFile* f : files_)
     if (f) f->set_write_guard(this);
@@ -64,13 +82,103 @@ int TTableJournal::IndexOf(const TEngineFile* file) const {
   return -1;
 }
 
+bool TTableJournal::OpenUnshared(TEngineFile& journal) {
+  for (int attempt = 1;; ++attempt) {
+    try {
+      journal.Open(/*read_only=*/false, /*exclusive=*/true);
+      return true;
+    } catch (const ETabulaEngineError& e) {
+      if (e.code() == kErrFileNotFound) return false;
+      if (!IsInUse(e)) throw;
+      if (attempt >= kOpenTries) return false;
+    }
+    platform::SleepMs(kOpenPauseMs);
+  }
+}
+
+bool TTableJournal::OpenFile(bool make) {
+  if (file_.is_open()) return true;
+  if (platform::FileExists(path_)) {
+    if (OpenUnshared(file_)) return true;
+    // Held elsewhere all along: Create below reports it.
+  } else if (!make) {
+    return false;
+  }
+  file_.Create(/*exclusive=*/true);
+  // The journal must still be there after a power cut.
+  try {
+    if (opener_ != nullptr) {
+      opener_->SyncDirectory(DirectoryOf(path_));
+    } else {
+      platform::SyncDirectory(DirectoryOf(path_));
+    }
+  } catch (const platform::OsError& e) {
+    file_.RaiseOsError(e);
+  }
+  return true;
+}
+
+bool TTableJournal::Hold() {
+  if (active_) return false;
+  if (!OpenFile(/*make=*/false)) return false;
+  held_ = true;
+  restoring_ = true;
+  bool restored = false;
+  try {
+    restored = Replay(file_, files_);
+    if (restored) {
+      Disarm(file_, kHeaderSize);
+      file_.Flush();
+    }
+  } catch (...) {
+    restoring_ = false;
+    held_ = false;
+    try {
+      file_.Close();
+    } catch (...) {
+    }
+    throw;
+  }
+  restoring_ = false;
+  return restored;
+}
+
+void TTableJournal::Release() {
+  held_ = false;
+  if (active_) return;
+  try {
+    file_.Close();
+  } catch (...) {
+    // Closing a journal has nothing left to lose.
+  }
+}
+
 void TTableJournal::Begin(bool durable) {
-  if (active()) {
-    // Records written so far must reach the disk before the writes that
-    // follow.
-    if (durable && !durable_) file_.Flush();
+  if (active_) {
+    // Records written so far are on the disk already (every Cover flushes
+    // them); a durable batch also flushes its disarming.
     durable_ = durable_ || durable;
     return;
+  }
+  OpenFile(/*make=*/true);
+  // Where the previous batch's records ended; an armed header here is a
+  // dead writer's that nobody restored yet.
+  uint8_t header[kHeaderSize] = {};
+  size_t got = file_.ReadUpTo(0, header, sizeof header);
+  if (got == sizeof header && IsArmed(header)) {
+    // The write lock's Hold (or the opener) restores that before anything
+    // is read; writing on top of it would build on a torn table.
+    file_.Close();
+    throw ETabulaEngineError(kErrAccessDenied, {path_});
+  }
+  uint64_t previous_end = got == sizeof header ? base::GetLE64(header + kOffRecordsEnd) : 0;
+  if (previous_end < kHeaderSize || previous_end > file_.Size()) previous_end = kHeaderSize;
+  start_ = previous_end;
+  if (start_ > kRestartAt) {
+    // The disarmed header reaches the disk before its records are
+    // overwritten.
+    file_.Flush();
+    start_ = kHeaderSize;
   }
   for (size_t i = 0; i < kFileCount; ++i) {
     old_length_[i] = files_[i] ? files_[i]->Size() : kNoFile;
@@ -78,11 +186,11 @@ void TTableJournal::Begin(bool durable) {
     unflushed_[i] = false;
   }
   salt_ = NewSalt();
-  end_ = 0;
+  end_ = start_;
+  header_written_ = false;
   durable_ = durable;
-  file_.Create(/*exclusive=*/true);
+  active_ = true;
 }
-
 void TTableJournal::AppendImages(int index, uint64_t from, uint64_t to, std::vector<uint8_t>& out) {
   to = std::min(to, old_length_[size_t(index)]);
   if (from >= to) return;
@@ -136,23 +244,38 @@ void TTableJournal::Cover(const std::vector<TRange>& ranges) {
   if (!active()) Begin(false);
   std::vector<uint8_t>& out = scratch_;
   out.clear();
-  if (end_ == 0) {
-    out.assign(kHeaderSize, 0);
-    std::memcpy(out.data(), kMagic, sizeof kMagic);
-    base::PutLE32(out.data() + 8, salt_);
-    for (size_t i = 0; i < kFileCount; ++i) base::PutLE64(out.data() + 16 + 8 * i, old_length_[i]);
-    base::PutLE32(out.data() + kHeaderChecked, Crc(out.data(), kHeaderChecked));
-  }
   for (const TRange& r : ranges) {
     int index = IndexOf(r.file);
     if (index < 0 || r.length == 0) continue;
     unflushed_[size_t(index)] = true;
     AppendImages(index, r.offset, r.offset + r.length, out);
   }
-  if (out.empty()) return;
-  file_.Write(end_, out.data(), out.size());
-  end_ += out.size();
-  if (durable_) file_.Flush();
+  if (header_written_ && out.empty()) return;
+  if (!header_written_) {
+    // The header goes with the first records (in one write when they
+    // follow it) and is never rewritten during the batch.
+    uint8_t header[kHeaderSize] = {};
+    std::memcpy(header, kMagic, sizeof kMagic);
+    base::PutLE32(header + 8, salt_);
+    for (size_t i = 0; i < kFileCount; ++i) base::PutLE64(header + 16 + 8 * i, old_length_[i]);
+    base::PutLE64(header + kOffRecordsStart, start_);
+    base::PutLE32(header + kHeaderChecked, Crc(header, kHeaderChecked));
+    if (start_ == kHeaderSize) {
+      out.insert(out.begin(), header, header + kHeaderSize);
+      file_.Write(0, out.data(), out.size());
+      end_ += out.size() - kHeaderSize;
+      out.clear();
+    } else {
+      file_.Write(0, header, kHeaderSize);
+    }
+    header_written_ = true;
+  }
+  if (!out.empty()) {
+    file_.Write(end_, out.data(), out.size());
+    end_ += out.size();
+  }
+  // Nothing changes in place before its before-image is on the disk.
+  file_.Flush();
 }
 
 void TTableJournal::BeforeWrite(TEngineFile& file, uint64_t offset, uint64_t length) {
@@ -161,7 +284,7 @@ void TTableJournal::BeforeWrite(TEngineFile& file, uint64_t offset, uint64_t len
   if (index < 0) return;
   // Most writes were covered ahead of time; only the rest costs a journal
   // write.
-  if (active() && offset >= old_length_[size_t(index)]) {
+  if (active() && header_written_ && offset >= old_length_[size_t(index)]) {
     unflushed_[size_t(index)] = true;
     return;
   }
@@ -188,23 +311,25 @@ void TTableJournal::FlushWrittenFiles() {
     if (files_[i] && unflushed_[i]) files_[i]->Flush();
 }
 
-void TTableJournal::Invalidate(TEngineFile& journal) {
-  uint8_t zero[sizeof kMagic] = {};
-  journal.Write(0, zero, sizeof zero);
+void TTableJournal::Disarm(TEngineFile& journal, uint64_t records_end) {
+  uint8_t header[kHeaderSize] = {};
+  base::PutLE64(header + kOffRecordsEnd, records_end);
+  journal.Write(0, header, sizeof header);
 }
 
 void TTableJournal::Finish() {
-  file_.Close();
-  file_.Delete();
+  active_ = false;
+  if (!held_) file_.Close();
 }
 
 void TTableJournal::Commit() {
   if (!active()) return;
-  if (durable_) {
-    // The table files first, then the journal's end.
+  if (header_written_) {
+    // The table files reach the disk before the journal lets go of them.
     FlushWrittenFiles();
-    Invalidate(file_);
-    file_.Flush();
+    // A flushed disarming frees the whole journal for the next batch.
+    Disarm(file_, durable_ ? kHeaderSize : end_);
+    if (durable_) file_.Flush();
   }
   Finish();
 }
@@ -213,12 +338,16 @@ void TTableJournal::Rollback() {
   if (!active()) return;
   restoring_ = true;
   try {
-    if (end_ > 0) Replay(file_, files_);
-    Invalidate(file_);
-    file_.Flush();
+    if (header_written_) {
+      Replay(file_, files_);
+      Disarm(file_, kHeaderSize);
+      file_.Flush();
+    }
   } catch (...) {
     restoring_ = false;
-    // The journal stays whole for whoever opens the table next.
+    active_ = false;
+    held_ = false;
+    // The journal stays armed for whoever opens the table next.
     try {
       file_.Close();
     } catch (...) {
@@ -231,13 +360,9 @@ void TTableJournal::Rollback() {
 
 bool TTableJournal::Replay(TEngineFile& journal, const Files& files) {
   uint8_t header[kHeaderSize];
-  if (journal.ReadUpTo(0, header, sizeof header) != sizeof header ||
-      std::memcmp(header, kMagic, sizeof kMagic) != 0 ||
-      base::GetLE32(header + kHeaderChecked) != Crc(header, kHeaderChecked)) {
-    return false;
-  }
+  if (journal.ReadUpTo(0, header, sizeof header) != sizeof header || !IsArmed(header)) return false;
   uint32_t salt = base::GetLE32(header + 8);
-  uint64_t at = kHeaderSize;
+  uint64_t at = base::GetLE64(header + kOffRecordsStart);
   std::vector<uint8_t> image;
   for (;;) {
     uint8_t rec[kRecordHeaderSize];
@@ -259,17 +384,33 @@ bool TTableJournal::Replay(TEngineFile& journal, const Files& files) {
   return true;
 }
 
+bool TTableJournal::Armed(const std::string& path, platform::FileOpener* opener) {
+  if (!platform::FileExists(path)) return false;
+  TEngineFile journal(path, false);
+  journal.set_opener(opener);
+  try {
+    journal.Open(/*read_only=*/true, /*exclusive=*/false);
+  } catch (const ETabulaEngineError& e) {
+    // Held by a live writer, or gone meanwhile.
+    if (IsInUse(e) || e.code() == kErrFileNotFound) return false;
+    throw;
+  }
+  uint8_t header[kHeaderSize];
+  bool armed = journal.ReadUpTo(0, header, sizeof header) == sizeof header && IsArmed(header);
+  journal.Close();
+  return armed;
+}
+
 bool TTableJournal::Recover(const std::string& path, platform::FileOpener* opener,
                             const std::array<std::string, kFileCount>& file_names) {
   if (!platform::FileExists(path)) return false;
   TEngineFile journal(path, false);
   journal.set_opener(opener);
-  try {
-    journal.Open(/*read_only=*/false, /*exclusive=*/true);
-  } catch (const ETabulaEngineError& e) {
-    // Held by a live writer, or gone meanwhile.
-    if (IsInUse(e) || e.code() == kErrFileNotFound) return false;
-    throw;
+  if (!OpenUnshared(journal)) return false;
+  uint8_t header[kHeaderSize];
+  if (journal.ReadUpTo(0, header, sizeof header) != sizeof header || !IsArmed(header)) {
+    journal.Close();
+    return false;
   }
   std::array<std::unique_ptr<TEngineFile>, kFileCount> owned;
   Files files{};
@@ -282,13 +423,12 @@ bool TTableJournal::Recover(const std::string& path, platform::FileOpener* opene
   }
   bool restored = Replay(journal, files);
   if (restored) {
-    Invalidate(journal);
+    Disarm(journal, kHeaderSize);
     journal.Flush();
   }
   for (auto& f : owned)
     if (f) f->Close();
   journal.Close();
-  journal.Delete();
   return restored;
 }
 

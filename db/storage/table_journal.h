@@ -1,43 +1,53 @@
 // TTableJournal: the rollback journal that makes a table's in-place writes
-// all-or-nothing.
+// all-or-nothing, across a killed process and across a power cut.
 //
 // Before the engine overwrites anything in a table's data, index or BLOB
 // file, the bytes about to be overwritten (their before-images) and the
-// files' lengths go into a journal beside the table: the table's name with
-// the extension ".jnl". Then the files are written in place, and then the
-// journal is removed. A process that dies in between leaves the journal
-// behind; whoever next opens the table or takes its write lock writes the
-// before-images back and cuts the files to their old lengths, which is the
-// table exactly as it was before the interrupted write, and removes the
-// journal. Running that again after a crash in the middle of it restores
-// the same bytes once more.
+// files' lengths go into a journal beside the table (the table's name with
+// the extension ".jnl") and are flushed to the disk. Then the files are
+// written in place and flushed, and then the journal's header is cleared
+// ("disarmed"). A process that dies in between, or a machine that loses
+// power, leaves an armed journal behind; whoever next opens the table or
+// takes its write lock writes the before-images back and cuts the files to
+// their old lengths, which is the table exactly as it was before the
+// interrupted write, and disarms the journal. Running that again after a
+// crash in the middle of it restores the same bytes once more.
 //
-// The journal exists only while a write is under way (one "batch": a
-// commit, the flush after a change, or an exclusive table's writes up to
-// its flush), is never made by reading, and the table files' bytes are
-// exactly what they would be without it. A writer creates it exclusively
-// and keeps it open until it is removed, so a process that finds the
-// journal open elsewhere knows its writer is alive and leaves it alone; a
-// dead writer's open is gone with the process.
+// One "batch" is a commit, the flush after a change outside a transaction,
+// or an exclusive table's writes up to its flush. Without a flush asked for
+// the disarming is not flushed: a power cut may then bring the journal back
+// armed and cost the latest commit, never the table's consistency. With the
+// flush asked for (COMMIT FLUSH, ForceBufferFlush) the disarmed header is
+// flushed too, and the commit is on the disk when it returns.
 //
-// Durable batches (the operating-system flush asked for) flush the journal
-// before the first in-place write it covers, and clear the journal's header
-// and flush it again before removing it, after the caller flushed the table
-// files: a power cut then leaves either the old table with a valid journal
-// or the new table.
+// The journal file is made by the table's first write (its directory entry
+// is flushed then) and stays: creating and deleting it for every commit
+// would cost a directory flush each time. It is never made by reading, and
+// the table files' bytes are exactly what they would be without it. A
+// writer opens it unshared and keeps it open while it holds the table's
+// write lock, so a process that finds it open elsewhere knows its writer is
+// alive and leaves it alone; a dead writer's open is gone with the process.
+//
+// A batch's records start where the previous batch's records ended (the
+// disarmed header keeps that offset), so that an older header whose
+// disarming did not reach the disk still finds its own records whole after
+// a power cut. Once the journal has grown past kRestartAt, the disarmed
+// header is flushed first and the records start at the top again.
 //
 // Journal layout (little-endian):
 //
 //   OFFSET  SIZE  MEANING
-//   0       8     "TBJRNL1\0"
+//   0       8     "TBJRNL2\0" while armed, zeros once disarmed
 //   8       4     salt: marks this batch's records
 //   12      4     reserved, 0
 //   16      8     data file length before the batch
 //   24      8     index file length before the batch
 //   32      8     BLOB file length before the batch (all ones: no BLOB file)
-//   40      4     CRC-32 of bytes 0..39
-//   44      20    reserved, 0
-//   64      ...   records, one after another
+//   40      8     offset of the batch's first record
+//   48      4     CRC-32 of bytes 0..47
+//   52      4     reserved, 0
+//   56      8     written on disarming: offset after the batch's last record
+//   64      ...   records
 //
 // Record:
 //
@@ -80,7 +90,15 @@ class TTableJournal final : public TWriteGuard {
   TTableJournal& operator=(const TTableJournal&) = delete;
 
   const std::string& path() const { return path_; }
-  bool active() const { return file_.is_open(); }
+  // A batch is under way.
+  bool active() const { return active_; }
+
+  // The table's write lock is taken: restores what a dead writer left (see
+  // Recover) and keeps the journal open for the batches that follow, until
+  // Release. Returns whether bytes were restored. Makes no journal.
+  bool Hold();
+  // The write lock goes: the journal is closed unless a batch is under way.
+  void Release();
 
   // Starts a batch unless one is under way; a durable batch stays durable.
   void Begin(bool durable);
@@ -92,21 +110,28 @@ class TTableJournal final : public TWriteGuard {
   // Journals the before-images of these ranges (the parts inside the old
   // lengths not journaled yet) with one write. Starts a batch if needed.
   void Cover(const std::vector<TRange>& ranges);
-  // The batch's writes are done (and flushed, when durable): the journal is
-  // invalidated and removed.
+  // The batch's writes are done: the files written are flushed and the
+  // journal is disarmed (and flushed, when durable).
   void Commit();
   // Writes the before-images back, cuts the files to their old lengths,
-  // flushes them and removes the journal. When that fails, the journal
-  // stays for the next opener.
+  // flushes them and disarms the journal. When that fails, the journal
+  // stays armed for the next opener.
   void Rollback();
 
+  // Whether the journal at path is armed and not held by a live writer: a
+  // look without locks, for deciding whether to take the write lock and
+  // Recover.
+  static bool Armed(const std::string& path, platform::FileOpener* opener);
   // Restores the journal a dead writer left at path into the files named
-  // by file_names (missing files are left out), and removes
-  // it; an invalid journal is only removed. Returns whether bytes were
-  // restored. Does nothing when there is no journal, or when a live writer
-  // holds it. The caller holds the table's write lock.
+  // by file_names (missing files are left out) and disarms it. Returns
+  // whether bytes were restored. Does nothing when there is no armed
+  // journal, or when a live writer holds it. The caller holds the table's
+  // write lock.
   static bool Recover(const std::string& path, platform::FileOpener* opener,
                       const std::array<std::string, kFileCount>& file_names);
+
+  // A journal this long makes the next batch start at the top again.
+  static constexpr uint64_t kRestartAt = uint64_t(1) << 20;
 
   // TWriteGuard: every write of an attached file outside Cover's ranges is
   // journaled on its own first.
@@ -119,18 +144,31 @@ class TTableJournal final : public TWriteGuard {
   int IndexOf(const TEngineFile* file) const;
   void AppendImages(int index, uint64_t from, uint64_t to, std::vector<uint8_t>& out);
   void FlushWrittenFiles();
+  // Opens the journal unshared, making it when missing; false when it is
+  // missing and make is false.
+  bool OpenFile(bool make);
   void Finish();
-  // Replays journal into files; false when its header is not valid.
+  // Replays journal into files; false when its header is not armed.
   static bool Replay(TEngineFile& journal, const Files& files);
-  static void Invalidate(TEngineFile& journal);
+  // Disarms the header; records_end: where the next batch's records may
+  // start.
+  static void Disarm(TEngineFile& journal, uint64_t records_end);
+  // Opens an existing journal unshared, waiting a little for a look of
+  // another process (Armed) to end; false when it is missing or held.
+  static bool OpenUnshared(TEngineFile& journal);
 
   std::string path_;
+  platform::FileOpener* opener_;
   Files files_;
   TEngineFile file_;
+  bool active_ = false;
+  bool held_ = false;
   bool durable_ = false;
   bool restoring_ = false;
+  bool header_written_ = false;
   uint32_t salt_ = 0;
-  uint64_t end_ = 0;  // where the next record goes
+  uint64_t start_ = 0;  // where this batch's records start
+  uint64_t end_ = 0;    // where the next record goes
   std::array<uint64_t, kFileCount> old_length_{};
   std::array<bool, kFileCount> unflushed_{};
   // Journaled byte ranges per file: start -> end.

@@ -16,6 +16,7 @@
 #include "db/storage/engine_error.h"
 #include "db/storage/engine_file.h"
 #include "db/storage/record_checks.h"
+#include "db/storage/table_journal.h"
 #include "db/storage/table_verifier.h"
 #include "platform/locale.h"
 
@@ -82,6 +83,7 @@ class TNewFiles {
   TNewFiles(const TRebuildOptions& options, const TNewTableDefinition& definition)
       : o_(options.table), temp_(options.table.name + kRebuildSuffix) {
     Remove();  // what an interrupted earlier run left
+    RemoveJournal();
     TDataTable::Create(o_.directory, temp_, *o_.settings, definition, o_.in_memory);
     // The new files may carry a password of their own (ALTER).
     TTableOpenOptions open = o_;
@@ -91,6 +93,9 @@ class TNewFiles {
   ~TNewFiles() {
     table_.reset();
     if (!swapped_) Remove();
+    // The new table's journal is disarmed (or its table gone) and stays
+    // behind under no table's name.
+    RemoveJournal();
   }
   TNewFiles(const TNewFiles&) = delete;
   TNewFiles& operator=(const TNewFiles&) = delete;
@@ -153,6 +158,15 @@ class TNewFiles {
         if (file.Exists()) file.Delete();
       } catch (...) {
       }
+    }
+  }
+
+  void RemoveJournal() {
+    if (o_.in_memory) return;
+    try {
+      TEngineFile journal(o_.directory + temp_ + TTableJournal::kExtension, false);
+      if (journal.Exists()) journal.Delete();
+    } catch (...) {
     }
   }
 

@@ -12,10 +12,13 @@
 //
 // LosePower puts every file that still exists back to what a disk would
 // hold after losing power at the crash: its content at its last flush plus
-// a random selection of the changes made after it (a disk may have kept
-// any of them, in any order). Files count as created and deleted at once.
+// a random selection of the 512-byte sectors written after it (a disk may
+// have kept any of them, in any order, and tears a longer write at sector
+// bounds). A file created since the last SyncDirectory of its directory
+// may be gone altogether; deleting counts at once.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -37,7 +40,13 @@ class CrashFiles final : public FileOpener {
     Alive(path);
     auto file = CreateFile(path, share);
     logs_[path] = Log{};
+    logs_[path].entry_synced = false;
     return std::make_unique<CrashFile>(*this, path, std::move(file));
+  }
+  void SyncDirectory(const std::string& dir) override {
+    Step(dir);
+    for (auto& [path, log] : logs_)
+      if (path.compare(0, dir.size(), dir) == 0) log.entry_synced = true;
   }
   std::unique_ptr<File> Open(const std::string& path, Access access, Share share) override {
     Alive(path);
@@ -56,17 +65,27 @@ class CrashFiles final : public FileOpener {
 
   // Call once every file is closed.
   void LosePower(uint32_t seed) {
+    constexpr uint64_t kSector = 512;
     std::mt19937 random(seed);
     for (auto& [path, log] : logs_) {
       if (!FileExists(path)) continue;
+      if (!log.entry_synced && random() % 2 == 0) {
+        DeleteFile(path);
+        continue;
+      }
       std::string content = log.durable;
       for (const Change& c : log.pending) {
-        if (random() % 2 == 0) continue;
         if (c.truncate) {
-          content.resize(c.offset);
-        } else {
-          if (content.size() < c.offset + c.bytes.size()) content.resize(c.offset + c.bytes.size());
-          std::memcpy(content.data() + c.offset, c.bytes.data(), c.bytes.size());
+          if (random() % 2 == 0) content.resize(c.offset);
+          continue;
+        }
+        for (uint64_t at = c.offset; at < c.offset + c.bytes.size();) {
+          uint64_t end = std::min<uint64_t>((at / kSector + 1) * kSector, c.offset + c.bytes.size());
+          if (random() % 2 == 0) {
+            if (content.size() < end) content.resize(end);
+            std::memcpy(content.data() + at, c.bytes.data() + (at - c.offset), end - at);
+          }
+          at = end;
         }
       }
       std::ofstream out(NativePath(path), std::ios::binary | std::ios::trunc);
@@ -83,6 +102,7 @@ class CrashFiles final : public FileOpener {
   struct Log {
     std::string durable;
     std::vector<Change> pending;
+    bool entry_synced = true;
   };
 
   class CrashFile final : public File {
@@ -107,9 +127,10 @@ class CrashFiles final : public FileOpener {
       owner_.logs_[key_].pending.push_back({true, size, {}});
       inner_->Truncate(size);
     }
+    // The log says what a disk would keep; the real file need not wait
+    // for the disk.
     void Flush() override {
       owner_.Step(path());
-      inner_->Flush();
       Log& log = owner_.logs_[key_];
       log.durable = Content(*inner_);
       log.pending.clear();

@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,6 +38,13 @@ class FaultInjectingFile final : public File {
  public:
   explicit FaultInjectingFile(std::unique_ptr<File> inner)
       : File(inner->path(), inner->access()), inner_(std::move(inner)) {}
+  ~FaultInjectingFile() override {
+    if (on_close_) on_close_(this);
+  }
+  // Called with this file when it is closed (destroyed).
+  void set_on_close(std::function<void(FaultInjectingFile*)> on_close) {
+    on_close_ = std::move(on_close);
+  }
 
   // The nth call of op raises OsError(code); with sticky, every call from
   // the nth on does.
@@ -121,6 +129,7 @@ class FaultInjectingFile final : public File {
   }
 
   std::unique_ptr<File> inner_;
+  std::function<void(FaultInjectingFile*)> on_close_;
   std::vector<Fault> faults_;
   std::array<int, 7> calls_ = {};
 };
@@ -138,10 +147,10 @@ class FaultInjectingOpener final : public FileOpener {
     return Wrap(OpenFileOrReadOnly(path, share));
   }
 
-  // The file made last whose path ends in ending (valid while it is open);
+  // The open file made last whose path ends in ending;
   // nullptr when there is none.
   FaultInjectingFile* Last(const std::string& ending) const {
-    for (auto it = made_.rbegin(); it != made_.rend(); ++it) {
+    for (auto it = made_->rbegin(); it != made_->rend(); ++it) {
       const std::string& path = (*it)->path();
       if (path.size() >= ending.size() &&
           path.compare(path.size() - ending.size(), ending.size(), ending) == 0) {
@@ -154,11 +163,17 @@ class FaultInjectingOpener final : public FileOpener {
  private:
   std::unique_ptr<File> Wrap(std::unique_ptr<File> file) {
     auto wrapped = std::make_unique<FaultInjectingFile>(std::move(file));
-    made_.push_back(wrapped.get());
+    std::weak_ptr<std::vector<FaultInjectingFile*>> made = made_;
+    wrapped->set_on_close([made](FaultInjectingFile* closed) {
+      if (auto list = made.lock()) std::erase(*list, closed);
+    });
+    made_->push_back(wrapped.get());
     return wrapped;
   }
 
-  std::vector<FaultInjectingFile*> made_;
+  // Files that are still open, oldest first.
+  std::shared_ptr<std::vector<FaultInjectingFile*>> made_ =
+      std::make_shared<std::vector<FaultInjectingFile*>>();
 };
 
 }  // namespace downsql::platform

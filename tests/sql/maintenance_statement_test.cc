@@ -369,7 +369,7 @@ TEST_F(DamageTest, ARebuildFailingInTheMiddleLeavesTheTableAsItWas) {
           for (const auto& entry : std::filesystem::directory_iterator(db.path())) {
             const std::string file = entry.path().filename().string();
             EXPECT_TRUE(file.rfind("t.", 0) != 0 || file == "t.dat" || file == "t.idx" ||
-                        file == "t.blb")
+                        file == "t.blb" || file == "t.jnl")
                 << file;
             EXPECT_EQ(file.find("$rebuild"), std::string::npos) << file;
           }
