@@ -122,25 +122,30 @@ bool TTableJournal::Hold() {
   if (active_) return false;
   if (!OpenFile(/*make=*/false)) return false;
   held_ = true;
+  return Restore();
+}
+
+bool TTableJournal::Restore() {
   restoring_ = true;
-  bool restored = false;
   try {
-    restored = Replay(file_, files_);
+    const bool restored = Replay(file_, files_);
     if (restored) {
       Disarm(file_, kHeaderSize);
       file_.Flush();
     }
+    restoring_ = false;
+    return restored;
   } catch (...) {
     restoring_ = false;
+    active_ = false;
     held_ = false;
+    // The journal stays armed for whoever opens the table next.
     try {
       file_.Close();
     } catch (...) {
     }
     throw;
   }
-  restoring_ = false;
-  return restored;
 }
 
 void TTableJournal::Release() {
@@ -336,25 +341,7 @@ void TTableJournal::Commit() {
 
 void TTableJournal::Rollback() {
   if (!active()) return;
-  restoring_ = true;
-  try {
-    if (header_written_) {
-      Replay(file_, files_);
-      Disarm(file_, kHeaderSize);
-      file_.Flush();
-    }
-  } catch (...) {
-    restoring_ = false;
-    active_ = false;
-    held_ = false;
-    // The journal stays armed for whoever opens the table next.
-    try {
-      file_.Close();
-    } catch (...) {
-    }
-    throw;
-  }
-  restoring_ = false;
+  if (header_written_) Restore();
   Finish();
 }
 

@@ -148,6 +148,10 @@ class TTableJournal final : public TWriteGuard {
   // missing and make is false.
   bool OpenFile(bool make);
   void Finish();
+  // Replays the journal into the files and disarms it, flushed; returns
+  // whether it was armed. On failure the journal is closed, still armed for
+  // whoever opens the table next, and the error passed on.
+  bool Restore();
   // Replays journal into files; false when its header is not armed.
   static bool Replay(TEngineFile& journal, const Files& files);
   // Disarms the header; records_end: where the next batch's records may

@@ -17,6 +17,7 @@
 #include "db/access/directory_table.h"
 #include "db/storage/data_table.h"
 #include "db/storage/field_text.h"
+#include "tests/access/insert_rows.h"
 #include "tests/platform/temp_dir.h"
 #include "tests/storage/storage_test_util.h"
 
@@ -25,36 +26,8 @@ namespace {
 
 constexpr int kRowsPerProcess = 10000;
 
+using access::testing::InsertRows;
 using storage::testing::Column;
-
-// Inserts rows base+1 .. base+rows; in transactions of batch rows when
-// batch > 0. Returns the exit code for the parent.
-int InsertRows(const std::string& dir, int base, int rows, int batch) {
-  try {
-    TDataEngine engine;
-    engine.settings().table_write_lock_wait_time = 1;
-    engine.settings().table_trans_lock_wait_time = 1;
-    InstallTableOpener(engine);
-    engine.Start();
-    TDataSession& session = engine.CreateSession("worker");
-    session.lock_wait_time = 1;
-    TDataDirectory& directory = session.OpenDirectory("db", dir, false);
-    auto cursor = OpenTableCursor(directory, "T");
-    for (int i = 1; i <= rows; ++i) {
-      if (batch > 0 && i % batch == 1) directory.BeginTransaction();
-      storage::TRecordBuffer r = cursor->NewRecord();
-      if (!storage::SetColumnFromText(r, cursor->fields()[1], std::to_string(base + i))) return 3;
-      cursor->Insert(r);
-      if (batch > 0 && (i % batch == 0 || i == rows)) directory.CommitTransaction(false);
-    }
-    cursor.reset();
-    session.ReleaseDirectory(directory);
-    return 0;
-  } catch (const std::exception& e) {
-    fprintf(stderr, "worker: %s\n", e.what());
-    return 2;
-  }
-}
 
 // Scans the table again and again until it holds total rows, alternately
 // holding the table for the whole scan and locking step by step. Every row
