@@ -16,6 +16,7 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -30,7 +31,7 @@ using namespace downsql::storage;
 
 namespace {
 
-constexpr int64_t kRows = 1000000;
+const int64_t kRows = getenv("XROWS") ? atoll(getenv("XROWS")) : 1000000;
 // Each committed insert waits for the disk (a flush of the journal and of
 // the table files; SQLite's synchronous=full likewise), so fewer of them.
 constexpr int64_t kCommittedRows = 2000;

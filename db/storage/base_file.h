@@ -99,7 +99,10 @@ class TBaseFile {
   struct HandleState {
     uint64_t position = 0;
     bool read_only = false;
-    std::vector<std::pair<uint64_t, uint64_t>> locks;
+  };
+  struct HeldLock {
+    uint64_t length;
+    Handle handle;
   };
   HandleState& StateOf(Handle h);
   void CheckWritable(Handle h);
@@ -107,6 +110,11 @@ class TBaseFile {
   std::string name_;
   std::mutex mutex_;
   std::map<Handle, HandleState> handles_;
+  // The byte ranges locked through all handles, by offset. They never
+  // overlap (an overlapping request is refused), so a request is checked
+  // against its two neighbours only, however many locks a long transaction
+  // holds.
+  std::map<uint64_t, HeldLock> locks_;
   Handle next_handle_ = 1;
   bool exclusive_ = false;
   bool file_read_only_ = false;

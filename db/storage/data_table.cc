@@ -198,7 +198,9 @@ bool TDataTable::ReadRecord(uint32_t slot, TRecordBuffer& out) {
 }
 
 void TDataTable::WriteRecord(uint32_t slot, const TRecordBuffer& record) {
-  TBuffer* buffer = data_->GetBlock(slot);
+  // The record fills its slot, so the slot's old bytes need not be read.
+  TBuffer* buffer = record.size() == data_->block_size() ? data_->GetBlockToOverwrite(slot)
+                                                         : data_->GetBlock(slot);
   std::memcpy(buffer->data.data(), record.data(), record.size());
   buffer->data[0] = kSlotLive;
   base::PutLE32(buffer->data.data() + 1, 0);
