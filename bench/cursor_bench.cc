@@ -16,7 +16,6 @@
 #include <sqlite3.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <random>
@@ -31,7 +30,7 @@ using namespace downsql::storage;
 
 namespace {
 
-const int64_t kRows = getenv("XROWS") ? atoll(getenv("XROWS")) : 1000000;
+constexpr int64_t kRows = 1000000;
 // Each committed insert waits for the disk (a flush of the journal and of
 // the table files; SQLite's synchronous=full likewise), so fewer of them.
 constexpr int64_t kCommittedRows = 2000;

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -116,7 +117,8 @@ class ProcessLockTable {
     }
     if (after != held_.begin()) {
       auto before = std::prev(after);
-      if (SameFile(before->first, dev, ino) && offset < before->first.offset + before->second.length)
+      if (SameFile(before->first, dev, ino) &&
+          offset < before->first.offset + before->second.length)
         return false;
     }
     if (!take_os_lock()) return false;
@@ -240,6 +242,32 @@ class PosixFile final : public File {
     if (!ProcessLockTable::Instance().Unlock(dev_, ino_, this, offset, length)) return false;
     SetLock(F_UNLCK, offset, length);
     return true;
+  }
+
+  // Adjacent locks of this description are one run for the kernel, and no
+  // lock of anyone else can lie inside a run of this File's own locks, so
+  // each run is released with one call.
+  bool UnlockAll(const std::vector<std::pair<uint64_t, uint64_t>>& ranges) override {
+    std::vector<std::pair<uint64_t, uint64_t>> held;
+    held.reserve(ranges.size());
+    bool all = true;
+    for (const auto& [offset, length] : ranges) {
+      CheckLockRange(offset, length);
+      if (ProcessLockTable::Instance().Unlock(dev_, ino_, this, offset, length)) {
+        held.emplace_back(offset, length);
+      } else {
+        all = false;
+      }
+    }
+    std::sort(held.begin(), held.end());
+    size_t i = 0;
+    while (i < held.size()) {
+      uint64_t start = held[i].first;
+      uint64_t end = start + held[i].second;
+      for (++i; i < held.size() && held[i].first == end; ++i) end += held[i].second;
+      SetLock(F_UNLCK, start, end - start);
+    }
+    return all;
   }
 
  private:

@@ -198,6 +198,21 @@ bool TBaseFile::Unlock(Handle h, uint64_t offset, uint64_t length) {
   return true;
 }
 
+bool TBaseFile::UnlockAll(Handle h, const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  StateOf(h);
+  std::vector<std::pair<uint64_t, uint64_t>> held;
+  held.reserve(ranges.size());
+  for (const auto& [offset, length] : ranges) {
+    auto it = locks_.find(offset);
+    if (it == locks_.end() || it->second.handle != h || it->second.length != length) continue;
+    locks_.erase(it);
+    held.emplace_back(offset, length);
+  }
+  if (!held.empty()) DoUnlockAll(held);
+  return held.size() == ranges.size();
+}
+
 int TBaseFile::open_handles() {
   std::lock_guard<std::mutex> lock(mutex_);
   return int(handles_.size());

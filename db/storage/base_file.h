@@ -72,6 +72,9 @@ class TBaseFile {
   // disk). Unlock needs the exact bounds of a lock of that handle.
   bool Lock(Handle h, uint64_t offset, uint64_t length);
   bool Unlock(Handle h, uint64_t offset, uint64_t length);
+  // Releases several locks of the handle at once, each given with its exact
+  // bounds; false when one of them is not held (the others are released).
+  bool UnlockAll(Handle h, const std::vector<std::pair<uint64_t, uint64_t>>& ranges);
 
   int open_handles();
 
@@ -94,6 +97,9 @@ class TBaseFile {
   virtual void DoFlush() = 0;
   virtual bool DoLock(uint64_t offset, uint64_t length) = 0;
   virtual bool DoUnlock(uint64_t offset, uint64_t length) = 0;
+  virtual void DoUnlockAll(const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+    for (const auto& [offset, length] : ranges) DoUnlock(offset, length);
+  }
 
  private:
   struct HandleState {

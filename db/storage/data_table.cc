@@ -520,9 +520,18 @@ void TDataTable::UnlockTable() {
 }
 
 void TDataTable::ReleaseAllLocks() {
-  while (!record_locks_.empty()) UnlockRecord(record_locks_.begin()->first);
+  // All record locks in one request: the system releases a run of adjacent
+  // slots' bytes (a transaction that changed many rows) with one call.
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  ranges.reserve(record_locks_.size());
+  for (const auto& [slot, owner] : record_locks_) {
+    if (!InReservedRun(slot)) ranges.emplace_back(LockBase() - slot, 1);
+  }
+  record_locks_.clear();
+  bool released = ranges.empty() || data_->file().UnlockAll(ranges);
   ReleaseReservedRuns();
   UnlockTable();
+  if (!released) throw ETabulaEngineError(kErrTableUnlock, {name_});
 }
 
 // ---- writing ---------------------------------------------------------------------
