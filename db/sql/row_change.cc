@@ -158,14 +158,17 @@ std::string AcceptedTypeNames(const TFieldDef& column) {
   return a ? a->names : "";
 }
 
-void RequireAcceptedType(const TExpressionVerifier& verifier, const TFieldDef& column,
-                         const TExpToken& node) {
+bool AcceptsType(const TFieldDef& column, const TExpToken& node) {
   // NULL (and so the empty string) fits every column.
   if (node.type == 0 || (node.kind == kNodeConstant && node.param_index < 0 && node.value.null))
-    return;
+    return true;
   const TAcceptance* a = AcceptanceOf(column);
-  if (a == nullptr || (a->values & ClassOf(node.type, node.subtype)) != 0) return;
-  verifier.ExpectedError(node, a->names);
+  return a == nullptr || (a->values & ClassOf(node.type, node.subtype)) != 0;
+}
+
+void RequireAcceptedType(const TExpressionVerifier& verifier, const TFieldDef& column,
+                         const TExpToken& node) {
+  if (!AcceptsType(column, node)) verifier.ExpectedError(node, AcceptedTypeNames(column));
 }
 
 void ConvertConstantForColumn(TExpressionVerifier& verifier, const TFieldDef& column,
