@@ -110,7 +110,7 @@ class ProcessLockTable {
     std::lock_guard<std::mutex> guard(mutex_);
     // The records of one file never overlap, so only the nearest one on
     // each side can (a long transaction holds a lock per changed record).
-    auto after = held_.lower_bound(Key{dev, ino, offset});
+    auto after = FirstFrom(Key{dev, ino, offset});
     if (after != held_.end() && SameFile(after->first, dev, ino) &&
         after->first.offset < offset + length) {
       return false;
@@ -122,15 +122,22 @@ class ProcessLockTable {
         return false;
     }
     if (!take_os_lock()) return false;
-    held_.emplace_hint(after, Key{dev, ino, offset}, Held{owner, length});
+    last_ = held_.emplace_hint(after, Key{dev, ino, offset}, Held{owner, length});
     return true;
   }
 
   // Drops owner's record of exactly these bounds; false when there is none.
   bool Unlock(dev_t dev, ino_t ino, const void* owner, uint64_t offset, uint64_t length) {
     std::lock_guard<std::mutex> guard(mutex_);
-    auto it = held_.find(Key{dev, ino, offset});
-    if (it == held_.end() || it->second.owner != owner || it->second.length != length) return false;
+    Key key{dev, ino, offset};
+    auto it = FirstFrom(key);
+    if (it == held_.end() || key < it->first || it->second.owner != owner ||
+        it->second.length != length) {
+      return false;
+    }
+    // The record before is the likely next to go (record locks are
+    // released in slot order, which is descending offsets).
+    last_ = it == held_.begin() ? held_.end() : std::prev(it);
     held_.erase(it);
     return true;
   }
@@ -140,6 +147,7 @@ class ProcessLockTable {
   void ReleaseAll(const void* owner) {
     std::lock_guard<std::mutex> guard(mutex_);
     std::erase_if(held_, [owner](const auto& h) { return h.second.owner == owner; });
+    last_ = held_.end();
   }
 
  private:
@@ -160,8 +168,26 @@ class ProcessLockTable {
   static bool SameFile(const Key& key, dev_t dev, ino_t ino) {
     return key.dev == dev && key.ino == ino;
   }
+  using Records = std::map<Key, Held>;
+
+  // The first record at or after key. A transaction locks record after
+  // record, each next to the one before, so the record taken last is
+  // looked at first.
+  Records::iterator FirstFrom(const Key& key) {
+    auto near = last_;
+    if (near != held_.end()) {
+      if (!(near->first < key) && (near == held_.begin() || std::prev(near)->first < key))
+        return near;
+      ++near;
+      if (std::prev(near)->first < key && (near == held_.end() || !(near->first < key)))
+        return near;
+    }
+    return held_.lower_bound(key);
+  }
+
   std::mutex mutex_;
-  std::map<Key, Held> held_;
+  Records held_;
+  Records::iterator last_ = held_.end();
 };
 
 class PosixFile final : public File {

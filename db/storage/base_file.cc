@@ -66,6 +66,7 @@ void TBaseFile::Close(Handle h) {
   for (auto lock = locks_.begin(); lock != locks_.end();) {
     if (lock->second.handle == h) {
       DoUnlock(lock->first, lock->second.length);
+      if (lock == last_lock_) last_lock_ = locks_.end();
       lock = locks_.erase(lock);
     } else {
       ++lock;
@@ -169,6 +170,25 @@ void TBaseFile::Flush(Handle h) {
   DoFlush();
 }
 
+std::map<uint64_t, TBaseFile::HeldLock>::iterator TBaseFile::FirstLockFrom(uint64_t offset) {
+  auto near = last_lock_;
+  if (near != locks_.end()) {
+    if (near->first >= offset && (near == locks_.begin() || std::prev(near)->first < offset))
+      return near;
+    ++near;
+    if (std::prev(near)->first < offset && (near == locks_.end() || near->first >= offset))
+      return near;
+  }
+  return locks_.lower_bound(offset);
+}
+
+// The lock before the erased one is the likely next to go (record locks
+// are released in slot order, which is descending offsets).
+void TBaseFile::EraseLock(std::map<uint64_t, HeldLock>::iterator it) {
+  last_lock_ = it == locks_.begin() ? locks_.end() : std::prev(it);
+  locks_.erase(it);
+}
+
 bool TBaseFile::Lock(Handle h, uint64_t offset, uint64_t length) {
   std::lock_guard<std::mutex> lock(mutex_);
   StateOf(h);
@@ -176,7 +196,7 @@ bool TBaseFile::Lock(Handle h, uint64_t offset, uint64_t length) {
   // Locks of this process are checked here for both kinds, so two handles
   // of one shared object exclude each other as two Windows handles would.
   // Only the nearest lock on each side can overlap.
-  auto after = locks_.lower_bound(offset);
+  auto after = FirstLockFrom(offset);
   if (after != locks_.end() && Overlaps(offset, length, after->first, after->second.length))
     return false;
   if (after != locks_.begin()) {
@@ -184,16 +204,18 @@ bool TBaseFile::Lock(Handle h, uint64_t offset, uint64_t length) {
     if (Overlaps(offset, length, before->first, before->second.length)) return false;
   }
   if (!DoLock(offset, length)) return false;
-  locks_.emplace_hint(after, offset, HeldLock{length, h});
+  last_lock_ = locks_.emplace_hint(after, offset, HeldLock{length, h});
   return true;
 }
 
 bool TBaseFile::Unlock(Handle h, uint64_t offset, uint64_t length) {
   std::lock_guard<std::mutex> lock(mutex_);
   StateOf(h);
-  auto it = locks_.find(offset);
-  if (it == locks_.end() || it->second.handle != h || it->second.length != length) return false;
-  locks_.erase(it);
+  auto it = FirstLockFrom(offset);
+  if (it == locks_.end() || it->first != offset || it->second.handle != h ||
+      it->second.length != length)
+    return false;
+  EraseLock(it);
   DoUnlock(offset, length);
   return true;
 }
@@ -204,9 +226,11 @@ bool TBaseFile::UnlockAll(Handle h, const std::vector<std::pair<uint64_t, uint64
   std::vector<std::pair<uint64_t, uint64_t>> held;
   held.reserve(ranges.size());
   for (const auto& [offset, length] : ranges) {
-    auto it = locks_.find(offset);
-    if (it == locks_.end() || it->second.handle != h || it->second.length != length) continue;
-    locks_.erase(it);
+    auto it = FirstLockFrom(offset);
+    if (it == locks_.end() || it->first != offset || it->second.handle != h ||
+        it->second.length != length)
+      continue;
+    EraseLock(it);
     held.emplace_back(offset, length);
   }
   if (!held.empty()) DoUnlockAll(held);

@@ -121,6 +121,12 @@ class TBaseFile {
   // against its two neighbours only, however many locks a long transaction
   // holds.
   std::map<uint64_t, HeldLock> locks_;
+  // The lock taken last (or end()): a transaction locks record after
+  // record, each next to the one before, so the place of a new lock is
+  // looked for beside it first.
+  std::map<uint64_t, HeldLock>::iterator last_lock_ = locks_.end();
+  std::map<uint64_t, HeldLock>::iterator FirstLockFrom(uint64_t offset);
+  void EraseLock(std::map<uint64_t, HeldLock>::iterator it);
   Handle next_handle_ = 1;
   bool exclusive_ = false;
   bool file_read_only_ = false;

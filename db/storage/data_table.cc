@@ -478,13 +478,28 @@ void TDataTable::ReleaseReservedRuns() {
 
 void TDataTable::LockRecord(uint32_t slot, const void* owner, uint16_t retry_count,
                             uint16_t wait_ms) {
-  if (exclusive_ || table_locked_ || HoldsRecordLock(slot, owner)) return;
+  if (exclusive_ || table_locked_) return;
+  // A transaction going through the table locks slot after slot: the place
+  // of a slot past the last one locked is the end, without a search.
+  auto place = !record_locks_.empty() && record_locks_.rbegin()->first < slot
+                   ? record_locks_.end()
+                   : record_locks_.lower_bound(slot);
+  const bool held = place != record_locks_.end() && place->first == slot;
+  if (held && place->second == owner) return;
   // A lock another cursor of this table holds is refused like a lock of
   // another process: through the same file handle the system would grant it.
-  auto try_lock = [&] { return record_locks_.count(slot) == 0 && TryLockRecordByte(slot); };
+  int tries = 0;
+  auto try_lock = [&] {
+    bool taken = tries++ == 0 ? held : record_locks_.count(slot) != 0;
+    return !taken && TryLockRecordByte(slot);
+  };
   if (!LockWithRetry(try_lock, retry_count, wait_ms))
     throw ETabulaEngineError(kErrRecordLock, {name_});
-  record_locks_[slot] = owner;
+  if (tries == 1) {
+    record_locks_.emplace_hint(place, slot, owner);
+  } else {
+    record_locks_[slot] = owner;
+  }
 }
 
 void TDataTable::UnlockRecord(uint32_t slot) {
