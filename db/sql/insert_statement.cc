@@ -14,6 +14,7 @@
 #include "db/sql/expression_evaluator.h"
 #include "db/sql/record_values.h"
 #include "db/sql/row_change.h"
+#include "db/sql/select_statement.h"
 #include "db/sql/statement_kinds.h"
 
 namespace downsql::sql {
@@ -58,7 +59,7 @@ class TInsertStatement : public TStatementBody {
     if (p.AcceptKeyword("VALUES")) {
       ParseValues(env);
     } else if (p.AcceptKeyword("SELECT")) {
-      select_ = NewSelectStatement();
+      select_ = std::make_unique<TSelectStatement>();
       select_->Prepare(env);
       VerifySelectColumns(env);
     } else {
@@ -68,6 +69,7 @@ class TInsertStatement : public TStatementBody {
   }
 
   std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
+    if (env.plan_wanted) WritePlan(env.plan);
     if (select_) {
       InsertSelected(env);
       return nullptr;
@@ -268,18 +270,37 @@ class TInsertStatement : public TStatementBody {
       CountMismatch(env.parser, env.parser.line(), env.parser.column());
   }
 
+  // The target, then for INSERT ... SELECT the query's sources, result
+  // and conditions (the query writes no plan of its own).
+  void WritePlan(std::vector<std::string>& plan) {
+    AddPlanSection(&plan, "Tables Involved");
+    AddPlanTable(&plan, target_.name,
+                 target_.correlation.empty() ? target_.name : target_.correlation,
+                 target_.exclusive, cursor_->RecordCount());
+    if (!select_) return;
+    TDataQuery& query = select_->query();
+    query.AddTablesPlan(&plan);
+    query.AddResultPlan(&plan);
+    query.AddWhereAndJoinPlan(&plan);
+  }
+
   void InsertSelected(TStatementEnv& env) {
-    // The rows are counted and reported here, not by the query.
+    // The rows are counted and reported here, not by the query, and the
+    // plan is the statement's.
     auto progress = std::move(env.callbacks.progress);
     env.callbacks.progress = nullptr;
+    const bool plan_wanted = env.plan_wanted;
+    env.plan_wanted = false;
     std::unique_ptr<TResultTable> result;
     try {
       result = select_->Execute(env);
     } catch (...) {
       env.callbacks.progress = std::move(progress);
+      env.plan_wanted = plan_wanted;
       throw;
     }
     env.callbacks.progress = std::move(progress);
+    env.plan_wanted = plan_wanted;
     env.rows_affected = 0;
     TDataCursor& source = result->cursor();
     const std::vector<TFieldDef>& from = source.fields();
@@ -318,7 +339,7 @@ class TInsertStatement : public TStatementBody {
   std::vector<TInsertValue> values_;
   std::optional<TRecordBuffer> prepared_record_;
   TRecordBuffer record_{0};
-  std::unique_ptr<TStatementBody> select_;
+  std::unique_ptr<TSelectStatement> select_;
   TCommitClause commit_;
   TNoColumns no_columns_;
 };

@@ -265,6 +265,25 @@ void AddPlanEnd(std::vector<std::string>* plan, uint32_t rows, double seconds) {
   plan->push_back(">>>>> " + std::to_string(rows) + " rows affected in " + buf + " seconds");
 }
 
+void AddPlanSection(std::vector<std::string>* plan, const std::string& title) {
+  plan->push_back("");
+  plan->push_back(title);
+  plan->push_back(std::string(title.size(), '-'));
+}
+
+void AddPlanTable(std::vector<std::string>* plan, const std::string& name,
+                  const std::string& correlation, bool exclusive, uint32_t rows) {
+  AddPlanText(plan, name + " (" + correlation + ") table opened " +
+                        (exclusive ? "exclusively" : "shared") + ", has " + std::to_string(rows) +
+                        " rows");
+}
+
+void AddPlanWhere(std::vector<std::string>* plan, const TExpToken& where) {
+  AddPlanSection(plan, "WHERE Clause Execution");
+  AddPlanText(plan, "The expression " + ExpressionText(where) +
+                        " will be evaluated against every joined row");
+}
+
 void ExecutionError(std::string_view message) {
   throw storage::ETabulaEngineError(storage::kErrSqlExecution, {std::string(message)});
 }
