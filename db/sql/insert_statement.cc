@@ -190,17 +190,20 @@ class TInsertStatement : public TStatementBody {
     // column keeps its node, so that the checks below report it in the
     // order of the values.
     TExpToken constant(kNodeConstant, 0);
+    std::string_view text;
     do {
       TInsertValue& v = values_.emplace_back();
       uint32_t line = 0, column = 0;
-      if (p.ParseLoneConstant(constant)) {
+      if (p.ParseLoneConstant(constant, &text)) {
         line = constant.line;
         column = constant.column;
         if (values_.size() <= fields_.size() &&
-            FitsColumn(env, *fields_[values_.size() - 1], constant))
+            FitsColumn(env, *fields_[values_.size() - 1], constant)) {
           v.constant = std::move(constant.value);
-        else
+        } else {
+          constant.text.assign(text.data(), text.size());
           v.expression = std::make_unique<TExpToken>(std::move(constant));
+        }
       } else {
         v.expression = p.ParseExpression(kAllowParameters);
         line = v.expression->line;
