@@ -320,6 +320,19 @@ bool TExpressionParser::FillConstant(TExpToken& node, bool with_text) const {
 bool TExpressionParser::ParseLoneConstant(TExpToken& node, std::string_view* text) {
   if (!FillConstant(node, false)) return false;
   *text = TokenView();
+  return NextEndsLoneConstant();
+}
+
+bool TExpressionParser::ParseLoneInteger(int64_t* value) {
+  if (kind_ != kTokInteger) return false;
+  const char* first = text_.data() + token_start_;
+  const char* last = text_.data() + token_end_;
+  const auto r = std::from_chars(first, last, *value);
+  if (r.ec != std::errc() || r.ptr != last) return false;
+  return NextEndsLoneConstant();
+}
+
+bool TExpressionParser::NextEndsLoneConstant() {
   const size_t pos = pos_, token_start = token_start_, token_end = token_end_;
   const size_t before_blanks = before_blanks_, line_start = line_start_;
   const uint8_t kind = kind_;

@@ -163,6 +163,8 @@ class TExpressionParser {
   // leaves the parser as it was and returns false. Lists of values use it
   // to spare a tree node per constant; node can be reused.
   bool ParseLoneConstant(TExpToken& node, std::string_view* text);
+  // The same for an integer constant that fits 64 bits, as its value.
+  bool ParseLoneInteger(int64_t* value);
 
   // Parses an SQL data type name with its optional (size[, scale]).
   TSqlDataType ParseDataType();
@@ -211,6 +213,9 @@ class TExpressionParser {
   };
 
   char At(size_t pos) const { return text_[pos]; }
+  // Reads the next token when it is "," or ")" and returns true; else
+  // stays on the current token and returns false.
+  bool NextEndsLoneConstant();
   void SkipBlanksAndComments();
   void LineBreakAt(size_t* pos);
   [[noreturn]] void UnterminatedError(size_t pos, uint8_t kind, char missing);

@@ -191,9 +191,19 @@ class TInsertStatement : public TStatementBody {
     // order of the values.
     TExpToken constant(kNodeConstant, 0);
     std::string_view text;
+    // Whole numbers for integer columns go straight into the record.
+    if (CanPrepareRecord()) prepared_record_.emplace(cursor_->NewRecord());
     do {
+      const size_t i = values_.size();
       TInsertValue& v = values_.emplace_back();
       uint32_t line = 0, column = 0;
+      int64_t n = 0;
+      if (prepared_record_ && i < fields_.size() && IsIntegerType(fields_[i]->type) &&
+          !fields_[i]->IsPseudo() && p.ParseLoneInteger(&n)) {
+        prepared_record_->SetInteger(*fields_[i], n);
+        v.in_record = true;
+        continue;
+      }
       if (p.ParseLoneConstant(constant, &text)) {
         line = constant.line;
         column = constant.column;
@@ -239,24 +249,30 @@ class TInsertStatement : public TStatementBody {
     return AcceptsType(field, constant);
   }
 
-  // Writes the constants into a record that every execution starts from.
-  // Not done when the table fills in defaults (they may read the clock) or
-  // a column is listed twice (the later value must win whatever its kind);
-  // a constant the column cannot take is left for Execute to report.
-  void PrepareRecord() {
-    std::vector<bool> seen(cursor_->fields().size());
+  // Constants are written into a record that every execution starts from,
+  // unless the table fills in defaults (they may read the clock) or a column
+  // is listed twice (the later value must win whatever its kind).
+  bool CanPrepareRecord() const {
+    const std::vector<TFieldDef>& all = cursor_->fields();
+    for (const TFieldDef& f : all)
+      if (!f.default_value.empty()) return false;
+    std::vector<bool> seen(all.size());
     for (const TFieldDef* f : fields_) {
-      const size_t n = size_t(f - cursor_->fields().data());
-      if (seen[n]) return;
+      const size_t n = size_t(f - all.data());
+      if (seen[n]) return false;
       seen[n] = true;
     }
-    for (const TFieldDef& f : cursor_->fields())
-      if (!f.default_value.empty()) return;
-    prepared_record_.emplace(cursor_->NewRecord());
+    return true;
+  }
+
+  // Writes the constants not yet in the prepared record; a constant the
+  // column cannot take is left for Execute to report.
+  void PrepareRecord() {
+    if (!prepared_record_) return;
     const uint32_t locale = cursor_->table().locale();
     for (size_t i = 0; i < fields_.size(); ++i) {
       TInsertValue& v = values_[i];
-      if (v.expression || fields_[i]->IsBlob()) continue;
+      if (v.in_record || v.expression || fields_[i]->IsBlob()) continue;
       try {
         WriteColumnValue(*prepared_record_, *fields_[i], v.constant, locale);
         v.in_record = true;
