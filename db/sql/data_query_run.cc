@@ -22,6 +22,10 @@ namespace downsql::sql {
 
 using namespace storage;
 
+namespace {
+const char* const kOrderPlanLine = "Result set will be ordered by the ORDER BY columns";
+}  // namespace
+
 struct TDataQuery::TAccumulator {
   TValue value;
   int64_t count = 0;
@@ -1312,6 +1316,11 @@ void TDataQuery::StartPlan(TQueryRun& run) {
   AddPlanSection(plan, "Tables Involved");
   AddTablesPlan(plan);
   AddResultPlan(plan);
+  // Execute says there whether a temporary index orders the result.
+  order_plan_line_ = 0;
+  for (size_t i = 0; i < plan->size(); ++i) {
+    if ((*plan)[i] == kOrderPlanLine) order_plan_line_ = i;
+  }
   AddWhereAndJoinPlan(plan);
 }
 
@@ -1341,11 +1350,7 @@ void TDataQuery::AddResultPlan(std::vector<std::string>* plan) const {
     else if (grouped_)
       plan->push_back("Result set will consist of grouped rows");
     if (distinct_) plan->push_back("Result set will contain distinct rows");
-    order_plan_line_ = 0;
-    if (!order_by_.empty()) {
-      order_plan_line_ = plan->size();
-      plan->push_back("Result set will be ordered by the ORDER BY columns");
-    }
+    if (!order_by_.empty()) plan->push_back(kOrderPlanLine);
   }
 }
 
