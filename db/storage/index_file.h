@@ -99,6 +99,7 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   void DeleteIndex(uint32_t slot);
 
   // TPageSource.
+  uint64_t drops() const override { return discards(); }
   TPage& Page(uint32_t number) override;
   TPage& NewPage() override;
   void FreePage(TPage& page) override;
@@ -150,7 +151,7 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   void CheckCapacity() override;
   void EncodeBlock(const TBuffer& buffer, uint8_t* out) const override;
   void DecodeBlock(const uint8_t* in, TBuffer& buffer) const override;
-  std::unique_ptr<TBuffer> NewBuffer() const override;
+  std::unique_ptr<TBufferSlab> NewSlab(size_t count) const override;
 
  private:
   void ReadHeader(TIndexHeader* header);
