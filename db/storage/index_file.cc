@@ -309,6 +309,7 @@ void TIndexFile::FreePage(TPage& page) {
 }
 
 void TIndexFile::ReleasePins(size_t keep) {
+  if (pinned_.size() > keep) ++pin_releases_;
   while (pinned_.size() > keep) {
     Unpin(pinned_.back());
     pinned_.pop_back();

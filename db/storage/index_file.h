@@ -99,7 +99,9 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   void DeleteIndex(uint32_t slot);
 
   // TPageSource.
-  uint64_t drops() const override { return discards(); }
+  // Pages stay where they are while pinned: the epoch changes when pins are
+  // let go or every buffer is dropped.
+  uint64_t epoch() const override { return discards() + pin_releases_; }
   TPage& Page(uint32_t number) override;
   TPage& NewPage() override;
   void FreePage(TPage& page) override;
@@ -168,6 +170,7 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   std::vector<TIndexDefinition> definitions_;
   bool definitions_modified_ = false;
   std::vector<TPage*> pinned_;
+  uint64_t pin_releases_ = 0;
 };
 
 }  // namespace downsql::storage

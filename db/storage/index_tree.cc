@@ -14,7 +14,7 @@ const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8
 
 TIndexTree::TIndexTree(TPageSource& source, const TIndexLayout& layout,
                        const TKeyComparator& compare, uint32_t slot)
-    : cache_drops_(source.drops()),
+    : cache_epoch_(source.epoch()),
       source_(source),
       layout_(layout),
       compare_(compare),
@@ -28,8 +28,8 @@ TIndexTree::TIndexTree(TPageSource& source, const TIndexLayout& layout,
 
 TPage& TIndexTree::Fetch(uint32_t number) {
   TPage* cached = nullptr;
-  if (source_.drops() != cache_drops_) {
-    cache_drops_ = source_.drops();
+  if (source_.epoch() != cache_epoch_) {
+    cache_epoch_ = source_.epoch();
     cached_ = cache_next_ = 0;
   }
   for (size_t i = 0; i < cached_; ++i) {
