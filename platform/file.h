@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace downsql::platform {
@@ -55,6 +56,15 @@ class File {
   // Releases a lock taken through this File with exactly these bounds; false
   // when no such lock is held.
   virtual bool Unlock(uint64_t offset, uint64_t length) = 0;
+  // Releases several locks taken through this File, each given with its
+  // exact bounds (offset, length); false when one of them was not held (the
+  // others are released all the same). Systems that release a run of
+  // adjacent locks with one call do so.
+  virtual bool UnlockAll(const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+    bool all = true;
+    for (const auto& [offset, length] : ranges) all = Unlock(offset, length) && all;
+    return all;
+  }
 
   Access access() const { return access_; }
   const std::string& path() const { return path_; }

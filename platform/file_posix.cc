@@ -18,9 +18,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <iterator>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -105,45 +108,60 @@ class ProcessLockTable {
   bool Lock(dev_t dev, ino_t ino, const void* owner, uint64_t offset, uint64_t length,
             OsLock take_os_lock) {
     std::lock_guard<std::mutex> guard(mutex_);
-    for (const Held& h : held_) {
-      if (h.dev == dev && h.ino == ino && offset < h.offset + h.length &&
-          h.offset < offset + length) {
+    // The records of one file never overlap, so only the nearest one on
+    // each side can (a long transaction holds a lock per changed record).
+    auto after = held_.lower_bound(Key{dev, ino, offset});
+    if (after != held_.end() && SameFile(after->first, dev, ino) &&
+        after->first.offset < offset + length) {
+      return false;
+    }
+    if (after != held_.begin()) {
+      auto before = std::prev(after);
+      if (SameFile(before->first, dev, ino) &&
+          offset < before->first.offset + before->second.length)
         return false;
-      }
     }
     if (!take_os_lock()) return false;
-    held_.push_back({dev, ino, owner, offset, length});
+    held_.emplace_hint(after, Key{dev, ino, offset}, Held{owner, length});
     return true;
   }
 
   // Drops owner's record of exactly these bounds; false when there is none.
-  bool Unlock(const void* owner, uint64_t offset, uint64_t length) {
+  bool Unlock(dev_t dev, ino_t ino, const void* owner, uint64_t offset, uint64_t length) {
     std::lock_guard<std::mutex> guard(mutex_);
-    for (auto it = held_.begin(); it != held_.end(); ++it) {
-      if (it->owner == owner && it->offset == offset && it->length == length) {
-        held_.erase(it);
-        return true;
-      }
-    }
-    return false;
+    auto it = held_.find(Key{dev, ino, offset});
+    if (it == held_.end() || it->second.owner != owner || it->second.length != length) return false;
+    held_.erase(it);
+    return true;
   }
 
   // Drops every record of owner (its descriptor is being closed, which
   // releases the kernel's locks).
   void ReleaseAll(const void* owner) {
     std::lock_guard<std::mutex> guard(mutex_);
-    std::erase_if(held_, [owner](const Held& h) { return h.owner == owner; });
+    std::erase_if(held_, [owner](const auto& h) { return h.second.owner == owner; });
   }
 
  private:
-  struct Held {
+  struct Key {
     dev_t dev;
     ino_t ino;
-    const void* owner;
-    uint64_t offset, length;
+    uint64_t offset;
+    bool operator<(const Key& o) const {
+      if (dev != o.dev) return dev < o.dev;
+      if (ino != o.ino) return ino < o.ino;
+      return offset < o.offset;
+    }
   };
+  struct Held {
+    const void* owner;
+    uint64_t length;
+  };
+  static bool SameFile(const Key& key, dev_t dev, ino_t ino) {
+    return key.dev == dev && key.ino == ino;
+  }
   std::mutex mutex_;
-  std::vector<Held> held_;
+  std::map<Key, Held> held_;
 };
 
 class PosixFile final : public File {
@@ -221,9 +239,35 @@ class PosixFile final : public File {
 
   bool Unlock(uint64_t offset, uint64_t length) override {
     CheckLockRange(offset, length);
-    if (!ProcessLockTable::Instance().Unlock(this, offset, length)) return false;
+    if (!ProcessLockTable::Instance().Unlock(dev_, ino_, this, offset, length)) return false;
     SetLock(F_UNLCK, offset, length);
     return true;
+  }
+
+  // Adjacent locks of this description are one run for the kernel, and no
+  // lock of anyone else can lie inside a run of this File's own locks, so
+  // each run is released with one call.
+  bool UnlockAll(const std::vector<std::pair<uint64_t, uint64_t>>& ranges) override {
+    std::vector<std::pair<uint64_t, uint64_t>> held;
+    held.reserve(ranges.size());
+    bool all = true;
+    for (const auto& [offset, length] : ranges) {
+      CheckLockRange(offset, length);
+      if (ProcessLockTable::Instance().Unlock(dev_, ino_, this, offset, length)) {
+        held.emplace_back(offset, length);
+      } else {
+        all = false;
+      }
+    }
+    std::sort(held.begin(), held.end());
+    size_t i = 0;
+    while (i < held.size()) {
+      uint64_t start = held[i].first;
+      uint64_t end = start + held[i].second;
+      for (++i; i < held.size() && held[i].first == end; ++i) end += held[i].second;
+      SetLock(F_UNLCK, start, end - start);
+    }
+    return all;
   }
 
  private:

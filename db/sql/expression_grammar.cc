@@ -273,29 +273,73 @@ std::unique_ptr<TExpToken> TExpressionParser::ParseFactor() {
   return Finish(std::move(node), start);
 }
 
-std::unique_ptr<TExpToken> TExpressionParser::ParseNumber() {
-  auto node = NewNode(kNodeConstant, 0);
-  const std::string text = TokenText();
-  const char* first = text.data();
-  const char* last = first + text.size();
+TValue TExpressionParser::NumberValue() const {
+  const char* first = text_.data() + token_start_;
+  const char* last = text_.data() + token_end_;
   if (kind_ == kTokInteger) {
     int64_t n = 0;
     const auto r = std::from_chars(first, last, n);
     if (r.ec == std::errc() && r.ptr == last) {
-      node->value = n <= std::numeric_limits<int32_t>::max() ? TValue::Integer(n)
-                                                             : TValue::Integer(n, kTypeLargeInt);
-      node->type = node->value.type;
-      node->text = text;
-      NextToken();
-      return node;
+      return n <= std::numeric_limits<int32_t>::max() ? TValue::Integer(n)
+                                                      : TValue::Integer(n, kTypeLargeInt);
     }
   }
   double d = 0;
   const auto r = std::from_chars(first, last, d);
   if (r.ec != std::errc() || r.ptr != last) ExpectedError("numeric expression");
-  node->value = TValue::Float(d);
-  node->type = kTypeFloat;
-  node->text = text;
+  return TValue::Float(d);
+}
+
+bool TExpressionParser::FillConstant(TExpToken& node) const {
+  uint32_t size = 0;
+  if (kind_ == kTokInteger || kind_ == kTokFloat) {
+    node.value = NumberValue();
+  } else if (kind_ == kTokString) {
+    node.value = TValue::String(TokenValue());  // '' is a NULL string
+    size = static_cast<uint32_t>(node.value.s.size());
+  } else if (IsKeyword("NULL")) {
+    node.value = TValue();
+  } else if (IsKeyword("TRUE") || IsKeyword("FALSE")) {
+    node.value = TValue::Boolean(IsKeyword("TRUE"));
+  } else {
+    return false;
+  }
+  node.kind = kNodeConstant;
+  node.code = 0;
+  node.line = line_;
+  node.column = column();
+  node.type = node.value.type;
+  node.subtype = 0;
+  node.size = size;
+  node.scale = 0;
+  node.param_index = -1;
+  node.text.assign(text_, token_start_, token_end_ - token_start_);
+  return true;
+}
+
+bool TExpressionParser::ParseLoneConstant(TExpToken& node) {
+  if (!FillConstant(node)) return false;
+  const size_t pos = pos_, token_start = token_start_, token_end = token_end_;
+  const size_t before_blanks = before_blanks_, line_start = line_start_;
+  const uint8_t kind = kind_;
+  const uint32_t line = line_, column_base = column_base_;
+  NextToken();
+  if (kind_ == ',' || kind_ == ')') return true;
+  // Part of a larger expression: back to the constant.
+  pos_ = pos;
+  token_start_ = token_start;
+  token_end_ = token_end;
+  before_blanks_ = before_blanks;
+  line_start_ = line_start;
+  kind_ = kind;
+  line_ = line;
+  column_base_ = column_base;
+  return false;
+}
+
+std::unique_ptr<TExpToken> TExpressionParser::ParseConstant() {
+  auto node = std::make_unique<TExpToken>(kNodeConstant, 0);
+  FillConstant(*node);
   NextToken();
   return node;
 }
@@ -311,16 +355,7 @@ std::unique_ptr<TExpToken> TExpressionParser::ParsePrimary() {
     no_in_ = saved_no_in;
     return inner;
   }
-  if (kind_ == kTokInteger || kind_ == kTokFloat) return ParseNumber();
-  if (kind_ == kTokString) {
-    auto node = NewNode(kNodeConstant, 0);
-    node->value = TValue::String(TokenValue());  // '' is a NULL string
-    node->type = kTypeString;
-    node->size = static_cast<uint32_t>(node->value.s.size());
-    node->text = TokenText();
-    NextToken();
-    return node;
-  }
+  if (kind_ == kTokInteger || kind_ == kTokFloat || kind_ == kTokString) return ParseConstant();
   if (kind_ == kTokCharConst) {
     const std::string text = TokenText();
     // The number may carry any count of leading zeros (#00065 is 'A'); the
@@ -355,20 +390,7 @@ std::unique_ptr<TExpToken> TExpressionParser::ParsePrimary() {
   if (!IsIdentifier()) ExpectedError("expression");
 
   if (kind_ == kTokIdent) {
-    if (IsKeyword("NULL")) {
-      auto node = NewNode(kNodeConstant, 0);
-      node->text = TokenText();
-      NextToken();
-      return node;
-    }
-    if (IsKeyword("TRUE") || IsKeyword("FALSE")) {
-      auto node = NewNode(kNodeConstant, 0);
-      node->value = TValue::Boolean(IsKeyword("TRUE"));
-      node->type = kTypeBoolean;
-      node->text = TokenText();
-      NextToken();
-      return node;
-    }
+    if (IsKeyword("NULL") || IsKeyword("TRUE") || IsKeyword("FALSE")) return ParseConstant();
     for (const TSqlFunction& f : SqlFunctions()) {
       if (f.syntax == kSyntaxBareWord && IsKeyword(f.name)) {
         auto node = NewNode(kNodeFunction, f.code);

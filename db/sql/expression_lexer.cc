@@ -1,6 +1,7 @@
 // The lexer half of TExpressionParser: tokens, positions and the error
 // messages shared by every SQL parser.
 #include <algorithm>
+#include <array>
 
 #include "db/sql/expression_parser.h"
 #include "db/storage/engine_error.h"
@@ -10,16 +11,36 @@ namespace {
 
 constexpr size_t kMaxMessage = 255;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+// Character classes of the lexer, one table lookup per character.
+enum : uint8_t {
+  kClassDigit = 1,
+  kClassIdentStart = 2,  // letters, "_" and the bytes 128..254
+  kClassIdentChar = 4,   // the above, digits, "!", "$" and "@"
+  kClassPunct = 8,       // a token of its own: any character not named here
+};
 
-bool IsIdentStart(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || u == '_' || (u >= 128 && u <= 254);
+constexpr std::array<uint8_t, 256> MakeCharClasses() {
+  std::array<uint8_t, 256> t{};
+  for (int c = 0; c < 256; ++c) {
+    const bool digit = c >= '0' && c <= '9';
+    const bool start =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || (c >= 128 && c <= 254);
+    uint8_t k = 0;
+    if (digit) k |= kClassDigit;
+    if (start) k |= kClassIdentStart;
+    if (start || digit || c == '!' || c == '$' || c == '@') k |= kClassIdentChar;
+    const bool special = c <= 32 || c == '#' || c == '\'' || c == '"' || c == '[' || c == '.';
+    if (!digit && !start && !special) k |= kClassPunct;
+    t[size_t(c)] = k;
+  }
+  return t;
 }
 
-bool IsIdentChar(char c) {
-  return IsIdentStart(c) || IsDigit(c) || c == '!' || c == '$' || c == '@';
-}
+constexpr std::array<uint8_t, 256> kCharClass = MakeCharClasses();
+
+uint8_t ClassOf(char c) { return kCharClass[static_cast<unsigned char>(c)]; }
+
+bool IsDigit(char c) { return (ClassOf(c) & kClassDigit) != 0; }
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
@@ -62,7 +83,8 @@ void TExpressionParser::LineBreakAt(size_t* pos) {
 
 void TExpressionParser::SkipBlanksAndComments() {
   for (;;) {
-    while (At(pos_) >= 1 && At(pos_) <= 32) {
+    // Blanks are the characters 1..32.
+    while (static_cast<unsigned char>(At(pos_) - 1) < 32) {
       if (At(pos_) == '\r' || At(pos_) == '\n') {
         LineBreakAt(&pos_);
       } else {
@@ -104,9 +126,14 @@ uint8_t TExpressionParser::NextToken() {
   SkipBlanksAndComments();
   token_start_ = pos_;
   const char c = At(pos_);
-  if (IsIdentStart(c)) {
-    while (IsIdentChar(At(pos_))) ++pos_;
+  const uint8_t cls = ClassOf(c);
+  if (cls & kClassIdentStart) {
+    ++pos_;
+    while (ClassOf(At(pos_)) & kClassIdentChar) ++pos_;
     kind_ = kTokIdent;
+  } else if (cls & kClassPunct) {
+    ++pos_;
+    kind_ = static_cast<uint8_t>(c);
   } else if (c == '#') {
     ++pos_;
     while (IsDigit(At(pos_))) ++pos_;

@@ -100,6 +100,10 @@ class TExpressionParser {
 
   // The raw text of the current token (with its quotes).
   std::string TokenText() const;
+  // The same without a copy; it stays valid until the next Load.
+  std::string_view TokenView() const {
+    return std::string_view(text_).substr(token_start_, token_end_ - token_start_);
+  }
   // The text a name or literal stands for: quotes removed and doubled quote
   // characters collapsed.
   std::string TokenValue() const;
@@ -149,6 +153,14 @@ class TExpressionParser {
   // Parses one expression from the current token; the current token is then
   // the first one behind it. flags: TParseFlags.
   std::unique_ptr<TExpToken> ParseExpression(uint32_t flags);
+
+  // When the current token is a constant standing alone as a whole
+  // expression (a number, a string, NULL, TRUE or FALSE followed by "," or
+  // ")"), fills node with what ParseExpression would return for it (kind,
+  // value, type, size, text, position), reads on past it and returns true.
+  // Otherwise leaves the parser as it was and returns false. Lists of
+  // values use it to spare a tree node per constant; node can be reused.
+  bool ParseLoneConstant(TExpToken& node);
 
   // Parses an SQL data type name with its optional (size[, scale]).
   TSqlDataType ParseDataType();
@@ -211,7 +223,12 @@ class TExpressionParser {
   std::unique_ptr<TExpToken> ParseProduct();
   std::unique_ptr<TExpToken> ParseFactor();
   std::unique_ptr<TExpToken> ParsePrimary();
-  std::unique_ptr<TExpToken> ParseNumber();
+  // The constant node of the current token (FillConstant), then NextToken.
+  std::unique_ptr<TExpToken> ParseConstant();
+  TValue NumberValue() const;
+  // The constant node of the current token when it is a number, a string,
+  // NULL, TRUE or FALSE; false for any other token. Reads no token.
+  bool FillConstant(TExpToken& node) const;
   std::unique_ptr<TExpToken> ParseFunction(std::unique_ptr<TExpToken> node);
   std::unique_ptr<TExpToken> ParseCase(std::unique_ptr<TExpToken> node);
   void RequireSeparator(std::string_view keyword);

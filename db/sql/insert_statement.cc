@@ -5,10 +5,13 @@
 // no transaction. SELECT inserts every row of the query's result inside the
 // statement's own transaction unless the caller has one.
 #include <cctype>
+#include <list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "db/sql/expression_evaluator.h"
 #include "db/sql/record_values.h"
 #include "db/sql/row_change.h"
 #include "db/sql/statement_kinds.h"
@@ -19,10 +22,25 @@ using namespace storage;
 
 namespace {
 
+// A name of the column list: a view into the statement text (or into
+// the statement's own copy of a quoted name) and where it stands.
 struct TListedColumn {
-  std::string name;
+  std::string_view name;
   uint32_t line = 0;
   uint32_t column = 0;
+};
+
+struct TPlace {
+  uint32_t line = 0;
+  uint32_t column = 0;
+};
+
+// One value of VALUES. A constant written alone is held as its value
+// (converted for its column), anything else as its expression.
+struct TInsertValue {
+  std::unique_ptr<TExpToken> expression;
+  TValue constant;
+  bool in_record = false;  // already written into the prepared record
 };
 
 class TInsertStatement : public TStatementBody {
@@ -50,19 +68,35 @@ class TInsertStatement : public TStatementBody {
   }
 
   std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
-    TEvalContext context;
-    context.resolver = &no_columns_;
-    context.parameters = env.parameters;
-    UseCounters(context, env.database);
     if (select_) {
-      InsertSelected(env, context);
+      InsertSelected(env);
       return nullptr;
     }
-    TRecordBuffer record = cursor_->NewRecord();
-    for (size_t i = 0; i < fields_.size(); ++i)
-      StoreValue(*cursor_, record, *fields_[i], EvaluateExpression(*values_[i], context), "INSERT");
-    cursor_->Insert(record);
-    NoteIdentity(env.database, *cursor_, record);
+    // The constants are in the prepared record already; the rest is
+    // evaluated now, in the order of the list.
+    std::optional<TEvalContext> context;
+    if (prepared_record_)
+      record_ = *prepared_record_;
+    else
+      record_ = cursor_->NewRecord();
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      const TInsertValue& v = values_[i];
+      if (v.in_record) continue;
+      if (!v.expression) {
+        StoreValue(*cursor_, record_, *fields_[i], v.constant, "INSERT");
+        continue;
+      }
+      if (!context) {
+        context.emplace();
+        context->resolver = &no_columns_;
+        context->parameters = env.parameters;
+        UseCounters(*context, env.database);
+      }
+      StoreValue(*cursor_, record_, *fields_[i], EvaluateExpression(*v.expression, *context),
+                 "INSERT");
+    }
+    cursor_->Insert(record_);
+    NoteIdentity(env.database, *cursor_, record_);
     env.rows_affected = 1;
     return nullptr;
   }
@@ -71,12 +105,13 @@ class TInsertStatement : public TStatementBody {
 
  private:
   void ParseColumnList(TExpressionParser& p) {
+    listed_.reserve(32);
     do {
       if (!p.IsIdentifier() && !p.IsKind('*')) p.ExpectedError("column name");
       TListedColumn c;
       c.line = p.line();
       c.column = p.column();
-      c.name = p.IsKind('*') ? "*" : p.TokenValue();
+      c.name = p.IsKind('*') ? std::string_view("*") : ListedName(p);
       p.NextToken();
       if (c.name != "*" && p.AcceptKind('.')) {
         // A qualified name must qualify the target.
@@ -86,16 +121,23 @@ class TInsertStatement : public TStatementBody {
         if (!p.IsIdentifier()) p.ExpectedError("column name");
         c.line = p.line();
         c.column = p.column();
-        c.name = p.TokenValue();
+        c.name = ListedName(p);
         p.NextToken();
       }
-      listed_.push_back(std::move(c));
+      listed_.push_back(c);
     } while (p.AcceptKind(','));
     p.RequireChar(')');
   }
 
-  bool SameTarget(const std::string& name) const {
-    auto same = [](const std::string& a, const std::string& b) {
+  // The name the current token stands for: plain words as written, quoted
+  // and bracketed names unquoted into a copy the statement keeps.
+  std::string_view ListedName(const TExpressionParser& p) {
+    if (p.IsKind(kTokIdent)) return p.TokenView();
+    return unquoted_names_.emplace_back(p.TokenValue());
+  }
+
+  bool SameTarget(std::string_view name) const {
+    auto same = [](std::string_view a, std::string_view b) {
       if (a.size() != b.size()) return false;
       for (size_t i = 0; i < a.size(); ++i)
         if (std::toupper(uint8_t(a[i])) != std::toupper(uint8_t(b[i]))) return false;
@@ -108,13 +150,16 @@ class TInsertStatement : public TStatementBody {
   void ResolveColumns(TExpressionParser& p) {
     const std::vector<TFieldDef>& all = cursor_->fields();
     if (listed_.empty()) {
+      fields_.reserve(all.size());
       for (const TFieldDef& f : all) fields_.push_back(&f);
       return;
     }
+    fields_.reserve(listed_.size());
+    field_places_.reserve(listed_.size());
     for (const TListedColumn& c : listed_) {
       if (c.name == "*") {
         for (const TFieldDef& f : all) fields_.push_back(&f);
-        field_places_.insert(field_places_.end(), all.size(), c);
+        field_places_.insert(field_places_.end(), all.size(), TPlace{c.line, c.column});
         continue;
       }
       // Lists usually name the columns in the table's order: the column
@@ -122,10 +167,11 @@ class TInsertStatement : public TStatementBody {
       const size_t next = fields_.empty() ? 0 : size_t(fields_.back() - all.data()) + 1;
       const TFieldDef* f = FindField(all, c.name, next);
       if (f == nullptr)
-        p.Error("Expected column name but instead found " + c.name + " in " + p.context(), c.line,
-                c.column);
+        p.Error(
+            "Expected column name but instead found " + std::string(c.name) + " in " + p.context(),
+            c.line, c.column);
       fields_.push_back(f);
-      field_places_.push_back(c);
+      field_places_.push_back(TPlace{c.line, c.column});
     }
   }
 
@@ -136,12 +182,29 @@ class TInsertStatement : public TStatementBody {
   void ParseValues(TStatementEnv& env) {
     TExpressionParser& p = env.parser;
     p.RequireChar('(');
+    values_.reserve(fields_.size());
+    // A constant written alone needs no tree: it is read into one reused
+    // node and checked for its column at once. One that does not fit its
+    // column keeps its node, so that the checks below report it in the
+    // order of the values.
+    TExpToken constant(kNodeConstant, 0);
     do {
-      values_.push_back(p.ParseExpression(kAllowParameters));
-      if (values_.size() > fields_.size()) {
-        const TExpToken& v = *values_.back();
-        CountMismatch(p, v.line, v.column);
+      TInsertValue& v = values_.emplace_back();
+      uint32_t line = 0, column = 0;
+      if (p.ParseLoneConstant(constant)) {
+        line = constant.line;
+        column = constant.column;
+        if (values_.size() <= fields_.size() &&
+            FitsColumn(env, *fields_[values_.size() - 1], constant))
+          v.constant = std::move(constant.value);
+        else
+          v.expression = std::make_unique<TExpToken>(std::move(constant));
+      } else {
+        v.expression = p.ParseExpression(kAllowParameters);
+        line = v.expression->line;
+        column = v.expression->column;
       }
+      if (values_.size() > fields_.size()) CountMismatch(p, line, column);
     } while (p.AcceptKind(','));
     if (values_.size() < fields_.size()) {
       // The first column without a value.
@@ -153,12 +216,49 @@ class TInsertStatement : public TStatementBody {
     p.RequireChar(')');
     env.verifier.set_resolver(&no_columns_);
     for (size_t i = 0; i < values_.size(); ++i) {
-      TExpToken& v = *values_[i];
+      if (!values_[i].expression) continue;
+      TExpToken& v = *values_[i].expression;
       env.verifier.Verify(v);
       ConvertConstantForColumn(env.verifier, *fields_[i], v);
       RequireAcceptedType(env.verifier, *fields_[i], v);
     }
     env.verifier.set_resolver(nullptr);
+    PrepareRecord();
+  }
+
+  // ConvertConstantForColumn and RequireAcceptedType on a constant node,
+  // without raising their errors.
+  static bool FitsColumn(TStatementEnv& env, const TFieldDef& field, TExpToken& constant) {
+    if (IsDateTimeType(field.type) && !env.verifier.ConvertConstant(constant, field.type))
+      return false;
+    return AcceptsType(field, constant);
+  }
+
+  // Writes the constants into a record that every execution starts from.
+  // Not done when the table fills in defaults (they may read the clock) or
+  // a column is listed twice (the later value must win whatever its kind);
+  // a constant the column cannot take is left for Execute to report.
+  void PrepareRecord() {
+    std::vector<bool> seen(cursor_->fields().size());
+    for (const TFieldDef* f : fields_) {
+      const size_t n = size_t(f - cursor_->fields().data());
+      if (seen[n]) return;
+      seen[n] = true;
+    }
+    for (const TFieldDef& f : cursor_->fields())
+      if (!f.default_value.empty()) return;
+    prepared_record_.emplace(cursor_->NewRecord());
+    const uint32_t locale = cursor_->table().locale();
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      TInsertValue& v = values_[i];
+      if (v.expression || fields_[i]->IsBlob()) continue;
+      try {
+        WriteColumnValue(*prepared_record_, *fields_[i], v.constant, locale);
+        v.in_record = true;
+      } catch (const std::exception&) {
+        v.in_record = false;
+      }
+    }
   }
 
   void VerifySelectColumns(TStatementEnv& env) {
@@ -168,7 +268,7 @@ class TInsertStatement : public TStatementBody {
       CountMismatch(env.parser, env.parser.line(), env.parser.column());
   }
 
-  void InsertSelected(TStatementEnv& env, TEvalContext&) {
+  void InsertSelected(TStatementEnv& env) {
     // The rows are counted and reported here, not by the query.
     auto progress = std::move(env.callbacks.progress);
     env.callbacks.progress = nullptr;
@@ -211,10 +311,13 @@ class TInsertStatement : public TStatementBody {
 
   TTargetTable target_;
   std::vector<TListedColumn> listed_;
-  std::vector<TListedColumn> field_places_;
+  std::list<std::string> unquoted_names_;
+  std::vector<TPlace> field_places_;
   std::unique_ptr<TDataCursor> cursor_;
   std::vector<const TFieldDef*> fields_;
-  std::vector<std::unique_ptr<TExpToken>> values_;
+  std::vector<TInsertValue> values_;
+  std::optional<TRecordBuffer> prepared_record_;
+  TRecordBuffer record_{0};
   std::unique_ptr<TStatementBody> select_;
   TCommitClause commit_;
   TNoColumns no_columns_;

@@ -53,9 +53,15 @@ void WriteColumnValue(TRecordBuffer& record, const TFieldDef& def, const TValue&
     record.SetNull(def);
     return;
   }
-  const TValue v = value.type == def.type && def.type != kTypeString
-                       ? value
-                       : ConvertValue(value, def.type, def.subtype, 0, def.scale);
+  if (IsIntegerType(def.type) && (IsIntegerType(value.type) || value.type == kTypeBoolean)) {
+    // Whole numbers keep their value in any integer column.
+    record.SetInteger(def, value.i);
+    return;
+  }
+  TValue converted;
+  if (value.type != def.type || def.type == kTypeString)
+    converted = ConvertValue(value, def.type, def.subtype, 0, def.scale);
+  const TValue& v = value.type != def.type || def.type == kTypeString ? converted : value;
   if (v.null) {
     record.SetNull(def);
     return;

@@ -15,7 +15,8 @@ using namespace storage;
 namespace {
 
 bool SameText(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && platform::SameTextNoCase(a, b);
+  // Names are mostly written as declared: the byte compare answers first.
+  return a.size() == b.size() && (a == b || platform::SameTextNoCase(a, b));
 }
 
 // Value types as the acceptance table sees them.
@@ -158,14 +159,17 @@ std::string AcceptedTypeNames(const TFieldDef& column) {
   return a ? a->names : "";
 }
 
-void RequireAcceptedType(const TExpressionVerifier& verifier, const TFieldDef& column,
-                         const TExpToken& node) {
+bool AcceptsType(const TFieldDef& column, const TExpToken& node) {
   // NULL (and so the empty string) fits every column.
   if (node.type == 0 || (node.kind == kNodeConstant && node.param_index < 0 && node.value.null))
-    return;
+    return true;
   const TAcceptance* a = AcceptanceOf(column);
-  if (a == nullptr || (a->values & ClassOf(node.type, node.subtype)) != 0) return;
-  verifier.ExpectedError(node, a->names);
+  return a == nullptr || (a->values & ClassOf(node.type, node.subtype)) != 0;
+}
+
+void RequireAcceptedType(const TExpressionVerifier& verifier, const TFieldDef& column,
+                         const TExpToken& node) {
+  if (!AcceptsType(column, node)) verifier.ExpectedError(node, AcceptedTypeNames(column));
 }
 
 void ConvertConstantForColumn(TExpressionVerifier& verifier, const TFieldDef& column,

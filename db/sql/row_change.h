@@ -47,6 +47,8 @@ const storage::TFieldDef* FindField(const std::vector<storage::TFieldDef>& field
 // accepts, unless node's type is one of them (an untyped node fits all).
 void RequireAcceptedType(const TExpressionVerifier& verifier, const storage::TFieldDef& column,
                          const TExpToken& node);
+// The test of RequireAcceptedType without the error.
+bool AcceptsType(const storage::TFieldDef& column, const TExpToken& node);
 // The names of the value types a column accepts ("Date or Timestamp").
 std::string AcceptedTypeNames(const storage::TFieldDef& column);
 

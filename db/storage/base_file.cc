@@ -2,6 +2,7 @@
 #include "db/storage/base_file.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "db/storage/memory_file.h"
 #include "db/storage/physical_file.h"
@@ -62,7 +63,14 @@ void TBaseFile::Close(Handle h) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = handles_.find(h);
   if (it == handles_.end()) return;
-  for (auto& [off, len] : it->second.locks) DoUnlock(off, len);
+  for (auto lock = locks_.begin(); lock != locks_.end();) {
+    if (lock->second.handle == h) {
+      DoUnlock(lock->first, lock->second.length);
+      lock = locks_.erase(lock);
+    } else {
+      ++lock;
+    }
+  }
   handles_.erase(it);
   if (handles_.empty()) DoCloseAll();
 }
@@ -163,26 +171,46 @@ void TBaseFile::Flush(Handle h) {
 
 bool TBaseFile::Lock(Handle h, uint64_t offset, uint64_t length) {
   std::lock_guard<std::mutex> lock(mutex_);
-  HandleState& st = StateOf(h);
+  StateOf(h);
   if (length == 0) return false;
   // Locks of this process are checked here for both kinds, so two handles
   // of one shared object exclude each other as two Windows handles would.
-  for (auto& [hh, other] : handles_)
-    for (auto& [off, len] : other.locks)
-      if (Overlaps(offset, length, off, len)) return false;
+  // Only the nearest lock on each side can overlap.
+  auto after = locks_.lower_bound(offset);
+  if (after != locks_.end() && Overlaps(offset, length, after->first, after->second.length))
+    return false;
+  if (after != locks_.begin()) {
+    auto before = std::prev(after);
+    if (Overlaps(offset, length, before->first, before->second.length)) return false;
+  }
   if (!DoLock(offset, length)) return false;
-  st.locks.emplace_back(offset, length);
+  locks_.emplace_hint(after, offset, HeldLock{length, h});
   return true;
 }
 
 bool TBaseFile::Unlock(Handle h, uint64_t offset, uint64_t length) {
   std::lock_guard<std::mutex> lock(mutex_);
-  HandleState& st = StateOf(h);
-  auto it = std::find(st.locks.begin(), st.locks.end(), std::make_pair(offset, length));
-  if (it == st.locks.end()) return false;
-  st.locks.erase(it);
+  StateOf(h);
+  auto it = locks_.find(offset);
+  if (it == locks_.end() || it->second.handle != h || it->second.length != length) return false;
+  locks_.erase(it);
   DoUnlock(offset, length);
   return true;
+}
+
+bool TBaseFile::UnlockAll(Handle h, const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  StateOf(h);
+  std::vector<std::pair<uint64_t, uint64_t>> held;
+  held.reserve(ranges.size());
+  for (const auto& [offset, length] : ranges) {
+    auto it = locks_.find(offset);
+    if (it == locks_.end() || it->second.handle != h || it->second.length != length) continue;
+    locks_.erase(it);
+    held.emplace_back(offset, length);
+  }
+  if (!held.empty()) DoUnlockAll(held);
+  return held.size() == ranges.size();
 }
 
 int TBaseFile::open_handles() {

@@ -72,6 +72,9 @@ class TBaseFile {
   // disk). Unlock needs the exact bounds of a lock of that handle.
   bool Lock(Handle h, uint64_t offset, uint64_t length);
   bool Unlock(Handle h, uint64_t offset, uint64_t length);
+  // Releases several locks of the handle at once, each given with its exact
+  // bounds; false when one of them is not held (the others are released).
+  bool UnlockAll(Handle h, const std::vector<std::pair<uint64_t, uint64_t>>& ranges);
 
   int open_handles();
 
@@ -94,12 +97,18 @@ class TBaseFile {
   virtual void DoFlush() = 0;
   virtual bool DoLock(uint64_t offset, uint64_t length) = 0;
   virtual bool DoUnlock(uint64_t offset, uint64_t length) = 0;
+  virtual void DoUnlockAll(const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+    for (const auto& [offset, length] : ranges) DoUnlock(offset, length);
+  }
 
  private:
   struct HandleState {
     uint64_t position = 0;
     bool read_only = false;
-    std::vector<std::pair<uint64_t, uint64_t>> locks;
+  };
+  struct HeldLock {
+    uint64_t length;
+    Handle handle;
   };
   HandleState& StateOf(Handle h);
   void CheckWritable(Handle h);
@@ -107,6 +116,11 @@ class TBaseFile {
   std::string name_;
   std::mutex mutex_;
   std::map<Handle, HandleState> handles_;
+  // The byte ranges locked through all handles, by offset. They never
+  // overlap (an overlapping request is refused), so a request is checked
+  // against its two neighbours only, however many locks a long transaction
+  // holds.
+  std::map<uint64_t, HeldLock> locks_;
   Handle next_handle_ = 1;
   bool exclusive_ = false;
   bool file_read_only_ = false;

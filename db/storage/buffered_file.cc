@@ -183,10 +183,12 @@ TBuffer* TBufferedFile::NewOrSpare() {
 // The least recently used buffer that is neither modified nor pinned, out of
 // the pool; entries that stopped being evictable since they were listed are
 // dropped on the way (they are listed again when they become evictable).
-TBuffer* TBufferedFile::TakeEvictable() {
+TBuffer* TBufferedFile::TakeEvictable(uint64_t used_before) {
   while (TBuffer* b = oldest_candidate_) {
+    bool evictable = !b->modified && b->pin_count == 0;
+    if (evictable && b->stamp_ >= used_before) return nullptr;
     Withdraw(b);
-    if (!b->modified && b->pin_count == 0) {
+    if (evictable) {
       Remove(b);
       return b;
     }
@@ -239,6 +241,28 @@ TBuffer* TBufferedFile::TakeBuffer() {
   }
   capacity_ += RulesOf(kind_).growth;
   return NewOrSpare();
+}
+
+TBuffer* TBufferedFile::GetBlockToOverwrite(uint32_t n) {
+  if (n == 0 || n > block_count()) {
+    TBuffer* b = GetBlock(n);  // appends, or raises the corrupt-block error
+    Withdraw(b);
+    return b;
+  }
+  TBuffer* b = Find(n);
+  if (b) {
+    ++hits_;
+    ++b->pin_count;
+    MoveToFront(b);
+  } else {
+    b = TakeBuffer();
+    b->block = n;
+    std::fill(b->data.begin(), b->data.end(), 0);
+    b->pin_count = 1;
+    Insert(b);
+  }
+  MarkModified(b);
+  return b;
 }
 
 TBuffer* TBufferedFile::GetBlock(uint32_t n) {
@@ -351,6 +375,11 @@ void TBufferedFile::ReadRange(uint32_t n, TBuffer* target) {
   last = first + uint32_t(got / block_size_) - 1;
 
   DecodeBlock(bytes.data() + size_t(n - first) * block_size_, *target);
+  // The read-ahead may reuse buffers used before this read, never one it
+  // filled itself: in a pool of few evictable buffers (a transaction's
+  // modified ones fill the rest) it would otherwise push out the very
+  // blocks it read for the next steps, and every step would read again.
+  const uint64_t read_from = clock_ + 1;
   Insert(target);
   for (uint32_t m = first; m <= last; ++m) {
     if (m == n) continue;
@@ -361,7 +390,7 @@ void TBufferedFile::ReadRange(uint32_t n, TBuffer* target) {
     }
     // Read-ahead never writes, never grows the pool and never evicts the
     // block asked for (it is pinned).
-    TBuffer* b = in_use_ < capacity_ ? NewOrSpare() : TakeEvictable();
+    TBuffer* b = in_use_ < capacity_ ? NewOrSpare() : TakeEvictable(read_from);
     if (!b) break;
     b->block = m;
     b->modified = false;

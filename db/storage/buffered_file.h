@@ -194,6 +194,10 @@ class TBufferedFile {
   // block_count() + 1 appends a cleared, modified block (after the capacity
   // check, 9479), n beyond that is corrupt too. Read faults are 9217.
   TBuffer* GetBlock(uint32_t n);
+  // As GetBlock, for a caller that overwrites every byte of the block before
+  // it lets go: the buffer comes back pinned and marked modified, and a
+  // block not in the pool is not read (its buffer holds zeros instead).
+  TBuffer* GetBlockToOverwrite(uint32_t n);
   // Copies the first size bytes of block n (1 <= n <= block_count(), else
   // the kind's corrupt-block error) without taking a buffer: from the pool
   // when the block is there, else from the data kind's read window, which
@@ -255,7 +259,9 @@ class TBufferedFile {
   TBuffer* Find(uint32_t n);
   TBuffer* NewOrSpare();
   TBuffer* TakeBuffer();
-  TBuffer* TakeEvictable();
+  // The least recently used evictable buffer, or nullptr; with a limit,
+  // only one last used before that stamp.
+  TBuffer* TakeEvictable(uint64_t used_before = UINT64_MAX);
   void Offer(TBuffer* buffer);  // lists it as a candidate when evictable
   void Withdraw(TBuffer* buffer);
   // Back to the spare buffers; listed among them unless list_spare is

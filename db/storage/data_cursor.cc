@@ -557,23 +557,41 @@ void TDataCursor::Update(TRecordBuffer& record) {
   RunChange(TRowOperation::kUpdate, record, [&] {
     RequireWritable();
     WriteLockHold write_lock(*table_);
-    TRecordBuffer old(record_size());
+    TRecordBuffer& old = old_;
+    if (old.size() != record_size()) old = TRecordBuffer(record_size());
     if (!table_->ReadRecord(slot, old) || old.record_hash() != record.record_hash()) {
       throw ETabulaEngineError(kErrRecordChanged, {table_->name()});
     }
     RecordLockHold record_lock(*table_, slot, this, session_);
     edit_locked_ = false;
-    TRecordBuffer built = record;
+    TRecordBuffer& built = built_;
+    built = record;
     Build(built, slot, false);
     built.set_record_id(old.record_id());
     built.set_record_hash(ComputeRecordHash(built.data(), built.size(), fields()));
 
-    std::vector<std::vector<uint8_t>> old_keys, new_keys;
+    // Old and new key of every index, one after the other in one buffer
+    // kept from change to change; a key that did not change costs no tree
+    // work.
+    std::vector<size_t>& key_at = key_offsets_;
+    key_at.clear();
+    size_t key_bytes = 0;
     for (const TTableIndex& index : table_->indexes()) {
-      old_keys.push_back(index.compare.BuildKey(old.data()));
-      new_keys.push_back(index.compare.BuildKey(built.data()));
-      if (index.compare.unique() && old_keys.back() != new_keys.back() &&
-          table_->Tree(index)->Find(new_keys.back().data()) != 0) {
+      key_at.push_back(key_bytes);
+      key_bytes += 2 * size_t(index.compare.key_length());
+    }
+    key_bytes_.resize(key_bytes);
+    size_t k = 0;
+    bool keys_changed = false;
+    for (const TTableIndex& index : table_->indexes()) {
+      const size_t length = index.compare.key_length();
+      uint8_t* old_key = key_bytes_.data() + key_at[k++];
+      uint8_t* new_key = old_key + length;
+      index.compare.BuildKey(old.data(), old_key);
+      index.compare.BuildKey(built.data(), new_key);
+      if (std::memcmp(old_key, new_key, length) == 0) continue;
+      keys_changed = true;
+      if (index.compare.unique() && table_->Tree(index)->Find(new_key) != 0) {
         throw ETabulaEngineError(kErrDuplicateKey, {index.name, table_->name()});
       }
     }
@@ -581,14 +599,17 @@ void TDataCursor::Update(TRecordBuffer& record) {
     UndoUnlessCommitted undo(*table_);
     table_->WriteRecord(slot, built);
     RaiseCounters(built);
-    size_t k = 0;
-    for (const TTableIndex& index : table_->indexes()) {
-      if (old_keys[k] != new_keys[k]) {
+    if (keys_changed) {
+      k = 0;
+      for (const TTableIndex& index : table_->indexes()) {
+        const size_t length = index.compare.key_length();
+        const uint8_t* old_key = key_bytes_.data() + key_at[k++];
+        const uint8_t* new_key = old_key + length;
+        if (std::memcmp(old_key, new_key, length) == 0) continue;
         auto tree = table_->Tree(index);
-        tree->Delete(old_keys[k].data());
-        tree->Insert(new_keys[k].data(), slot);
+        tree->Delete(old_key);
+        tree->Insert(new_key, slot);
       }
-      ++k;
     }
     if (table_->blob() != nullptr) {
       StoreBlobs(built, &old);

@@ -229,8 +229,9 @@ class TDataCursor {
   int32_t next_blob_handle_ = -1;
   TRecordBuffer current_;
   // Kept from change to change so that a change allocates nothing: the
-  // record being written and its index keys.
+  // record being written, the one it replaces and their index keys.
   TRecordBuffer built_{0};
+  TRecordBuffer old_{0};
   std::vector<uint8_t> key_bytes_;
   std::vector<size_t> key_offsets_;
   // Per index: where the duplicate check found the new key belongs.

@@ -198,7 +198,9 @@ bool TDataTable::ReadRecord(uint32_t slot, TRecordBuffer& out) {
 }
 
 void TDataTable::WriteRecord(uint32_t slot, const TRecordBuffer& record) {
-  TBuffer* buffer = data_->GetBlock(slot);
+  // The record fills its slot, so the slot's old bytes need not be read.
+  TBuffer* buffer = record.size() == data_->block_size() ? data_->GetBlockToOverwrite(slot)
+                                                         : data_->GetBlock(slot);
   std::memcpy(buffer->data.data(), record.data(), record.size());
   buffer->data[0] = kSlotLive;
   base::PutLE32(buffer->data.data() + 1, 0);
@@ -522,9 +524,18 @@ void TDataTable::UnlockTable() {
 }
 
 void TDataTable::ReleaseAllLocks() {
-  while (!record_locks_.empty()) UnlockRecord(record_locks_.begin()->first);
+  // All record locks in one request: the system releases a run of adjacent
+  // slots' bytes (a transaction that changed many rows) with one call.
+  std::vector<std::pair<uint64_t, uint64_t>> ranges;
+  ranges.reserve(record_locks_.size());
+  for (const auto& [slot, owner] : record_locks_) {
+    if (!InReservedRun(slot)) ranges.emplace_back(LockBase() - slot, 1);
+  }
+  record_locks_.clear();
+  bool released = ranges.empty() || data_->file().UnlockAll(ranges);
   ReleaseReservedRuns();
   UnlockTable();
+  if (!released) throw ETabulaEngineError(kErrTableUnlock, {name_});
 }
 
 // ---- writing ---------------------------------------------------------------------

@@ -193,6 +193,15 @@ bool TEngineFile::Unlock(uint64_t offset, uint64_t length) {
   }
 }
 
+bool TEngineFile::UnlockAll(const std::vector<std::pair<uint64_t, uint64_t>>& ranges) {
+  RequireOpen();
+  try {
+    return file_->UnlockAll(handle_, ranges);
+  } catch (const platform::OsError& e) {
+    RaiseOsError(e);
+  }
+}
+
 void TEngineFile::CopyTo(TEngineFile& target) {
   RequireOpen();
   uint64_t size = Size();

@@ -29,6 +29,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "db/storage/base_file.h"
 #include "platform/file.h"
@@ -98,6 +100,9 @@ class TEngineFile {
   // Releases a lock taken through this file with the same bounds; false
   // when there is none.
   bool Unlock(uint64_t offset, uint64_t length);
+  // Releases several locks taken through this file, each given with its
+  // bounds; false when one of them is not held (the others are released).
+  bool UnlockAll(const std::vector<std::pair<uint64_t, uint64_t>>& ranges);
 
   // Copies the whole content into another open file (replacing its content).
   void CopyTo(TEngineFile& target);

@@ -37,6 +37,9 @@ class TPhysicalFile : public TBaseFile {
   void DoFlush() override { file_->Flush(); }
   bool DoLock(uint64_t offset, uint64_t length) override { return file_->TryLock(offset, length); }
   bool DoUnlock(uint64_t offset, uint64_t length) override { return file_->Unlock(offset, length); }
+  void DoUnlockAll(const std::vector<std::pair<uint64_t, uint64_t>>& ranges) override {
+    file_->UnlockAll(ranges);
+  }
 
  private:
   platform::FileOpener& opener_;

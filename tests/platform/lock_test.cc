@@ -147,6 +147,32 @@ TEST_F(LockTest, ClosingAHandleReleasesOnlyItsOwnLocks) {
   EXPECT_EQ(child.Finish(), 0);
 }
 
+TEST_F(LockTest, UnlockAllReleasesOnlyTheHandlesOwnLocks) {
+  // Adjacent locks of one handle may go in one system call; a lock of
+  // another handle between them, or beside them, must stay.
+  Child child([&] {
+    auto f = Open();
+    for (uint64_t k : {0, 1, 2, 4})
+      if (!f->TryLock(kLockBase + k, 1)) return 1;
+    return f->TryLock(kLockBase + 3, 1) || f->TryLock(kLockBase + 5, 1) ? 2 : 0;
+  });
+  auto a = Open(), b = Open();
+  for (uint64_t k : {0, 1, 2, 4}) ASSERT_TRUE(a->TryLock(kLockBase + k, 1));
+  ASSERT_TRUE(b->TryLock(kLockBase + 3, 1));
+  ASSERT_TRUE(b->TryLock(kLockBase + 5, 1));
+  // Out of order, and one range a never held.
+  EXPECT_FALSE(a->UnlockAll({{kLockBase + 2, 1},
+                             {kLockBase + 0, 1},
+                             {kLockBase + 9, 1},
+                             {kLockBase + 4, 1},
+                             {kLockBase + 1, 1}}));
+  EXPECT_FALSE(a->TryLock(kLockBase + 3, 1));
+  EXPECT_FALSE(a->Unlock(kLockBase + 1, 1));  // already released
+  child.Start();
+  EXPECT_EQ(child.Finish(), 0);
+  EXPECT_TRUE(b->TryLock(kLockBase + 0, 3));
+}
+
 TEST_F(LockTest, TwoProcesses) {
   // The first child sees the parent's locks, can take the bytes beside them,
   // and holds its own until the parent has tried them. Both are forked

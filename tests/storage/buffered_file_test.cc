@@ -116,6 +116,24 @@ TEST(BufferedFile, ReadAheadInAGrownPoolStaysAtHalfTheLimitsCapacity) {
   EXPECT_EQ(pool.buffer_count(), before + 3);
 }
 
+TEST(BufferedFile, ReadAheadKeepsWhatItReadWhenATransactionFillsThePool) {
+  // A transaction changing every block in order: the pool is full of
+  // modified buffers, and each miss grows it by less than the read-ahead.
+  // The read-ahead must not push out the blocks it has just read, or every
+  // step reads again.
+  constexpr uint32_t kBlocks = 400;
+  TestPool pool(TBufferedFile::kDataKind, "MemPool6.x", kBlocks);
+  pool.SetBufferLimits(1 << 20, 200);  // read-ahead 100, growth 64
+  pool.set_transaction_active(true);
+  for (uint32_t m = 1; m <= kBlocks; ++m) {
+    TBuffer* b = pool.GetBlock(m);
+    ASSERT_EQ(b->data[0], uint8_t(m));
+    pool.MarkModified(b);
+    pool.Unpin(b);
+  }
+  EXPECT_LT(kBlocks - pool.hits(), 10u);  // about one read per growth step
+}
+
 TEST(BufferedFile, ModifiedRunsAreWrittenWithOneWriteEach) {
   TestPool pool(TBufferedFile::kIndexKind, "MemPool3.x", 6);
   for (uint32_t m : {1u, 2u, 3u, 5u, 7u, 8u}) {  // 7 and 8 are appended
