@@ -552,6 +552,14 @@ void TDataQuery::PrepareSelf() {
     direct_[k] = &sources_[arg.binding.source - 1]->cursor->fields()[arg.binding.field - 1];
     direct_source_[k] = arg.binding.source;
   }
+  aggregate_codes_.clear();
+  raw_merge_ = sources_.size() == 1 && !has_subquery_;
+  for (size_t k = 0; k < aggregates_.size(); ++k) {
+    const TExpToken& node = *aggregates_[k];
+    aggregate_codes_.push_back(node.AggregateCode());
+    const bool count_all = aggregate_codes_.back() == kAggCount && node.option == 1;
+    if (!count_all && (direct_[k] == nullptr || direct_[k]->computed)) raw_merge_ = false;
+  }
   if (distinct_) {
     if (static_cast<int>(fields_.size()) > kMaxDistinctColumns) {
       ParseError(LimitMessage("DISTINCT columns", kMaxDistinctColumns), 1, 1);

@@ -224,12 +224,19 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   // Executing.
   bool ComputeRows(TQueryRun& run, std::vector<TResultRow>* rows);
   bool ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows);
-  bool ScanSources(TQueryRun& run, const std::function<bool()>& visit);
+  // Calls visit for every joined row that passes WHERE. With raw, a lone
+  // source's record is not copied for visit: raw_row_ holds its bytes and
+  // visit calls MaterializeRow before anything reads the source's row.
+  bool ScanSources(TQueryRun& run, const std::function<bool()>& visit, bool raw = false);
+  void MaterializeRow();
   bool RunShortcut(TQueryRun& run, std::vector<TResultRow>* rows);
   void StartGroup(TGroup& group);
   void MergeGroup(TGroup& group);
+  // Merges the current row into a group when every aggregate reads a column
+  // straight from the record (or is COUNT(*)): from the bytes alone.
+  void MergeRaw(TGroup& group, const uint8_t* record);
   void MergeDirect(const TExpToken& node, uint8_t code, const storage::TFieldDef& def,
-                   const storage::TRecordBuffer* row, TAccumulator& a);
+                   const uint8_t* record, TAccumulator& a);
   void FinishGroups(std::vector<TGroup*>& ordered, std::vector<TResultRow>* rows);
   TResultRow EvaluateRow();
   void ApplySetPart(const TSetPart& part, std::vector<TResultRow>* rows,
@@ -274,6 +281,14 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   // column, read straight from the record while merging (nullptr: evaluate).
   std::vector<const storage::TFieldDef*> direct_;
   std::vector<int> direct_source_;
+  std::vector<uint8_t> aggregate_codes_;
+  // One source, and every aggregate is direct or COUNT(*): MergeRaw serves.
+  bool raw_merge_ = false;
+  // While a lone source is scanned: the record's bytes (in the table's
+  // read window, or the copy once it is materialized) and the copy.
+  const uint8_t* raw_row_ = nullptr;
+  uint32_t raw_slot_ = 0;
+  storage::TRecordBuffer* scan_record_ = nullptr;
   bool grouped_ = false;
   bool one_grouped_row_ = false;
   bool live_ = false;

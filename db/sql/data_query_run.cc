@@ -11,6 +11,7 @@
 #include <set>
 #include <unordered_map>
 
+#include "base/byte_order.h"
 #include "db/sql/data_query.h"
 #include "db/sql/record_values.h"
 #include "db/sql/statement_kinds.h"
@@ -50,11 +51,13 @@ class TProgress {
     return true;
   }
   bool Finish() { return last_ == 100 || !run_.progress ? true : Report(100); }
+  uint32_t reports() const { return reports_; }
 
  private:
   bool Report(uint32_t percent) {
     bool abort = false;
     run_.progress(static_cast<uint16_t>(percent), abort);
+    ++reports_;
     last_ = percent;
     return !abort;
   }
@@ -62,6 +65,7 @@ class TProgress {
   TQueryRun& run_;
   uint32_t total_;
   uint32_t last_ = 0;
+  uint32_t reports_ = 0;
 };
 
 // Ordering of values for sorting, grouping and duplicate removal: NULL
@@ -274,6 +278,127 @@ TJoinKey ChooseJoinKey(const std::vector<std::unique_ptr<TSourceTable>>& sources
   return key;
 }
 
+// A whole-number, date, time or floating-point column of a record's bytes:
+// false for NULL (and for a computed column, which a record never holds);
+// else whole and number get the value (number also for whole columns).
+inline bool ReadNumber(const uint8_t* record, const TFieldDef& def, int64_t* whole,
+                       double* number) {
+  if (def.computed || record[def.offset] == 0) return false;
+  const uint8_t* v = record + def.value_offset();
+  switch (def.type) {
+    case kTypeSmallInt:
+      *whole = int16_t(base::GetLE16(v));
+      break;
+    case kTypeWord:
+    case kTypeBoolean:
+      *whole = base::GetLE16(v);
+      break;
+    case kTypeInteger:
+    case kTypeDate:
+    case kTypeTime:
+      *whole = int32_t(base::GetLE32(v));
+      break;
+    case kTypeLargeInt:
+      *whole = int64_t(base::GetLE64(v));
+      break;
+    case kTypeFloat:
+    case kTypeTimestamp:
+      *number = base::GetLEDouble(v);
+      return true;
+    default:
+      return false;
+  }
+  *number = static_cast<double>(*whole);
+  return true;
+}
+
+// A WHERE condition made of comparisons of a numeric column with a
+// constant joined by AND, decided on a record's bytes with the evaluator's
+// rules: integers compare as integers, anything with a Float as doubles; a
+// NULL column fails every comparison except "<>".
+class TRawWhere {
+ public:
+  // False when the condition has another shape (it is then evaluated).
+  bool Compile(const TExpToken& node, const std::vector<TFieldDef>& fields, TEvalContext& eval) {
+    if (node.kind == kNodeBinary && node.code == kOpAnd) {
+      return Compile(*node.left, fields, eval) && Compile(*node.right, fields, eval);
+    }
+    if (node.kind != kNodeBinary || node.code < kOpEqual || node.code > kOpLessEqual) return false;
+    const TExpToken* column = node.left.get();
+    const TExpToken* constant = node.right.get();
+    uint8_t op = node.code;
+    if (column->kind != kNodeColumn) {
+      std::swap(column, constant);
+      static const uint8_t kMirror[] = {
+          0, 0, 0, kOpEqual, kOpNotEqual, kOpLess, kOpGreater, kOpLessEqual, kOpGreaterEqual};
+      op = kMirror[op];
+    }
+    if (column->kind != kNodeColumn || constant->kind != kNodeConstant || !column->resolved ||
+        column->binding.source != 1 || column->binding.field < 1 ||
+        column->binding.field > static_cast<int>(fields.size())) {
+      return false;
+    }
+    const TFieldDef& def = fields[column->binding.field - 1];
+    if (def.computed || !(IsIntegerType(def.type) || def.type == kTypeFloat)) return false;
+    const TValue value = EvaluateExpression(*constant, eval);
+    if (value.null || !(IsIntegerType(value.type) || value.type == kTypeFloat)) return false;
+    TTest t;
+    t.def = &def;
+    t.op = op;
+    t.whole = def.type != kTypeFloat && value.type != kTypeFloat;
+    t.i = value.i;
+    t.f = NumberOf(value);
+    tests_.push_back(t);
+    return true;
+  }
+
+  bool Accepts(const uint8_t* record) const {
+    for (const TTest& t : tests_) {
+      int64_t whole = 0;
+      double number = 0;
+      if (!ReadNumber(record, *t.def, &whole, &number)) {
+        if (t.op != kOpNotEqual) return false;
+        continue;
+      }
+      const int c = t.whole ? (whole < t.i ? -1 : (t.i < whole ? 1 : 0))
+                            : (number < t.f ? -1 : (t.f < number ? 1 : 0));
+      bool pass;
+      switch (t.op) {
+        case kOpEqual:
+          pass = c == 0;
+          break;
+        case kOpNotEqual:
+          pass = c != 0;
+          break;
+        case kOpGreater:
+          pass = c > 0;
+          break;
+        case kOpLess:
+          pass = c < 0;
+          break;
+        case kOpGreaterEqual:
+          pass = c >= 0;
+          break;
+        default:
+          pass = c <= 0;
+          break;
+      }
+      if (!pass) return false;
+    }
+    return true;
+  }
+
+ private:
+  struct TTest {
+    const TFieldDef* def = nullptr;
+    uint8_t op = 0;
+    bool whole = false;
+    int64_t i = 0;
+    double f = 0;
+  };
+  std::vector<TTest> tests_;
+};
+
 // The WHERE condition of a live result as its cursor's filter: evaluated on
 // the record the cursor reads. It keeps the condition and a copy of the
 // parameters, so it outlives the statement that made it.
@@ -337,13 +462,15 @@ std::unique_ptr<TResultTable> TDataQuery::ExecuteLive(TQueryRun& run, uint32_t* 
 
 // --- sources -------------------------------------------------------------
 
-bool TDataQuery::ScanSources(TQueryRun& run, const std::function<bool()>& visit) {
+bool TDataQuery::ScanSources(TQueryRun& run, const std::function<bool()>& visit, bool raw) {
   eval_.parameters = run.parameters;
   struct Scanning {
     explicit Scanning(TDataQuery& q) : q_(q) { q_.scanning_ = true; }
     ~Scanning() {
       q_.scanning_ = false;
       for (auto& s : q_.sources_) s->row = nullptr;
+      q_.raw_row_ = nullptr;
+      q_.scan_record_ = nullptr;
     }
     TDataQuery& q_;
   } scanning(*this);
@@ -351,19 +478,36 @@ bool TDataQuery::ScanSources(TQueryRun& run, const std::function<bool()>& visit)
   if (sources_.size() == 1) {
     // One table: its slots in order, straight from the table, held for the
     // scan (one read lock and one check for changes by others; the cursor
-    // would take both for every record).
+    // would take both for every record). A record is read in place and
+    // copied only when something evaluates expressions over it.
     TSourceTable& s = *sources_[0];
     TDataTable& table = s.cursor->table();
     TTableReadHold hold(table);
     TProgress progress(run, table.record_count());
     TRecordBuffer record(table.record_size());
+    scan_record_ = &record;
+    TRawWhere raw_where;
+    const bool raw_test =
+        where_ && !has_subquery_ && raw_where.Compile(*where_, s.cursor->fields(), eval_);
     const uint32_t slots = table.slot_count();
     uint64_t n = 0;
     for (uint32_t slot = 1; slot <= slots; ++slot) {
-      if (!table.ReadRecord(slot, record)) continue;
+      const uint8_t* bytes = table.PeekRecord(slot);
+      if (bytes[0] != kSlotLive) continue;
+      const uint32_t reports = progress.reports();
       if (!progress.Visit(++n)) return false;
-      s.row = &record;
-      if (where_ && !EvaluateCondition(*where_, eval_)) continue;
+      // The hook may have read the table.
+      if (progress.reports() != reports) bytes = table.PeekRecord(slot);
+      raw_row_ = bytes;
+      raw_slot_ = slot;
+      s.row = nullptr;
+      if (raw_test) {
+        if (!raw_where.Accepts(bytes)) continue;
+      } else if (where_) {
+        MaterializeRow();
+        if (!EvaluateCondition(*where_, eval_)) continue;
+      }
+      if (!raw) MaterializeRow();
       if (!visit()) break;
     }
     s.row = nullptr;
@@ -499,6 +643,16 @@ bool TDataQuery::ScanSources(TQueryRun& run, const std::function<bool()>& visit)
   return progress.Finish();
 }
 
+void TDataQuery::MaterializeRow() {
+  if (scan_record_ == nullptr) return;  // joined rows are always positioned
+  TSourceTable& s = *sources_[0];
+  if (s.row == scan_record_) return;
+  std::memcpy(scan_record_->data(), raw_row_, scan_record_->size());
+  scan_record_->set_link(static_cast<int32_t>(raw_slot_));
+  raw_row_ = scan_record_->data();
+  s.row = scan_record_;
+}
+
 bool TDataQuery::ForEachSourceRow(TQueryRun& run, const std::function<void()>& visit) {
   return ScanSources(run, [&] {
     visit();
@@ -578,9 +732,10 @@ void TDataQuery::MergeGroup(TGroup& group) {
   for (size_t k = 0; k < aggregates_.size(); ++k) {
     const TExpToken& node = *aggregates_[k];
     TAccumulator& a = group.acc[k];
-    const uint8_t code = node.AggregateCode();
+    const uint8_t code = aggregate_codes_[k];
     if (direct_[k] != nullptr) {
-      MergeDirect(node, code, *direct_[k], sources_[direct_source_[k] - 1]->row, a);
+      const TRecordBuffer* row = sources_[direct_source_[k] - 1]->row;
+      MergeDirect(node, code, *direct_[k], row != nullptr ? row->data() : nullptr, a);
       continue;
     }
     if (code == kAggCount) {
@@ -631,16 +786,26 @@ void TDataQuery::MergeGroup(TGroup& group) {
   }
 }
 
+void TDataQuery::MergeRaw(TGroup& group, const uint8_t* record) {
+  for (size_t k = 0; k < aggregates_.size(); ++k) {
+    if (direct_[k] == nullptr) {
+      ++group.acc[k].count;  // COUNT(*)
+    } else {
+      MergeDirect(*aggregates_[k], aggregate_codes_[k], *direct_[k], record, group.acc[k]);
+    }
+  }
+}
+
 void TDataQuery::MergeDirect(const TExpToken& node, uint8_t code, const TFieldDef& def,
-                             const TRecordBuffer* row, TAccumulator& a) {
-  if (row == nullptr || row->IsNull(def)) return;
+                             const uint8_t* record, TAccumulator& a) {
+  int64_t whole = 0;
+  double number = 0;
+  if (record == nullptr || !ReadNumber(record, def, &whole, &number)) return;
   if (code == kAggCount) {
     ++a.count;
     return;
   }
   const bool real = def.type == kTypeFloat || def.type == kTypeTimestamp;
-  const int64_t whole = real ? 0 : *row->GetInteger(def);
-  const double number = real ? *row->GetFloat(def) : static_cast<double>(whole);
   if (a.value.null && code != kAggStdDev) {
     a.value = TValue::Null(node.type, node.subtype);
     a.value.null = false;
@@ -832,16 +997,23 @@ bool TDataQuery::ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows) {
     group.first.assign(fields_.size(), TValue{});
     bool started = false;
     int64_t merged = 0;
-    const bool ok = ScanSources(run, [&] {
-      if (!started) {
-        StartGroup(group);
-        started = true;
-      } else {
-        MergeGroup(group);
-      }
-      ++merged;
-      return run.max_row_count < 0 || merged < run.max_row_count;
-    });
+    const bool ok = ScanSources(
+        run,
+        [&] {
+          if (!started) {
+            MaterializeRow();
+            StartGroup(group);
+            started = true;
+          } else if (raw_merge_) {
+            MergeRaw(group, raw_row_);
+          } else {
+            MaterializeRow();
+            MergeGroup(group);
+          }
+          ++merged;
+          return run.max_row_count < 0 || merged < run.max_row_count;
+        },
+        true);
     if (!ok) return false;
     std::vector<TGroup*> ordered{&group};
     FinishGroups(ordered, rows);
@@ -859,21 +1031,52 @@ bool TDataQuery::ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows) {
   };
   std::map<TResultRow, std::unique_ptr<TGroup>, KeyLess> groups(KeyLess{this});
   TResultRow key(group_by_.size());
-  const bool ok = ScanSources(run, [&] {
-    for (size_t i = 0; i < group_by_.size(); ++i) {
-      key[i] = ConvertTo(EvaluateExpression(*fields_[group_by_[i].column - 1].expression, eval_),
-                         fields_[group_by_[i].column - 1]);
+  // Grouped by one whole-number column with aggregates that merge from the
+  // record's bytes: the groups met so far are found by that number, and
+  // only a new group's first row is evaluated.
+  const TFieldDef* raw_key = nullptr;
+  if (raw_merge_ && group_by_.size() == 1) {
+    const TExpToken& e = *fields_[group_by_[0].column - 1].expression;
+    if (e.kind == kNodeColumn && e.binding.source == 1 && e.binding.field >= 1) {
+      const TFieldDef& def = sources_[0]->cursor->fields()[e.binding.field - 1];
+      if (!def.computed && (IsIntegerType(def.type) || def.type == kTypeDate ||
+                            def.type == kTypeTime || def.type == kTypeBoolean)) {
+        raw_key = &def;
+      }
     }
-    auto it = groups.find(key);
-    if (it == groups.end()) {
-      auto group = std::make_unique<TGroup>();
-      StartGroup(*group);
-      groups.emplace(key, std::move(group));
-    } else {
-      MergeGroup(*it->second);
-    }
-    return true;
-  });
+  }
+  std::unordered_map<int64_t, TGroup*> by_number;
+  TGroup* null_group = nullptr;
+  const bool ok = ScanSources(
+      run,
+      [&] {
+        TGroup** known = nullptr;
+        if (raw_key != nullptr) {
+          int64_t whole = 0;
+          double number = 0;
+          known = ReadNumber(raw_row_, *raw_key, &whole, &number) ? &by_number[whole] : &null_group;
+          if (*known != nullptr) {
+            MergeRaw(**known, raw_row_);
+            return true;
+          }
+        }
+        MaterializeRow();
+        for (size_t i = 0; i < group_by_.size(); ++i) {
+          const TResultField& f = fields_[group_by_[i].column - 1];
+          key[i] = ConvertTo(EvaluateExpression(*f.expression, eval_), f);
+        }
+        auto it = groups.find(key);
+        if (it == groups.end()) {
+          auto group = std::make_unique<TGroup>();
+          StartGroup(*group);
+          it = groups.emplace(key, std::move(group)).first;
+        } else {
+          MergeGroup(*it->second);
+        }
+        if (known != nullptr) *known = it->second.get();
+        return true;
+      },
+      true);
   if (!ok) return false;
   std::vector<TGroup*> ordered;
   ordered.reserve(groups.size());

@@ -318,10 +318,13 @@ void TBufferedFile::ReadAheadSpan(uint32_t n, uint32_t* first, uint32_t* last) {
   last_block_read_ = n;
 }
 
-void TBufferedFile::FillWindow(uint32_t n) {
+void TBufferedFile::FillWindow(uint32_t n, uint32_t scan_blocks) {
   window_count_ = 0;
   uint32_t first, last;
   ReadAheadSpan(n, &first, &last);
+  if (first == n && scan_blocks > last - first + 1) {
+    last = uint32_t(std::min<uint64_t>(uint64_t(n) + scan_blocks - 1, std::max(block_count(), n)));
+  }
   window_.resize(size_t(last - first + 1) * block_size_);
   size_t got = file_.ReadUpTo(BlockOffset(first), window_.data(), window_.size());
   if (got < size_t(n - first + 1) * block_size_)
@@ -339,26 +342,25 @@ void TBufferedFile::CopyBlock(uint32_t n, uint8_t* out, size_t size) {
     Unpin(b);
     return;
   }
+  std::memcpy(out, PeekBlock(n), std::min<size_t>(size, block_size_));
+}
+
+const uint8_t* TBufferedFile::PeekBlock(uint32_t n, uint32_t scan_blocks) {
   if (n == 0 || n > block_count()) RaiseCorrupt();
-  size = std::min<size_t>(size, block_size_);
   if (TBuffer* b = Find(n)) {
     ++hits_;
-    std::memcpy(out, b->data.data(), size);
-    return;
+    return b->data.data();
   }
   if (n - window_first_ >= window_count_) {
     if (before_disk_read) {
       before_disk_read();
       if (n > block_count()) RaiseCorrupt();
       // The check may have dropped the buffers, or found the block there.
-      if (TBuffer* b = Find(n)) {
-        std::memcpy(out, b->data.data(), size);
-        return;
-      }
+      if (TBuffer* b = Find(n)) return b->data.data();
     }
-    FillWindow(n);
+    FillWindow(n, scan_blocks);
   }
-  std::memcpy(out, window_.data() + size_t(n - window_first_) * block_size_, size);
+  return window_.data() + size_t(n - window_first_) * block_size_;
 }
 
 void TBufferedFile::ReadRange(uint32_t n, TBuffer* target) {

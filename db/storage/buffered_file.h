@@ -207,6 +207,12 @@ class TBufferedFile {
   // discarded, so it never shows bytes older than a clean buffer would.
   // Other kinds read through GetBlock.
   void CopyBlock(uint32_t n, uint8_t* out, size_t size);
+  // Data kind: block n's bytes in place, where CopyBlock would copy them
+  // from (a pool buffer or the read window); valid until the next call on
+  // this file. A forward scan names in scan_blocks how many blocks from n
+  // a refilled window should hold (more than the read-ahead gives: fewer,
+  // larger reads).
+  const uint8_t* PeekBlock(uint32_t n, uint32_t scan_blocks = 0);
   // Lets go of a pinned buffer.
   void Unpin(TBuffer* buffer);
   void MarkModified(TBuffer* buffer);
@@ -278,7 +284,7 @@ class TBufferedFile {
   // The blocks a miss of block n reads: n and the read-ahead in the
   // direction of movement.
   void ReadAheadSpan(uint32_t n, uint32_t* first, uint32_t* last);
-  void FillWindow(uint32_t n);
+  void FillWindow(uint32_t n, uint32_t scan_blocks = 0);
   void ShrinkToCapacity();
   void RecomputeCapacity();
 

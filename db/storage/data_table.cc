@@ -197,6 +197,11 @@ bool TDataTable::ReadRecord(uint32_t slot, TRecordBuffer& out) {
   return true;
 }
 
+const uint8_t* TDataTable::PeekRecord(uint32_t slot) {
+  // A scan reads the file 64 KB at a time.
+  return data_->PeekBlock(slot, std::max<uint32_t>(1, 65536 / record_size()));
+}
+
 void TDataTable::WriteRecord(uint32_t slot, const TRecordBuffer& record) {
   // The record fills its slot, so the slot's old bytes need not be read.
   TBuffer* buffer = record.size() == data_->block_size() ? data_->GetBlockToOverwrite(slot)

@@ -155,6 +155,11 @@ class TDataTable {
   // a live record gets its own slot number in bytes 1..4. 8962 for slot 0
   // or beyond the file.
   bool ReadRecord(uint32_t slot, TRecordBuffer& out);
+  // Slot's bytes in place (the status byte first, bytes 1..4 as stored),
+  // for scans in slot order that read a few columns of every record (the
+  // file is read in larger pieces than the read-ahead); valid until the
+  // next read or change of the data file. 8962 as ReadRecord.
+  const uint8_t* PeekRecord(uint32_t slot);
   // Stores record into slot (appending it when slot = slot_count() + 1,
   // 9479 when the table is full) with bytes 1..4 zero.
   void WriteRecord(uint32_t slot, const TRecordBuffer& record);
