@@ -159,6 +159,15 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   // WHERE; afterwards the query resolves column names over its sources.
   void PrepareSources();
 
+  // Plan lines of the sources, for this query's plan and for the plans of
+  // the statements that change rows: one "Tables Involved" line per source
+  // (the caller writes the section's title), and the sections on WHERE and
+  // the joins.
+  void AddTablesPlan(std::vector<std::string>* plan) const;
+  void AddWhereAndJoinPlan(std::vector<std::string>* plan) const;
+  // The "Result Set Generation" section (after Prepare).
+  void AddResultPlan(std::vector<std::string>* plan) const;
+
   // After Prepare: the result columns (name, type, subtype, size, scale).
   const std::vector<storage::TFieldDef>& ResultColumns() const { return result_defs_; }
   const std::vector<TResultField>& result_fields() const { return fields_; }

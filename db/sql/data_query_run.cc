@@ -1250,26 +1250,22 @@ std::unique_ptr<TResultTable> TDataQuery::Execute(TQueryRun& run, uint32_t* rows
 
 // --- the plan --------------------------------------------------------------
 
-namespace {
-
-void AddSection(std::vector<std::string>* plan, const std::string& title) {
-  plan->push_back("");
-  plan->push_back(title);
-  plan->push_back(std::string(title.size(), '-'));
-}
-
-}  // namespace
-
 void TDataQuery::StartPlan(TQueryRun& run) {
   std::vector<std::string>* plan = run.plan;
   AddPlanHeading(plan, statement_text_);
-  AddSection(plan, "Tables Involved");
-  for (const auto& s : sources_) {
-    plan->push_back(s->name + " (" + s->correlation + ") table opened " +
-                    (s->exclusive ? "exclusively" : "shared") + ", has " +
-                    std::to_string(s->cursor->RecordCount()) + " rows");
-  }
-  AddSection(plan, "Result Set Generation");
+  AddPlanSection(plan, "Tables Involved");
+  AddTablesPlan(plan);
+  AddResultPlan(plan);
+  AddWhereAndJoinPlan(plan);
+}
+
+void TDataQuery::AddTablesPlan(std::vector<std::string>* plan) const {
+  for (const auto& s : sources_)
+    AddPlanTable(plan, s->name, s->correlation, s->exclusive, s->cursor->RecordCount());
+}
+
+void TDataQuery::AddResultPlan(std::vector<std::string>* plan) const {
+  AddPlanSection(plan, "Result Set Generation");
   if (live_) {
     plan->push_back("Result set will be live");
     if (live_index_ != kNaturalOrder) {
@@ -1291,15 +1287,14 @@ void TDataQuery::StartPlan(TQueryRun& run) {
     if (distinct_) plan->push_back("Result set will contain distinct rows");
     if (!order_by_.empty()) plan->push_back("Result set will be ordered by the ORDER BY columns");
   }
-  if (where_) {
-    AddSection(plan, "WHERE Clause Execution");
-    AddPlanText(plan, "The expression " + ExpressionText(*where_) +
-                          " will be evaluated against every joined row");
-  }
+}
+
+void TDataQuery::AddWhereAndJoinPlan(std::vector<std::string>* plan) const {
+  if (where_) AddPlanWhere(plan, *where_);
   if (sources_.size() > 1) {
-    AddSection(plan, "Join Ordering");
+    AddPlanSection(plan, "Join Ordering");
     plan->push_back("The joins will be executed in the order written");
-    AddSection(plan, "Join Execution");
+    AddPlanSection(plan, "Join Execution");
     for (size_t i = 1; i < sources_.size(); ++i) {
       const TSourceTable& s = *sources_[i];
       static const char* kKinds[] = {"Cross", "Inner", "Left outer", "Right outer"};

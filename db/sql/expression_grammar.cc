@@ -290,7 +290,7 @@ TValue TExpressionParser::NumberValue() const {
   return TValue::Float(d);
 }
 
-bool TExpressionParser::FillConstant(TExpToken& node) const {
+bool TExpressionParser::FillConstant(TExpToken& node, bool with_text) const {
   uint32_t size = 0;
   if (kind_ == kTokInteger || kind_ == kTokFloat) {
     node.value = NumberValue();
@@ -313,12 +313,26 @@ bool TExpressionParser::FillConstant(TExpToken& node) const {
   node.size = size;
   node.scale = 0;
   node.param_index = -1;
-  node.text.assign(text_, token_start_, token_end_ - token_start_);
+  if (with_text) node.text.assign(text_, token_start_, token_end_ - token_start_);
   return true;
 }
 
-bool TExpressionParser::ParseLoneConstant(TExpToken& node) {
-  if (!FillConstant(node)) return false;
+bool TExpressionParser::ParseLoneConstant(TExpToken& node, std::string_view* text) {
+  if (!FillConstant(node, false)) return false;
+  *text = TokenView();
+  return NextEndsLoneConstant();
+}
+
+bool TExpressionParser::ParseLoneInteger(int64_t* value) {
+  if (kind_ != kTokInteger) return false;
+  const char* first = text_.data() + token_start_;
+  const char* last = text_.data() + token_end_;
+  const auto r = std::from_chars(first, last, *value);
+  if (r.ec != std::errc() || r.ptr != last) return false;
+  return NextEndsLoneConstant();
+}
+
+bool TExpressionParser::NextEndsLoneConstant() {
   const size_t pos = pos_, token_start = token_start_, token_end = token_end_;
   const size_t before_blanks = before_blanks_, line_start = line_start_;
   const uint8_t kind = kind_;
@@ -339,7 +353,7 @@ bool TExpressionParser::ParseLoneConstant(TExpToken& node) {
 
 std::unique_ptr<TExpToken> TExpressionParser::ParseConstant() {
   auto node = std::make_unique<TExpToken>(kNodeConstant, 0);
-  FillConstant(*node);
+  FillConstant(*node, true);
   NextToken();
   return node;
 }

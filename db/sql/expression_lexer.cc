@@ -257,16 +257,23 @@ uint32_t TExpressionParser::column() const {
   return static_cast<uint32_t>(token_start_ - line_start_) + column_base_;
 }
 
-std::string TExpressionParser::StatementText() const {
+std::string_view TExpressionParser::StatementView() const {
   const size_t end = std::max(before_blanks_, statement_start_);
-  return text_.substr(statement_start_, end - statement_start_);
+  return std::string_view(text_).substr(statement_start_, end - statement_start_);
 }
 
 std::string TExpressionParser::KeywordText() const {
+  std::string s;
+  AppendKeywordText(&s);
+  return s;
+}
+
+void TExpressionParser::AppendKeywordText(std::string* out) const {
   const size_t end = std::max(before_blanks_, keywords_start_);
   // Line breaks are removed; a break that alone separates two words leaves
   // one blank, so "CREATE<CR><LF>TABLE" still reads "CREATE TABLE".
-  std::string s;
+  std::string& s = *out;
+  const size_t first = s.size();
   for (size_t i = keywords_start_; i < end; ++i) {
     const char c = At(i);
     if (c != '\r' && c != '\n') {
@@ -274,18 +281,19 @@ std::string TExpressionParser::KeywordText() const {
       continue;
     }
     while (i + 1 < end && (At(i + 1) == '\r' || At(i + 1) == '\n')) ++i;
-    if (!s.empty() && s.back() != ' ' && i + 1 < end &&
+    if (s.size() > first && s.back() != ' ' && i + 1 < end &&
         static_cast<unsigned char>(At(i + 1)) > 32) {
       s.push_back(' ');
     }
   }
-  return s;
 }
 
 void TExpressionParser::SetContextFromKeywords() {
-  std::string words = KeywordText();
-  for (char& c : words) c = AsciiUpper(c);
-  context_ = words + " SQL statement";
+  // Built in place: the context's buffer serves statement after statement.
+  context_.clear();
+  AppendKeywordText(&context_);
+  for (char& c : context_) c = AsciiUpper(c);
+  context_ += " SQL statement";
 }
 
 std::string TExpressionParser::Message(std::string message) const {

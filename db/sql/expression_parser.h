@@ -120,7 +120,8 @@ class TExpressionParser {
   void MarkKeywordsStart() { keywords_start_ = token_start_; }
   // The text from the statement start up to the blanks before the current
   // token, and the same from the keywords' start with CR and LF removed.
-  std::string StatementText() const;
+  std::string StatementText() const { return std::string(StatementView()); }
+  std::string_view StatementView() const;
   std::string KeywordText() const;
   // The context becomes the keyword text in upper case + " SQL statement".
   void SetContextFromKeywords();
@@ -131,9 +132,9 @@ class TExpressionParser {
   uint32_t error_code() const { return error_code_; }
   void set_error_code(uint32_t code) { error_code_ = code; }
   const std::string& database_name() const { return database_name_; }
-  void set_database_name(std::string name) { database_name_ = std::move(name); }
+  void set_database_name(std::string_view name) { database_name_.assign(name.data(), name.size()); }
   const std::string& context() const { return context_; }
-  void set_context(std::string context) { context_ = std::move(context); }
+  void set_context(std::string_view context) { context_.assign(context.data(), context.size()); }
 
   // --- errors (all raise ETabulaEngineError) -------------------------------
 
@@ -157,10 +158,13 @@ class TExpressionParser {
   // When the current token is a constant standing alone as a whole
   // expression (a number, a string, NULL, TRUE or FALSE followed by "," or
   // ")"), fills node with what ParseExpression would return for it (kind,
-  // value, type, size, text, position), reads on past it and returns true.
-  // Otherwise leaves the parser as it was and returns false. Lists of
-  // values use it to spare a tree node per constant; node can be reused.
-  bool ParseLoneConstant(TExpToken& node);
+  // value, type, size, position) but its text, which goes to *text (valid
+  // until the next Load), reads on past it and returns true. Otherwise
+  // leaves the parser as it was and returns false. Lists of values use it
+  // to spare a tree node per constant; node can be reused.
+  bool ParseLoneConstant(TExpToken& node, std::string_view* text);
+  // The same for an integer constant that fits 64 bits, as its value.
+  bool ParseLoneInteger(int64_t* value);
 
   // Parses an SQL data type name with its optional (size[, scale]).
   TSqlDataType ParseDataType();
@@ -209,10 +213,14 @@ class TExpressionParser {
   };
 
   char At(size_t pos) const { return text_[pos]; }
+  // Reads the next token when it is "," or ")" and returns true; else
+  // stays on the current token and returns false.
+  bool NextEndsLoneConstant();
   void SkipBlanksAndComments();
   void LineBreakAt(size_t* pos);
   [[noreturn]] void UnterminatedError(size_t pos, uint8_t kind, char missing);
   std::string Message(std::string message) const;
+  void AppendKeywordText(std::string* out) const;
 
   std::unique_ptr<TExpToken> NewNode(uint8_t kind, uint8_t code) const;
   std::unique_ptr<TExpToken> ParseOr();
@@ -227,8 +235,9 @@ class TExpressionParser {
   std::unique_ptr<TExpToken> ParseConstant();
   TValue NumberValue() const;
   // The constant node of the current token when it is a number, a string,
-  // NULL, TRUE or FALSE; false for any other token. Reads no token.
-  bool FillConstant(TExpToken& node) const;
+  // NULL, TRUE or FALSE (its text too when with_text); false for any other
+  // token. Reads no token.
+  bool FillConstant(TExpToken& node, bool with_text) const;
   std::unique_ptr<TExpToken> ParseFunction(std::unique_ptr<TExpToken> node);
   std::unique_ptr<TExpToken> ParseCase(std::unique_ptr<TExpToken> node);
   void RequireSeparator(std::string_view keyword);

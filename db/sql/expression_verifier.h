@@ -48,10 +48,10 @@ std::string OperandKindNames(uint32_t permitted);
 class TExpressionVerifier {
  public:
   void set_resolver(TColumnResolver* resolver) { resolver_ = resolver; }
-  void set_context(std::string context) { context_ = std::move(context); }
+  void set_context(std::string_view context) { context_.assign(context.data(), context.size()); }
   const std::string& context() const { return context_; }
   void set_error_code(uint32_t code) { error_code_ = code; }
-  void set_database_name(std::string name) { database_name_ = std::move(name); }
+  void set_database_name(std::string_view name) { database_name_.assign(name.data(), name.size()); }
 
   // Resolves and types every node of the tree. Raises ETabulaEngineError
   // (the parsing code) on an unknown column, on operands of the wrong type,

@@ -14,6 +14,7 @@
 #include "db/sql/expression_evaluator.h"
 #include "db/sql/record_values.h"
 #include "db/sql/row_change.h"
+#include "db/sql/select_statement.h"
 #include "db/sql/statement_kinds.h"
 
 namespace downsql::sql {
@@ -58,7 +59,7 @@ class TInsertStatement : public TStatementBody {
     if (p.AcceptKeyword("VALUES")) {
       ParseValues(env);
     } else if (p.AcceptKeyword("SELECT")) {
-      select_ = NewSelectStatement();
+      select_ = std::make_unique<TSelectStatement>();
       select_->Prepare(env);
       VerifySelectColumns(env);
     } else {
@@ -68,6 +69,7 @@ class TInsertStatement : public TStatementBody {
   }
 
   std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
+    if (env.plan_wanted) WritePlan(env.plan);
     if (select_) {
       InsertSelected(env);
       return nullptr;
@@ -188,17 +190,30 @@ class TInsertStatement : public TStatementBody {
     // column keeps its node, so that the checks below report it in the
     // order of the values.
     TExpToken constant(kNodeConstant, 0);
+    std::string_view text;
+    // Whole numbers for integer columns go straight into the record.
+    if (CanPrepareRecord()) prepared_record_.emplace(cursor_->NewRecord());
     do {
+      const size_t i = values_.size();
       TInsertValue& v = values_.emplace_back();
       uint32_t line = 0, column = 0;
-      if (p.ParseLoneConstant(constant)) {
+      int64_t n = 0;
+      if (prepared_record_ && i < fields_.size() && IsIntegerType(fields_[i]->type) &&
+          !fields_[i]->IsPseudo() && p.ParseLoneInteger(&n)) {
+        prepared_record_->SetInteger(*fields_[i], n);
+        v.in_record = true;
+        continue;
+      }
+      if (p.ParseLoneConstant(constant, &text)) {
         line = constant.line;
         column = constant.column;
         if (values_.size() <= fields_.size() &&
-            FitsColumn(env, *fields_[values_.size() - 1], constant))
+            FitsColumn(env, *fields_[values_.size() - 1], constant)) {
           v.constant = std::move(constant.value);
-        else
+        } else {
+          constant.text.assign(text.data(), text.size());
           v.expression = std::make_unique<TExpToken>(std::move(constant));
+        }
       } else {
         v.expression = p.ParseExpression(kAllowParameters);
         line = v.expression->line;
@@ -234,24 +249,30 @@ class TInsertStatement : public TStatementBody {
     return AcceptsType(field, constant);
   }
 
-  // Writes the constants into a record that every execution starts from.
-  // Not done when the table fills in defaults (they may read the clock) or
-  // a column is listed twice (the later value must win whatever its kind);
-  // a constant the column cannot take is left for Execute to report.
-  void PrepareRecord() {
-    std::vector<bool> seen(cursor_->fields().size());
+  // Constants are written into a record that every execution starts from,
+  // unless the table fills in defaults (they may read the clock) or a column
+  // is listed twice (the later value must win whatever its kind).
+  bool CanPrepareRecord() const {
+    const std::vector<TFieldDef>& all = cursor_->fields();
+    for (const TFieldDef& f : all)
+      if (!f.default_value.empty()) return false;
+    std::vector<bool> seen(all.size());
     for (const TFieldDef* f : fields_) {
-      const size_t n = size_t(f - cursor_->fields().data());
-      if (seen[n]) return;
+      const size_t n = size_t(f - all.data());
+      if (seen[n]) return false;
       seen[n] = true;
     }
-    for (const TFieldDef& f : cursor_->fields())
-      if (!f.default_value.empty()) return;
-    prepared_record_.emplace(cursor_->NewRecord());
+    return true;
+  }
+
+  // Writes the constants not yet in the prepared record; a constant the
+  // column cannot take is left for Execute to report.
+  void PrepareRecord() {
+    if (!prepared_record_) return;
     const uint32_t locale = cursor_->table().locale();
     for (size_t i = 0; i < fields_.size(); ++i) {
       TInsertValue& v = values_[i];
-      if (v.expression || fields_[i]->IsBlob()) continue;
+      if (v.in_record || v.expression || fields_[i]->IsBlob()) continue;
       try {
         WriteColumnValue(*prepared_record_, *fields_[i], v.constant, locale);
         v.in_record = true;
@@ -268,18 +289,37 @@ class TInsertStatement : public TStatementBody {
       CountMismatch(env.parser, env.parser.line(), env.parser.column());
   }
 
+  // The target, then for INSERT ... SELECT the query's sources, result
+  // and conditions (the query writes no plan of its own).
+  void WritePlan(std::vector<std::string>& plan) {
+    AddPlanSection(&plan, "Tables Involved");
+    AddPlanTable(&plan, target_.name,
+                 target_.correlation.empty() ? target_.name : target_.correlation,
+                 target_.exclusive, cursor_->RecordCount());
+    if (!select_) return;
+    TDataQuery& query = select_->query();
+    query.AddTablesPlan(&plan);
+    query.AddResultPlan(&plan);
+    query.AddWhereAndJoinPlan(&plan);
+  }
+
   void InsertSelected(TStatementEnv& env) {
-    // The rows are counted and reported here, not by the query.
+    // The rows are counted and reported here, not by the query, and the
+    // plan is the statement's.
     auto progress = std::move(env.callbacks.progress);
     env.callbacks.progress = nullptr;
+    const bool plan_wanted = env.plan_wanted;
+    env.plan_wanted = false;
     std::unique_ptr<TResultTable> result;
     try {
       result = select_->Execute(env);
     } catch (...) {
       env.callbacks.progress = std::move(progress);
+      env.plan_wanted = plan_wanted;
       throw;
     }
     env.callbacks.progress = std::move(progress);
+    env.plan_wanted = plan_wanted;
     env.rows_affected = 0;
     TDataCursor& source = result->cursor();
     const std::vector<TFieldDef>& from = source.fields();
@@ -318,7 +358,7 @@ class TInsertStatement : public TStatementBody {
   std::vector<TInsertValue> values_;
   std::optional<TRecordBuffer> prepared_record_;
   TRecordBuffer record_{0};
-  std::unique_ptr<TStatementBody> select_;
+  std::unique_ptr<TSelectStatement> select_;
   TCommitClause commit_;
   TNoColumns no_columns_;
 };

@@ -41,7 +41,7 @@ constexpr char kStatementWords[] =
 
 const std::string kNoTable;
 
-std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const std::string& keywords,
+std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const TExpressionParser& parser,
                                         bool unique, bool nocase) {
   switch (kind) {
     case skSelect:
@@ -85,7 +85,7 @@ std::unique_ptr<TStatementBody> NewBody(TStatementKind kind, const std::string& 
     case skCommit:
       return NewCommitStatement();
     default:
-      return NewUnsupportedStatement(keywords);
+      return NewUnsupportedStatement(parser.KeywordText());
   }
 }
 
@@ -170,13 +170,13 @@ void TQueryStatement::Dispatch() {
   }
   p.SetContextFromKeywords();
   verifier_.set_context(p.context());
-  std::string keywords = p.KeywordText();
 
-  body_ = NewBody(kind, keywords, unique, nocase);
+  body_ = NewBody(kind, p, unique, nocase);
   body_->Prepare(env_);
   if (parenthesized) p.RequireChar(')');
   if (!p.IsKind(';') && !p.IsKind(kTokEnd)) p.ExpectedError("end of statement");
-  text_ = p.StatementText();
+  const std::string_view text = p.StatementView();
+  text_.assign(text.data(), text.size());
   p.AcceptKind(';');
   kind_ = kind;
   parameter_count_ = p.parameter_count();
@@ -263,6 +263,25 @@ void AddPlanEnd(std::vector<std::string>* plan, uint32_t rows, double seconds) {
   plan->push_back("");
   plan->push_back(std::string(80, '='));
   plan->push_back(">>>>> " + std::to_string(rows) + " rows affected in " + buf + " seconds");
+}
+
+void AddPlanSection(std::vector<std::string>* plan, const std::string& title) {
+  plan->push_back("");
+  plan->push_back(title);
+  plan->push_back(std::string(title.size(), '-'));
+}
+
+void AddPlanTable(std::vector<std::string>* plan, const std::string& name,
+                  const std::string& correlation, bool exclusive, uint32_t rows) {
+  AddPlanText(plan, name + " (" + correlation + ") table opened " +
+                        (exclusive ? "exclusively" : "shared") + ", has " + std::to_string(rows) +
+                        " rows");
+}
+
+void AddPlanWhere(std::vector<std::string>* plan, const TExpToken& where) {
+  AddPlanSection(plan, "WHERE Clause Execution");
+  AddPlanText(plan, "The expression " + ExpressionText(where) +
+                        " will be evaluated against every joined row");
 }
 
 void ExecutionError(std::string_view message) {

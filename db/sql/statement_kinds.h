@@ -62,6 +62,15 @@ std::optional<uint32_t> LocaleOfName(std::string_view name);
 void AddPlanText(std::vector<std::string>* plan, const std::string& text);
 void AddPlanHeading(std::vector<std::string>* plan, const std::string& statement_text);
 void AddPlanEnd(std::vector<std::string>* plan, uint32_t rows, double seconds);
+// A section of the plan: a blank line, the title, the title underlined
+// with "-".
+void AddPlanSection(std::vector<std::string>* plan, const std::string& title);
+// The line of "Tables Involved" for one table: "name (correlation) table
+// opened shared|exclusively, has n rows".
+void AddPlanTable(std::vector<std::string>* plan, const std::string& name,
+                  const std::string& correlation, bool exclusive, uint32_t rows);
+// The "WHERE Clause Execution" section for the condition where.
+void AddPlanWhere(std::vector<std::string>* plan, const TExpToken& where);
 
 // A table name: an identifier, optionally followed by a backslash and a
 // second identifier (kept as "first\second"). Reads past it.

@@ -146,6 +146,18 @@ class TUpdateStatement : public TStatementBody {
   }
 
   std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
+    if (env.plan_wanted) {
+      AddPlanSection(&env.plan, "Tables Involved");
+      if (query_) {
+        query_->AddTablesPlan(&env.plan);
+        query_->AddWhereAndJoinPlan(&env.plan);
+      } else {
+        AddPlanTable(&env.plan, target_.name,
+                     target_.correlation.empty() ? target_.name : target_.correlation,
+                     target_.exclusive, cursor_->RecordCount());
+        if (where_) AddPlanWhere(&env.plan, *where_);
+      }
+    }
     TDataCursor& cursor = Target();
     TEvalContext context;
     context.resolver = resolver_.get();
@@ -239,6 +251,11 @@ class TDeleteStatement : public TStatementBody {
   }
 
   std::unique_ptr<TResultTable> Execute(TStatementEnv& env) override {
+    if (env.plan_wanted) {
+      AddPlanSection(&env.plan, "Tables Involved");
+      query_->AddTablesPlan(&env.plan);
+      query_->AddWhereAndJoinPlan(&env.plan);
+    }
     TDataCursor& cursor = *query_->source(0).cursor;
     TRowLoop loop(env, commit_, TableName(), cursor.record_size(), cursor.RecordCount());
     const std::vector<uint32_t> slots = CollectTargets(env, *query_, nullptr, nullptr);

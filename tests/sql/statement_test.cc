@@ -161,14 +161,78 @@ TEST_F(StatementTest, PlanHoldsTheStatementText) {
   statement.Execute({}, options);
   const std::string rule(80, '=');
   const std::vector<std::string> plan = statement.Plan();
-  ASSERT_EQ(plan.size(), 8u);
+  ASSERT_EQ(plan.size(), 12u);
   EXPECT_EQ(std::vector<std::string>(plan.begin(), plan.begin() + 5),
             (std::vector<std::string>{rule, "SQL statement (Executed with 1.0 Build 1)", rule, "",
                                       "INSERT INTO t VALUES (1, 'a')"}));
-  EXPECT_EQ(plan[6], rule);
-  EXPECT_EQ(plan[7].substr(0, 25), ">>>>> 1 rows affected in ");
-  EXPECT_EQ(plan[7].substr(plan[7].size() - 8), " seconds");
+  EXPECT_EQ(plan[10], rule);
+  EXPECT_EQ(plan[11].substr(0, 25), ">>>>> 1 rows affected in ");
+  EXPECT_EQ(plan[11].substr(plan[11].size() - 8), " seconds");
   EXPECT_GE(statement.ExecutionTime(), 0.0);
+}
+
+// Between the statement's text and the closing rule, the statements that
+// change rows name their tables and, like SELECT, their WHERE and joins.
+TEST_F(StatementTest, PlanSectionsOfChangeStatements) {
+  db.Run("INSERT INTO t VALUES (1, 'a')");
+  db.Run("INSERT INTO t VALUES (2, 'b')");
+  db.Run("CREATE TABLE u (id INTEGER, v INTEGER)");
+  db.Run("INSERT INTO u VALUES (2, 5)");
+  const std::string tables[] = {"", "Tables Involved", "---------------"};
+  const std::string where[] = {"", "WHERE Clause Execution", "----------------------"};
+  const std::string joins[] = {
+      "", "Join Ordering",  "-------------", "The joins will be executed in the order written",
+      "", "Join Execution", "--------------"};
+  auto join = [](std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+  };
+  auto lines = [](const std::string* first, size_t n) {
+    return std::vector<std::string>(first, first + n);
+  };
+  const struct {
+    const char* sql;
+    std::vector<std::string> sections;
+  } cases[] = {
+      {"INSERT INTO t VALUES (3, 'c')",
+       join({lines(tables, 3), {"t (t) table opened shared, has 2 rows"}})},
+      {"INSERT INTO t AS x EXCLUSIVE (id) SELECT id FROM u WHERE v > 1",
+       join({lines(tables, 3),
+             {"t (x) table opened exclusively, has 3 rows", "u (u) table opened shared, has 1 rows",
+              "", "Result Set Generation", "---------------------", "Result set will be canned"},
+             lines(where, 3),
+             {"The expression v > 1 will be evaluated against every joined row"}})},
+      {"UPDATE t SET name = 'z' WHERE id = 1",
+       join({lines(tables, 3),
+             {"t (t) table opened shared, has 4 rows"},
+             lines(where, 3),
+             {"The expression id = 1 will be evaluated against every joined row"}})},
+      {"UPDATE t SET name = 'y' FROM t JOIN u ON t.id = u.id",
+       join({lines(tables, 3),
+             {"t (t) table opened shared, has 4 rows", "u (u) table opened shared, has 1 rows"},
+             lines(joins, 7),
+             {"Inner join of t to u: rows of u found through a hash of u.id"}})},
+      {"DELETE FROM t WHERE id > 2",
+       join({lines(tables, 3),
+             {"t (t) table opened shared, has 4 rows"},
+             lines(where, 3),
+             {"The expression id > 2 will be evaluated against every joined row"}})},
+      {"DELETE FROM t", join({lines(tables, 3), {"t (t) table opened shared, has 3 rows"}})},
+  };
+  for (const auto& c : cases) {
+    TQueryStatement statement(db.database());
+    statement.Prepare(c.sql);
+    TExecuteOptions options;
+    options.plan = true;
+    statement.Execute({}, options);
+    const std::vector<std::string>& plan = statement.Plan();
+    ASSERT_GE(plan.size(), 8u) << c.sql;
+    EXPECT_EQ(plan[4], c.sql);
+    // The frame and the text come before, the blank line, the rule and the
+    // rows line after.
+    EXPECT_EQ(std::vector<std::string>(plan.begin() + 5, plan.end() - 3), c.sections) << c.sql;
+  }
 }
 
 }  // namespace
