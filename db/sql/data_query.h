@@ -59,6 +59,8 @@ inline constexpr int kMaxGroupByColumns = 1024;
 inline constexpr int kMaxDistinctColumns = 1024;
 inline constexpr uint32_t kMaxResultFieldSize = 512;
 inline constexpr size_t kMaxResultNameLength = 60;
+// The temporary index that orders a canned result.
+inline constexpr const char* kOrderIndexName = "Sys__Order";
 
 // One column of the select list.
 struct TResultField {
@@ -231,7 +233,9 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   [[noreturn]] void NodeError(const TExpToken& node, std::string_view message) const;
 
   // Executing.
-  bool ComputeRows(TQueryRun& run, std::vector<TResultRow>* rows);
+  // sort false: ORDER BY and the TOP after it are left to the result
+  // table's index (WriteResult).
+  bool ComputeRows(TQueryRun& run, std::vector<TResultRow>* rows, bool sort = true);
   bool ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows);
   // Calls visit for every joined row that passes WHERE. With raw, a lone
   // source's record is not copied for visit: raw_row_ holds its bytes and
@@ -252,7 +256,11 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
                     std::vector<TResultRow>& other);
   void SortRows(std::vector<TResultRow>* rows) const;
   int CompareRows(const TResultRow& a, const TResultRow& b) const;
-  std::unique_ptr<TResultTable> WriteResult(const std::vector<TResultRow>& rows);
+  // Creates the result table and inserts rows. by_index: rows are in their
+  // computed order and the table gets a temporary index on the ORDER BY
+  // columns as its order, TOP deleting from its end (rows is cut to
+  // match); when the key does not fit an index, rows are sorted here.
+  std::unique_ptr<TResultTable> WriteResult(std::vector<TResultRow>& rows, bool by_index);
   void StartPlan(TQueryRun& run);
   void EndPlan(TQueryRun& run, uint32_t rows, double seconds);
 
@@ -309,6 +317,10 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   // While finishing groups: the accumulators of the group being finished.
   const TGroup* finishing_ = nullptr;
   bool has_subquery_ = false;
+  // The last result was ordered through its index; the plan line saying how
+  // the result is ordered (0: none).
+  bool ordered_by_index_ = false;
+  size_t order_plan_line_ = 0;
   bool scanning_ = false;
 };
 

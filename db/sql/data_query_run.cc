@@ -22,6 +22,10 @@ namespace downsql::sql {
 
 using namespace storage;
 
+namespace {
+const char* const kOrderPlanLine = "Result set will be ordered by the ORDER BY columns";
+}  // namespace
+
 struct TDataQuery::TAccumulator {
   TValue value;
   int64_t count = 0;
@@ -1156,7 +1160,7 @@ void TDataQuery::SortRows(std::vector<TResultRow>* rows) const {
   });
 }
 
-bool TDataQuery::ComputeRows(TQueryRun& run, std::vector<TResultRow>* rows) {
+bool TDataQuery::ComputeRows(TQueryRun& run, std::vector<TResultRow>* rows, bool sort) {
   if (!ComputeOwnRows(run, rows)) {
     rows->clear();
     return false;
@@ -1173,7 +1177,10 @@ bool TDataQuery::ComputeRows(TQueryRun& run, std::vector<TResultRow>* rows) {
     }
     ApplySetPart(part, rows, other);
   }
-  if (!order_by_.empty()) SortRows(rows);
+  if (!order_by_.empty()) {
+    if (!sort) return true;  // the result table's index orders them, WriteResult applies TOP
+    SortRows(rows);
+  }
   if (top_ >= 0 && rows->size() > static_cast<size_t>(top_)) rows->resize(top_);
   return true;
 }
@@ -1185,7 +1192,8 @@ bool TDataQuery::ForEachRow(TQueryRun& run, const std::function<void(const TResu
   return true;
 }
 
-std::unique_ptr<TResultTable> TDataQuery::WriteResult(const std::vector<TResultRow>& rows) {
+std::unique_ptr<TResultTable> TDataQuery::WriteResult(std::vector<TResultRow>& rows,
+                                                      bool by_index) {
   TNewTableDefinition definition;
   definition.table.fields = result_defs_;
   for (auto& f : definition.table.fields) f.number = 0;
@@ -1194,12 +1202,39 @@ std::unique_ptr<TResultTable> TDataQuery::WriteResult(const std::vector<TResultR
     definition.table.encrypted = true;
     definition.table.password = password_;
   }
+  ordered_by_index_ = false;
   std::unique_ptr<TResultTable> result;
   if (!into_.empty()) {
     database_.CreateTable(into_, definition);
     result = std::make_unique<TResultTable>(database_.OpenTable(into_));
   } else {
-    result = database_.CreateResultTable(definition);
+    if (by_index) {
+      // ORDER BY: a temporary index of the result table on the ordering
+      // columns (case-insensitive with NOCASE) becomes the result's order;
+      // rows of equal keys keep the order they were inserted in.
+      TIndexDefinition order;
+      order.name = kOrderIndexName;
+      order.case_insensitive = order_nocase_;
+      for (const TOrderByField& o : order_by_) {
+        order.columns.push_back(static_cast<int16_t>(fields_[o.column - 1].field));
+        order.descending_of.push_back(o.descending ? 1 : 0);
+        order.descending = order.descending || o.descending;
+      }
+      definition.secondary.push_back(order);
+      try {
+        result = database_.CreateResultTable(definition);
+        ordered_by_index_ = true;
+      } catch (const ETabulaEngineError& e) {
+        // A key longer than an index allows: the rows are sorted here.
+        if (e.code() != kErrInvalidKeySize && e.code() != kErrIndexLimits) throw;
+        definition.secondary.clear();
+      }
+    }
+    if (!result) result = database_.CreateResultTable(definition);
+  }
+  if (by_index && !ordered_by_index_) {
+    SortRows(&rows);
+    if (top_ >= 0 && rows.size() > static_cast<size_t>(top_)) rows.resize(top_);
   }
   TDataCursor& c = result->cursor();
   const std::vector<TFieldDef>& defs = c.fields();
@@ -1216,6 +1251,20 @@ std::unique_ptr<TResultTable> TDataQuery::WriteResult(const std::vector<TResultR
     }
     c.Insert(record);
   }
+  if (ordered_by_index_) {
+    for (const TTableIndex& index : c.table().indexes()) {
+      if (index.name == kOrderIndexName) c.SetCurrentIndex(index.slot);
+    }
+    // TOP n on the ordered rows: rows are deleted from the end until n remain.
+    if (top_ >= 0 && rows.size() > static_cast<size_t>(top_)) {
+      c.Last();
+      for (size_t n = rows.size(); n > static_cast<size_t>(top_); --n) {
+        if (!c.Prior()) break;
+        c.Delete();
+      }
+      rows.resize(top_);
+    }
+  }
   c.First();
   return result;
 }
@@ -1226,7 +1275,11 @@ std::unique_ptr<TResultTable> TDataQuery::Execute(TQueryRun& run, uint32_t* rows
   for (auto& s : sources_) {
     if (!s->cursor) s->cursor = database_.OpenTable(s->name, s->exclusive);
   }
-  if (run.plan_wanted && run.plan != nullptr) StartPlan(run);
+  size_t order_line = 0;
+  if (run.plan_wanted && run.plan != nullptr) {
+    StartPlan(run);
+    order_line = order_plan_line_;
+  }
   if (live_) {
     auto result = ExecuteLive(run, rows_affected);
     if (run.plan_wanted && run.plan != nullptr) {
@@ -1236,11 +1289,18 @@ std::unique_ptr<TResultTable> TDataQuery::Execute(TQueryRun& run, uint32_t* rows
     }
     return result;
   }
+  // Into a named table the rows go in their order; a generated result is
+  // ordered through an index where the ordering columns fit one.
+  const bool by_index =
+      !order_by_.empty() && into_.empty() && order_by_.size() <= storage::kMaxIndexColumns;
   std::vector<TResultRow> rows;
-  if (!ComputeRows(run, &rows)) rows.clear();
-  auto result = WriteResult(rows);
+  if (!ComputeRows(run, &rows, !by_index)) rows.clear();
+  auto result = WriteResult(rows, by_index);
   *rows_affected = static_cast<uint32_t>(rows.size());
   if (run.plan_wanted && run.plan != nullptr) {
+    if (ordered_by_index_ && order_line != 0 && order_line < run.plan->size()) {
+      (*run.plan)[order_line] = "Result set will be ordered through a temporary index";
+    }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     EndPlan(run, *rows_affected, seconds);
@@ -1256,6 +1316,11 @@ void TDataQuery::StartPlan(TQueryRun& run) {
   AddPlanSection(plan, "Tables Involved");
   AddTablesPlan(plan);
   AddResultPlan(plan);
+  // Execute says there whether a temporary index orders the result.
+  order_plan_line_ = 0;
+  for (size_t i = 0; i < plan->size(); ++i) {
+    if ((*plan)[i] == kOrderPlanLine) order_plan_line_ = i;
+  }
   AddWhereAndJoinPlan(plan);
 }
 
@@ -1285,7 +1350,7 @@ void TDataQuery::AddResultPlan(std::vector<std::string>* plan) const {
     else if (grouped_)
       plan->push_back("Result set will consist of grouped rows");
     if (distinct_) plan->push_back("Result set will contain distinct rows");
-    if (!order_by_.empty()) plan->push_back("Result set will be ordered by the ORDER BY columns");
+    if (!order_by_.empty()) plan->push_back(kOrderPlanLine);
   }
 }
 

@@ -204,6 +204,47 @@ TEST_F(SelectTest, RowsOrderingGroupingAndSets) {
   for (const Case& c : cases) EXPECT_EQ(RowsText(RunSelect(db_, c.sql)), c.rows) << c.sql;
 }
 
+// ORDER BY on a canned result: the rows are stored in the order they were
+// computed and a temporary index on the ordering columns is the result's
+// order; TOP deletes rows from its end. A key too long for an index is
+// sorted before the rows are stored, with the same order.
+TEST_F(SelectTest, OrderByThroughATemporaryIndex) {
+  std::unique_ptr<TResultTable> kept;
+  std::vector<std::string> plan;
+  SelectOptions options;
+  options.keep = &kept;
+  options.plan = &plan;
+  const SelectResult r = RunSelect(db_, "select k, s from nums order by s desc, k top 4", options);
+  EXPECT_EQ(RowsText(r), "1,b;2,a;5,a;3,B;");
+  EXPECT_EQ(r.rows_affected, 4u);
+  EXPECT_NE(
+      std::find(plan.begin(), plan.end(), "Result set will be ordered through a temporary index"),
+      plan.end());
+  TDataCursor& c = kept->cursor();
+  EXPECT_EQ(c.RecordCount(), 4u);
+  c.SetCurrentIndex(kNaturalOrder);
+  std::string natural;
+  c.First();
+  while (c.Next()) natural += Text(ReadColumnValue(c.current(), c.fields()[0])) + ";";
+  EXPECT_EQ(natural, "1;2;3;5;");  // stored in scan order, the one beyond TOP deleted
+
+  MakeTable(db_, "wide", {Column("a", kTypeString, 0, 250), Column("b", kTypeInteger)},
+            {{S("y"), I(1)}, {S("x"), I(2)}, {S("y"), I(0)}});
+  std::string columns = "b", order = "1";
+  for (int i = 0; i < 20; ++i) {
+    columns += ", a";
+    order = std::to_string(i + 2) + ", " + order;
+  }
+  plan.clear();
+  const SelectResult wide =
+      RunSelect(db_, "select " + columns + " from wide order by " + order + " top 2", options);
+  ASSERT_EQ(wide.rows.size(), 2u);
+  EXPECT_EQ(Text(wide.rows[0][0]) + Text(wide.rows[1][0]), "20");
+  EXPECT_NE(
+      std::find(plan.begin(), plan.end(), "Result set will be ordered by the ORDER BY columns"),
+      plan.end());
+}
+
 // An index over the given columns (1-based), descending where desc says.
 TIndexDefinition Index(const char* name, std::vector<int16_t> columns,
                        std::vector<uint8_t> desc = {}, bool nocase = false) {
