@@ -285,8 +285,8 @@ TJoinKey ChooseJoinKey(const std::vector<std::unique_ptr<TSourceTable>>& sources
 // A whole-number, date, time or floating-point column of a record's bytes:
 // false for NULL (and for a computed column, which a record never holds);
 // else whole and number get the value (number also for whole columns).
-inline bool ReadNumber(const uint8_t* record, const TFieldDef& def, int64_t* whole,
-                       double* number) {
+[[gnu::always_inline]] inline bool ReadNumber(const uint8_t* record, const TFieldDef& def,
+                                              int64_t* whole, double* number) {
   if (def.computed || record[def.offset] == 0) return false;
   const uint8_t* v = record + def.value_offset();
   switch (def.type) {
@@ -792,11 +792,28 @@ void TDataQuery::MergeGroup(TGroup& group) {
 
 void TDataQuery::MergeRaw(TGroup& group, const uint8_t* record) {
   for (size_t k = 0; k < aggregates_.size(); ++k) {
-    if (direct_[k] == nullptr) {
-      ++group.acc[k].count;  // COUNT(*)
-    } else {
-      MergeDirect(*aggregates_[k], aggregate_codes_[k], *direct_[k], record, group.acc[k]);
+    TAccumulator& a = group.acc[k];
+    const TFieldDef* def = direct_[k];
+    if (def == nullptr) {
+      ++a.count;  // COUNT(*)
+      continue;
     }
+    const uint8_t code = aggregate_codes_[k];
+    if ((code == kAggMax || code == kAggMin) && !a.value.null) {
+      // The common step of MIN and MAX, here without a call.
+      int64_t whole = 0;
+      double number = 0;
+      if (!ReadNumber(record, *def, &whole, &number)) continue;
+      const bool real = def->type == kTypeFloat || def->type == kTypeTimestamp;
+      const int c = real ? (number < a.value.f ? -1 : (a.value.f < number ? 1 : 0))
+                         : (whole < a.value.i ? -1 : (a.value.i < whole ? 1 : 0));
+      if (code == kAggMin ? c < 0 : c > 0) {
+        a.value.i = whole;
+        a.value.f = number;
+      }
+      continue;
+    }
+    MergeDirect(*aggregates_[k], code, *def, record, a);
   }
 }
 
