@@ -1,5 +1,6 @@
 #include "tools/tabula_dump_index.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -202,9 +203,9 @@ void DumpBlobFile(const std::string& path, TDataFile& table, const base::Blowfis
   file.set_cipher(cipher);
   file.Open(table.blob_block_size(), true);
   auto block = [&](uint32_t n) {
-    TBlock copy(file.block_size());
+    auto copy = std::make_unique<TBlock>(file.block_size());
     TBuffer* b = file.GetBlock(n);
-    copy.data = b->data;
+    std::copy(b->data.begin(), b->data.end(), copy->data.begin());
     file.Unpin(b);
     return copy;
   };
@@ -212,7 +213,7 @@ void DumpBlobFile(const std::string& path, TDataFile& table, const base::Blowfis
   std::printf("\nChains named by the records\n");
   for (uint32_t slot = 1; slot < table.next_slot(); ++slot) {
     TBuffer* r = table.GetBlock(slot);
-    std::vector<uint8_t> record = r->data;
+    std::vector<uint8_t> record(r->data.begin(), r->data.end());
     table.Unpin(r);
     if (record[0] != 0) continue;
     for (const TFieldDef& f : table.fields()) {
@@ -229,7 +230,8 @@ void DumpBlobFile(const std::string& path, TDataFile& table, const base::Blowfis
           std::printf(" %u (broken)\n", n);
           throw ETabulaEngineError(kErrBlobBuffersCorrupt, {table.table_name()});
         }
-        TBlock b = block(n);
+        const std::unique_ptr<TBlock> held = block(n);
+        const TBlock& b = *held;
         if (n == first) total = b.total();
         std::printf(" %u[%u bytes, v%u]", n, b.used(), b.version());
         n = static_cast<uint32_t>(b.next());
@@ -246,7 +248,7 @@ void DumpBlobFile(const std::string& path, TDataFile& table, const base::Blowfis
       std::printf(" (broken)\n");
       throw ETabulaEngineError(kErrBlobBuffersCorrupt, {table.table_name()});
     }
-    n = static_cast<uint32_t>(block(n).next());
+    n = static_cast<uint32_t>(block(n)->next());
   }
   std::printf(" end\n");
 }

@@ -311,8 +311,8 @@ void TBlobFile::DecodeBlock(const uint8_t* in, TBuffer& buffer) const {
   if (cipher_ != nullptr) cipher_->Decrypt(buffer.data.data(), block_size());
 }
 
-std::unique_ptr<TBuffer> TBlobFile::NewBuffer() const {
-  return std::make_unique<TBlock>(block_size());
+std::unique_ptr<TBufferSlab> TBlobFile::NewSlab(size_t count) const {
+  return std::make_unique<TBufferSlabOf<TBlock>>(count, block_size());
 }
 
 }  // namespace downsql::storage

@@ -96,7 +96,7 @@ class TBlobFile : public TBufferedFile {
   void CheckCapacity() override;
   void EncodeBlock(const TBuffer& buffer, uint8_t* out) const override;
   void DecodeBlock(const uint8_t* in, TBuffer& buffer) const override;
-  std::unique_ptr<TBuffer> NewBuffer() const override;
+  std::unique_ptr<TBufferSlab> NewSlab(size_t count) const override;
 
  private:
   class Pin;

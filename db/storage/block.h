@@ -24,6 +24,7 @@ inline constexpr uint32_t kBlockHeaderSize = 18;
 
 class TBlock : public TBuffer {
  public:
+  TBlock() = default;  // a block of the BLOB file's pool
   explicit TBlock(uint32_t block_size) : TBuffer(block_size) {}
 
   uint32_t capacity() const { return static_cast<uint32_t>(data.size()) - kBlockHeaderSize; }

@@ -27,6 +27,10 @@ KindRules RulesOf(TBufferedFile::Kind kind) {
 
 }  // namespace
 
+TBuffer::TBuffer(uint32_t block_size) : own_bytes_(new uint8_t[block_size]()) {
+  Attach(own_bytes_.get(), block_size);
+}
+
 TBufferedFile::TBufferedFile(Kind kind, std::string table_name, std::string file_name,
                              bool in_memory)
     : kind_(kind), table_name_(std::move(table_name)), file_(std::move(file_name), in_memory) {}
@@ -36,8 +40,6 @@ TBufferedFile::~TBufferedFile() = default;
 void TBufferedFile::SetGeometry(uint64_t data_start, uint32_t block_size) {
   if (block_size != block_size_) {
     Discard();
-    owned_.clear();
-    spare_.clear();
   }
   data_start_ = data_start;
   block_size_ = std::max<uint32_t>(block_size, 1);
@@ -60,8 +62,8 @@ void TBufferedFile::RaiseCorrupt() const {
   throw ETabulaEngineError(RulesOf(kind_).corrupt_code, {table_name_});
 }
 
-std::unique_ptr<TBuffer> TBufferedFile::NewBuffer() const {
-  return std::make_unique<TBuffer>(block_size_);
+std::unique_ptr<TBufferSlab> TBufferedFile::NewSlab(size_t count) const {
+  return std::make_unique<TBufferSlabOf<TBuffer>>(count, block_size_);
 }
 
 void TBufferedFile::EncodeBlock(const TBuffer& buffer, uint8_t* out) const {
@@ -156,14 +158,26 @@ void TBufferedFile::MarkModified(TBuffer* buffer) {
 // --- taking buffers ----------------------------------------------------------
 
 TBuffer* TBufferedFile::NewOrSpare() {
-  if (!spare_.empty()) {
-    TBuffer* b = spare_.back();
-    spare_.pop_back();
-    return b;
+  if (spare_.empty()) {
+    // Twice the buffers allocated so far, so that a growing pool allocates
+    // O(log n) times.
+    const size_t most = std::max(kMinSlabBuffers, kMaxSlabBytes / (block_size_ + kBufferOverhead));
+    const size_t count = std::min(most, std::max(kMinSlabBuffers, allocated_));
+    slabs_.push_back(NewSlab(count));
+    TBufferSlab& slab = *slabs_.back();
+    allocated_ += count;
+    // Taken from the back: the slab's buffers in address order.
+    for (size_t i = count; i-- > 0;) {
+      TBuffer* b = slab.at(i);
+      b->slab_ = uint32_t(slabs_.size() - 1);
+      spare_.push_back(b);
+    }
   }
-  owned_.push_back(NewBuffer());
-  owned_.back()->owned_index_ = owned_.size() - 1;
-  return owned_.back().get();
+  TBuffer* b = spare_.back();
+  spare_.pop_back();
+  b->spare_ = false;
+  ++slabs_[b->slab_]->in_use;
+  return b;
 }
 
 // The least recently used buffer that is neither modified nor pinned, out of
@@ -182,15 +196,39 @@ TBuffer* TBufferedFile::TakeEvictable(uint64_t used_before) {
   return nullptr;
 }
 
-void TBufferedFile::Free(TBuffer* b) {
+void TBufferedFile::Free(TBuffer* b, bool list_spare) {
   Remove(b);
-  size_t at = b->owned_index_;
-  if (at >= owned_.size() || owned_[at].get() != b) return;
-  if (at + 1 != owned_.size()) {
-    std::swap(owned_[at], owned_.back());
-    owned_[at]->owned_index_ = at;
+  b->block = 0;
+  b->modified = false;
+  b->pin_count = 0;
+  b->spare_ = true;
+  --slabs_[b->slab_]->in_use;
+  if (list_spare) spare_.push_back(b);
+}
+
+// Lists the spare buffers anew from the slabs that keep buffers in use.
+void TBufferedFile::ReleaseEmptySlabs() {
+  size_t kept = 0;
+  for (size_t i = 0; i < slabs_.size(); ++i) {
+    if (slabs_[i]->in_use == 0) {
+      allocated_ -= slabs_[i]->count();
+      slabs_[i].reset();
+      continue;
+    }
+    if (kept != i) {
+      slabs_[kept] = std::move(slabs_[i]);
+      for (size_t k = 0; k < slabs_[kept]->count(); ++k) slabs_[kept]->at(k)->slab_ = uint32_t(kept);
+    }
+    ++kept;
   }
-  owned_.pop_back();
+  slabs_.resize(kept);
+  spare_.clear();
+  for (auto& slab : slabs_) {
+    for (size_t k = slab->count(); k-- > 0;) {
+      TBuffer* b = slab->at(k);
+      if (b->spare_) spare_.push_back(b);
+    }
+  }
 }
 
 TBuffer* TBufferedFile::TakeBuffer() {
@@ -259,10 +297,7 @@ TBuffer* TBufferedFile::GetBlock(uint32_t n) {
   try {
     ReadRange(n, b);
   } catch (...) {
-    Remove(b);
-    b->block = 0;
-    b->pin_count = 0;
-    spare_.push_back(b);
+    Free(b);
     throw;
   }
   return b;
@@ -378,42 +413,47 @@ bool TBufferedFile::HasModified() const {
   return false;
 }
 
+// The modified, unpinned buffers in block order: from the block table when
+// they are a good part of it (a long transaction's appended blocks), else
+// sorted.
+void TBufferedFile::CollectModified(std::vector<TBuffer*>* by_use,
+                                    std::vector<TBuffer*>* dirty) const {
+  by_use->clear();
+  dirty->clear();
+  for (TBuffer* b = newest_; b; b = b->older_)
+    if (b->modified && b->pin_count == 0) by_use->push_back(b);
+  if (by_use->empty()) return;
+  dirty->reserve(by_use->size());
+  if (by_use->size() * 4 >= by_block_.size()) {
+    for (TBuffer* b : by_block_)
+      if (b && b->modified && b->pin_count == 0) dirty->push_back(b);
+  } else {
+    *dirty = *by_use;
+    std::sort(dirty->begin(), dirty->end(),
+              [](const TBuffer* x, const TBuffer* y) { return x->block < y->block; });
+  }
+}
+
 std::vector<std::pair<uint64_t, uint64_t>> TBufferedFile::ModifiedRanges() const {
-  std::vector<uint32_t> blocks;
-  for (const TBuffer* b = newest_; b; b = b->older_)
-    if (b->modified && b->pin_count == 0) blocks.push_back(b->block);
-  std::sort(blocks.begin(), blocks.end());
+  std::vector<TBuffer*> by_use, dirty;
+  CollectModified(&by_use, &dirty);
   std::vector<std::pair<uint64_t, uint64_t>> ranges;
   uint32_t last = 0;
-  for (uint32_t block : blocks) {
-    if (!ranges.empty() && block == last + 1) {
+  for (const TBuffer* b : dirty) {
+    if (!ranges.empty() && b->block == last + 1) {
       ranges.back().second += block_size_;
     } else {
-      ranges.emplace_back(BlockOffset(block), block_size_);
+      ranges.emplace_back(BlockOffset(b->block), block_size_);
     }
-    last = block;
+    last = b->block;
   }
   return ranges;
 }
 
 bool TBufferedFile::WriteModified(bool flush_os) {
-  // The chain gives them newest first; the block table, when they are a
-  // good part of it (a long transaction's appended blocks), gives them in
-  // block order without a sort.
-  std::vector<TBuffer*> by_use;
-  for (TBuffer* b = newest_; b; b = b->older_)
-    if (b->modified && b->pin_count == 0) by_use.push_back(b);
+  std::vector<TBuffer*> by_use, dirty;
+  CollectModified(&by_use, &dirty);
   if (by_use.empty()) return false;
-  std::vector<TBuffer*> dirty;
-  dirty.reserve(by_use.size());
-  if (by_use.size() * 4 >= by_block_.size()) {
-    for (TBuffer* b : by_block_)
-      if (b && b->modified && b->pin_count == 0) dirty.push_back(b);
-  } else {
-    dirty = by_use;
-    std::sort(dirty.begin(), dirty.end(),
-              [](const TBuffer* x, const TBuffer* y) { return x->block < y->block; });
-  }
   // A run of consecutive blocks goes out in chunks, so writing a long
   // transaction's blocks never needs a copy of all of them at once.
   const size_t per_chunk = std::max<size_t>(1, kWriteChunk / block_size_);
@@ -444,19 +484,22 @@ void TBufferedFile::ShrinkToCapacity() {
   TBuffer* b = oldest_;
   while (b && in_use_ > base_capacity_) {
     TBuffer* next = b->newer_;
-    if (!b->modified && b->pin_count == 0) Free(b);
+    if (!b->modified && b->pin_count == 0) Free(b, false);
     b = next;
   }
   capacity_ = std::max<uint32_t>(base_capacity_, uint32_t(in_use_));
+  ReleaseEmptySlabs();
 }
 
 void TBufferedFile::Discard() {
+  ++discards_;
   window_count_ = 0;
   by_block_.clear();
   in_use_ = 0;
   newest_candidate_ = oldest_candidate_ = nullptr;
   spare_.clear();
-  owned_.clear();
+  slabs_.clear();
+  allocated_ = 0;
   newest_ = oldest_ = nullptr;
   capacity_ = base_capacity_;
   last_block_read_ = 0;

@@ -33,33 +33,123 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "db/storage/engine_file.h"
+#include "platform/memory.h"
 
 namespace downsql::storage {
 
+// The bytes of one block: a slice of a slab of the pool, or held by a
+// buffer made on its own.
+class TBlockBytes {
+ public:
+  uint8_t* data() { return bytes_; }
+  const uint8_t* data() const { return bytes_; }
+  size_t size() const { return size_; }
+  uint8_t* begin() { return bytes_; }
+  uint8_t* end() { return bytes_ + size_; }
+  const uint8_t* begin() const { return bytes_; }
+  const uint8_t* end() const { return bytes_ + size_; }
+  uint8_t& operator[](size_t i) { return bytes_[i]; }
+  const uint8_t& operator[](size_t i) const { return bytes_[i]; }
+
+ private:
+  friend class TBuffer;
+  uint8_t* bytes_ = nullptr;
+  uint32_t size_ = 0;
+};
+
 class TBuffer {
  public:
-  explicit TBuffer(uint32_t block_size) : data(block_size, 0) {}
+  // A buffer of its own: block_size zero bytes that it holds itself.
+  explicit TBuffer(uint32_t block_size);
   virtual ~TBuffer() = default;
+  TBuffer(const TBuffer&) = delete;
+  TBuffer& operator=(const TBuffer&) = delete;
 
   uint32_t block = 0;  // 1-based; 0 while unused
-  std::vector<uint8_t> data;
+  TBlockBytes data;
   bool modified = false;
   int pin_count = 0;
 
+ protected:
+  // A buffer of a pool's slab: its bytes are attached by the slab.
+  TBuffer() = default;
+
  private:
   friend class TBufferedFile;
+  template <class T>
+  friend class TBufferSlabOf;
+  void Attach(uint8_t* bytes, uint32_t size) {
+    data.bytes_ = bytes;
+    data.size_ = size;
+  }
+
   TBuffer* newer_ = nullptr;  // most-recently-used chain
   TBuffer* older_ = nullptr;
   TBuffer* newer_candidate_ = nullptr;  // eviction candidates, by stamp
   TBuffer* older_candidate_ = nullptr;
   uint64_t stamp_ = 0;      // when last moved to the front of the chain
+  uint32_t slab_ = 0;       // position of its slab in the pool
   bool candidate_ = false;  // listed among the eviction candidates
-  size_t owned_index_ = 0;  // position in the pool's ownership list
+  bool spare_ = true;       // allocated, not in use
+  std::unique_ptr<uint8_t[]> own_bytes_;
 };
+
+// Many buffers of a pool allocated at once: the buffer objects and their
+// block bytes in one piece of memory, released together.
+class TBufferSlab {
+ public:
+  virtual ~TBufferSlab() = default;
+  virtual TBuffer* at(size_t i) = 0;
+  size_t count() const { return count_; }
+  size_t in_use = 0;  // buffers of the slab that are not spare
+
+ protected:
+  explicit TBufferSlab(size_t count) : count_(count) {}
+
+ private:
+  size_t count_;
+};
+
+template <class T>
+class TBufferSlabOf final : public TBufferSlab {
+ public:
+  TBufferSlabOf(size_t count, uint32_t block_size);
+  ~TBufferSlabOf() override;
+  TBuffer* at(size_t i) override { return reinterpret_cast<T*>(memory_) + i; }
+
+ private:
+  static constexpr size_t kLargeSlab = size_t(2) << 20;  // large pages come in 2 MiB
+  uint8_t* memory_ = nullptr;
+  size_t alignment_ = 0;
+};
+
+// The objects first, then the bytes of every block; a slab of 2 MiB or more
+// starts on a 2 MiB boundary and is offered large pages (a long
+// transaction's slabs are filled front to back).
+template <class T>
+TBufferSlabOf<T>::TBufferSlabOf(size_t count, uint32_t block_size) : TBufferSlab(count) {
+  static_assert(alignof(T) <= 64);
+  const size_t objects = (count * sizeof(T) + 63) & ~size_t(63);
+  const size_t total = objects + count * size_t(block_size);
+  alignment_ = total >= kLargeSlab ? kLargeSlab : 64;
+  memory_ = static_cast<uint8_t*>(::operator new(total, std::align_val_t(alignment_)));
+  if (total >= kLargeSlab) platform::AdviseLargeBuffer(memory_, total);
+  for (size_t i = 0; i < count; ++i) {
+    T* buffer = new (memory_ + i * sizeof(T)) T();
+    buffer->Attach(memory_ + objects + i * size_t(block_size), block_size);
+  }
+}
+
+template <class T>
+TBufferSlabOf<T>::~TBufferSlabOf() {
+  for (size_t i = 0; i < count(); ++i) reinterpret_cast<T*>(memory_)[i].~T();
+  ::operator delete(memory_, std::align_val_t(alignment_));
+}
 
 class TBufferedFile {
  public:
@@ -70,6 +160,9 @@ class TBufferedFile {
   static constexpr uint32_t kBufferOverhead = uint32_t(sizeof(TBuffer));
   // The most bytes of a run of modified blocks written with one call.
   static constexpr size_t kWriteChunk = 256 * 1024;
+  // The largest slab of buffers, and the fewest buffers in one.
+  static constexpr size_t kMaxSlabBytes = size_t(8) << 20;
+  static constexpr size_t kMinSlabBuffers = 8;
 
   // table_name names the table in errors; file_name is the file itself.
   TBufferedFile(Kind kind, std::string table_name, std::string file_name, bool in_memory);
@@ -146,6 +239,8 @@ class TBufferedFile {
   std::function<void()> before_disk_read;
 
   uint64_t hits() const { return hits_; }
+  // Raised by every Discard (pointers to buffers are invalid after it).
+  uint64_t discards() const { return discards_; }
   uint64_t writes() const { return writes_; }
 
  protected:
@@ -161,7 +256,8 @@ class TBufferedFile {
   virtual void DecodeBlock(const uint8_t* in, TBuffer& buffer) const;
   // The same decoding in place, on bytes outside any buffer.
   virtual void DecodeInPlace(uint8_t* /*bytes*/) const {}
-  virtual std::unique_ptr<TBuffer> NewBuffer() const;
+  // count buffers of the file's kind (TBufferSlabOf<its buffer class>).
+  virtual std::unique_ptr<TBufferSlab> NewSlab(size_t count) const;
 
   [[noreturn]] void RaiseCorrupt() const;
 
@@ -174,11 +270,16 @@ class TBufferedFile {
   TBuffer* TakeEvictable(uint64_t used_before = UINT64_MAX);
   void Offer(TBuffer* buffer);  // lists it as a candidate when evictable
   void Withdraw(TBuffer* buffer);
-  void Free(TBuffer* buffer);
+  // Back to the spare buffers; listed among them unless list_spare is
+  // false (ReleaseEmptySlabs lists them).
+  void Free(TBuffer* buffer, bool list_spare = true);
+  void ReleaseEmptySlabs();
   void Insert(TBuffer* buffer);  // into the block table and the chain
   void Remove(TBuffer* buffer);  // from the block table and the chain
   void MoveToFront(TBuffer* buffer);
   void Unlink(TBuffer* buffer);
+  // The modified, unpinned buffers newest first and in block order.
+  void CollectModified(std::vector<TBuffer*>* by_use, std::vector<TBuffer*>* dirty) const;
   void ReadRange(uint32_t n, TBuffer* target);
   // The blocks a miss of block n reads: n and the read-ahead in the
   // direction of movement.
@@ -200,6 +301,7 @@ class TBufferedFile {
   uint32_t last_block_read_ = 0;
   uint64_t hits_ = 0;
   uint64_t writes_ = 0;
+  uint64_t discards_ = 0;
 
   // No cost per block grows with the pool, however far it has grown inside
   // a transaction: the buffers in use are found by block number in a table
@@ -209,7 +311,11 @@ class TBufferedFile {
   // or pinned ones. Candidates are listed when a buffer becomes evictable
   // (unpinned, written) and checked again when taken, since callers set the
   // modified flag directly. Only writing walks the whole pool.
-  std::vector<std::unique_ptr<TBuffer>> owned_;
+  // Buffers are allocated in slabs, each twice the size of the ones before
+  // up to kMaxSlabBytes; a slab whose buffers are all spare again after the
+  // pool shrinks is released.
+  std::vector<std::unique_ptr<TBufferSlab>> slabs_;
+  size_t allocated_ = 0;  // buffers in all slabs
   std::vector<TBuffer*> by_block_;  // in use, by block number
   size_t in_use_ = 0;
   std::vector<uint8_t> read_bytes_;  // kept from read to read

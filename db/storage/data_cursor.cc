@@ -99,7 +99,9 @@ class RecordLockHold {
 // inside one the rollback undoes it).
 class UndoUnlessCommitted {
  public:
-  explicit UndoUnlessCommitted(TDataTable& table) : table_(table) {}
+  // armed false: nothing to undo until Arm().
+  explicit UndoUnlessCommitted(TDataTable& table, bool armed = true)
+      : table_(table), committed_(!armed) {}
   ~UndoUnlessCommitted() {
     if (committed_) return;
     try {
@@ -111,11 +113,12 @@ class UndoUnlessCommitted {
   UndoUnlessCommitted(const UndoUnlessCommitted&) = delete;
   UndoUnlessCommitted& operator=(const UndoUnlessCommitted&) = delete;
 
+  void Arm() { committed_ = false; }
   void Commit() { committed_ = true; }
 
  private:
   TDataTable& table_;
-  bool committed_ = false;
+  bool committed_;
 };
 
 }  // namespace
@@ -479,18 +482,27 @@ void TDataCursor::Insert(TRecordBuffer& record) {
     }
     key_bytes_.resize(key_bytes);
     insert_spots_.resize(key_at.size());
+    // One tree per index for the check and the insert: the pages the check
+    // reached stay pinned and are not fetched again. The pins go before
+    // anything is undone (declared after the undo) and before anything is
+    // written (pinned pages would not be).
+    UndoUnlessCommitted undo(*table_, /*armed=*/false);
+    std::optional<TIndexFile::TPageScope> index_pins(std::in_place, table_->index());
+    std::vector<TIndexTree>& trees = insert_trees_;
+    trees.clear();
     size_t k = 0;
     for (const TTableIndex& index : table_->indexes()) {
+      trees.emplace_back(table_->index(), index.layout, index.compare, index.slot);
       TIndexTree::TInsertSpot& spot = insert_spots_[k];
       uint8_t* key = key_bytes_.data() + key_at[k++];
       index.compare.BuildKey(built.data(), key);
       spot.leaf = 0;
-      if (index.compare.unique() && table_->Tree(index)->Find(key, &spot) != 0) {
+      if (index.compare.unique() && trees.back().Find(key, &spot) != 0) {
         throw ETabulaEngineError(kErrDuplicateKey, {index.name, table_->name()});
       }
     }
 
-    UndoUnlessCommitted undo(*table_);
+    undo.Arm();
     table_->TakeSlot(slot);
     table_->WriteRecord(slot, built);
     RaiseCounters(built);
@@ -498,11 +510,11 @@ void TDataCursor::Insert(TRecordBuffer& record) {
     table_->AddRecordCount(1);
     // Each tree is changed only by its own insert, so the spot its check
     // found still holds.
-    k = 0;
-    for (const TTableIndex& index : table_->indexes()) {
-      table_->Tree(index)->Insert(key_bytes_.data() + key_at[k], slot, insert_spots_[k]);
-      ++k;
+    for (k = 0; k < trees.size(); ++k) {
+      trees[k].Insert(key_bytes_.data() + key_at[k], slot, insert_spots_[k]);
     }
+    trees.clear();
+    index_pins.reset();
     if (table_->blob() != nullptr) {
       StoreBlobs(built, nullptr);
       table_->WriteRecord(slot, built);

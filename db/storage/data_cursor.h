@@ -236,6 +236,7 @@ class TDataCursor {
   std::vector<size_t> key_offsets_;
   // Per index: where the duplicate check found the new key belongs.
   std::vector<TIndexTree::TInsertSpot> insert_spots_;
+  std::vector<TIndexTree> insert_trees_;
 };
 
 }  // namespace downsql::storage

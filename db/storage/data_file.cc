@@ -100,8 +100,8 @@ TDataFile::~TDataFile() = default;
 
 void TDataFile::Fail(uint32_t code) const { throw ETabulaEngineError(code, {table_name()}); }
 
-std::unique_ptr<TBuffer> TDataFile::NewBuffer() const {
-  return std::make_unique<TRecord>(block_size());
+std::unique_ptr<TBufferSlab> TDataFile::NewSlab(size_t count) const {
+  return std::make_unique<TBufferSlabOf<TRecord>>(count, block_size());
 }
 
 void TDataFile::SetUp() {

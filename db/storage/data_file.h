@@ -110,6 +110,7 @@ struct TPasswordSource {
 // The buffer of one record slot.
 class TRecord : public TBuffer {
  public:
+  TRecord() = default;  // a slot of the data file's pool
   using TBuffer::TBuffer;
 };
 
@@ -217,7 +218,7 @@ class TDataFile : public TBufferedFile {
   void EncodeBlock(const TBuffer& buffer, uint8_t* out) const override;
   void DecodeBlock(const uint8_t* in, TBuffer& buffer) const override;
   void DecodeInPlace(uint8_t* bytes) const override;
-  std::unique_ptr<TBuffer> NewBuffer() const override;
+  std::unique_ptr<TBufferSlab> NewSlab(size_t count) const override;
 
  private:
   void Fail(uint32_t code) const;

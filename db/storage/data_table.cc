@@ -446,6 +446,10 @@ uint64_t TDataTable::LockBase() const {
 }
 
 bool TDataTable::InReservedRun(uint32_t slot) const {
+  if (reserved_runs_.empty()) return false;
+  // Inserts ask about the newest run again and again.
+  const auto& [last_first, last_count] = *reserved_runs_.rbegin();
+  if (slot >= last_first) return slot - last_first < last_count;
   auto it = reserved_runs_.upper_bound(slot);
   if (it == reserved_runs_.begin()) return false;
   --it;

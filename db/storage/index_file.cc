@@ -309,6 +309,7 @@ void TIndexFile::FreePage(TPage& page) {
 }
 
 void TIndexFile::ReleasePins(size_t keep) {
+  if (pinned_.size() > keep) ++pin_releases_;
   while (pinned_.size() > keep) {
     Unpin(pinned_.back());
     pinned_.pop_back();
@@ -335,8 +336,8 @@ void TIndexFile::DecodeBlock(const uint8_t* in, TBuffer& buffer) const {
   if (cipher_ != nullptr) cipher_->Decrypt(buffer.data.data(), block_size());
 }
 
-std::unique_ptr<TBuffer> TIndexFile::NewBuffer() const {
-  return std::make_unique<TPage>(block_size());
+std::unique_ptr<TBufferSlab> TIndexFile::NewSlab(size_t count) const {
+  return std::make_unique<TBufferSlabOf<TPage>>(count, block_size());
 }
 
 TIndexFile::TTreeAccess::TTreeAccess(TIndexFile& file, uint32_t slot, const TKeyComparator& compare)

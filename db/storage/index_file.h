@@ -99,6 +99,9 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   void DeleteIndex(uint32_t slot);
 
   // TPageSource.
+  // Pages stay where they are while pinned: the epoch changes when pins are
+  // let go or every buffer is dropped.
+  uint64_t epoch() const override { return discards() + pin_releases_; }
   TPage& Page(uint32_t number) override;
   TPage& NewPage() override;
   void FreePage(TPage& page) override;
@@ -150,7 +153,7 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   void CheckCapacity() override;
   void EncodeBlock(const TBuffer& buffer, uint8_t* out) const override;
   void DecodeBlock(const uint8_t* in, TBuffer& buffer) const override;
-  std::unique_ptr<TBuffer> NewBuffer() const override;
+  std::unique_ptr<TBufferSlab> NewSlab(size_t count) const override;
 
  private:
   void ReadHeader(TIndexHeader* header);
@@ -167,6 +170,7 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   std::vector<TIndexDefinition> definitions_;
   bool definitions_modified_ = false;
   std::vector<TPage*> pinned_;
+  uint64_t pin_releases_ = 0;
 };
 
 }  // namespace downsql::storage

@@ -14,7 +14,11 @@ const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8
 
 TIndexTree::TIndexTree(TPageSource& source, const TIndexLayout& layout,
                        const TKeyComparator& compare, uint32_t slot)
-    : source_(source), layout_(layout), compare_(compare), slot_(slot) {
+    : cache_epoch_(source.epoch()),
+      source_(source),
+      layout_(layout),
+      compare_(compare),
+      slot_(slot) {
   // A key so long that two entries do not fit a page comes from a damaged
   // definition (the definition checks keep it to a third of a page).
   if (layout_.page_size <= kPageHeaderSize || layout_.key_length == 0 ||
@@ -23,7 +27,24 @@ TIndexTree::TIndexTree(TPageSource& source, const TIndexLayout& layout,
 }
 
 TPage& TIndexTree::Fetch(uint32_t number) {
-  TPage& page = source_.Page(number);
+  TPage* cached = nullptr;
+  if (source_.epoch() != cache_epoch_) {
+    cache_epoch_ = source_.epoch();
+    cached_ = cache_next_ = 0;
+  }
+  for (size_t i = 0; i < cached_; ++i) {
+    if (cache_[i].number == number) {
+      cached = cache_[i].page;
+      break;
+    }
+  }
+  if (cached == nullptr) {
+    cached = &source_.Page(number);
+    cache_[cache_next_] = {number, cached};
+    cache_next_ = (cache_next_ + 1) % kCacheSize;
+    cached_ = std::max(cached_, cache_next_ == 0 ? kCacheSize : cache_next_);
+  }
+  TPage& page = *cached;
   // Damaged pages must not lead the fixed-size entry code past the page.
   if (page.type() > kPageRootLeaf || (page.fixed(layout_) && page.count() > page.capacity(layout_)))
     source_.Corrupt();

@@ -25,11 +25,12 @@
 
 namespace downsql::storage {
 
-// Where pages come from. References returned stay valid until the tree
-// operation that asked for them ends.
+// Where pages come from. References returned stay valid until the source's
+// epoch() changes (it lets go of pages or drops them all).
 class TPageSource {
  public:
   virtual ~TPageSource() = default;
+  virtual uint64_t epoch() const { return 0; }
   // Page n; raises 8965 for 0 or a page beyond the file.
   virtual TPage& Page(uint32_t number) = 0;
   // A cleared page: the head of the free chain, else a new page at the end
@@ -148,6 +149,19 @@ class TIndexTree {
   std::string CheckPage(uint32_t number, uint32_t depth, bool root, std::set<uint32_t>* pages,
                         std::vector<std::vector<uint32_t>>* levels, uint32_t* leaf_depth,
                         std::string* first, std::string* last, uint32_t* count);
+
+  // Pages this tree fetched in the source's current epoch, so that a
+  // descent and the insert or the count fixes that follow it take each page
+  // from the source once.
+  struct TCached {
+    uint32_t number;
+    TPage* page;
+  };
+  static constexpr size_t kCacheSize = 16;
+  TCached cache_[kCacheSize];
+  size_t cached_ = 0;
+  size_t cache_next_ = 0;
+  uint64_t cache_epoch_ = 0;
 
   TPageSource& source_;
   TIndexLayout layout_;

@@ -81,6 +81,7 @@ uint32_t CompressedEntrySize(const TIndexLayout& layout, const uint8_t* previous
 // A page buffer of the index file's pool (block = page number).
 class TPage : public TBuffer {
  public:
+  TPage() = default;  // a page of the index file's pool
   explicit TPage(uint32_t page_size) : TBuffer(page_size) {}
   TPage(uint32_t number, uint32_t page_size) : TBuffer(page_size) { block = number; }
 

@@ -181,5 +181,54 @@ TEST(BufferedFile, ReadAheadFollowsTheDirectionAndRefreshesCleanNeighbours) {
   EXPECT_EQ(pool.hits(), hits + 2);
 }
 
+TEST(BufferedFile, AGrownPoolShrinksAfterWritingAndKeepsPinnedAndNewBuffersSound) {
+  TestPool pool(TBufferedFile::kDataKind, "MemPool6.x", 0);
+  pool.SetBufferLimits(1 << 20, 16);
+  auto append = [&](uint32_t first, uint32_t last) {
+    for (uint32_t m = first; m <= last; ++m) {
+      TBuffer* b = pool.GetBlock(m);
+      std::fill(b->data.begin(), b->data.end(), uint8_t(m * 7));
+      pool.Unpin(b);
+    }
+  };
+  auto expect_blocks = [&](uint32_t first, uint32_t last) {
+    for (uint32_t m = first; m <= last; ++m) {
+      TBuffer* b = pool.GetBlock(m);
+      ASSERT_EQ(b->data[0], uint8_t(m * 7)) << m;
+      ASSERT_EQ(b->data[7], uint8_t(m * 7)) << m;
+      pool.Unpin(b);
+    }
+  };
+  // A transaction appends blocks over many allocations of buffers; one old
+  // block stays pinned through the write that shrinks the pool.
+  pool.set_transaction_active(true);
+  append(1, 3000);
+  TBuffer* held = pool.GetBlock(5);
+  pool.set_transaction_active(false);
+  EXPECT_TRUE(pool.WriteModified());
+  EXPECT_EQ(pool.capacity(), 16u);
+  EXPECT_LE(pool.buffer_count(), 16u);
+  EXPECT_EQ(pool.OnDisk(2999), uint8_t(2999 * 7));
+  held->data[1] = 0x5A;  // the pinned buffer is still the pool's
+  pool.MarkModified(held);
+  pool.Unpin(held);
+  // The buffers left over are taken again: a second transaction, then a
+  // rollback, then reads of everything.
+  pool.set_transaction_active(true);
+  append(3001, 3100);
+  pool.set_transaction_active(false);
+  EXPECT_TRUE(pool.WriteModified());
+  EXPECT_EQ(pool.OnDisk(5), uint8_t(5 * 7));
+  expect_blocks(1, 3100);
+  TBuffer* b5 = pool.GetBlock(5);
+  EXPECT_EQ(b5->data[1], 0x5A);
+  pool.Unpin(b5);
+  pool.set_transaction_active(true);
+  append(3101, 3200);
+  pool.Discard();
+  pool.set_transaction_active(false);
+  expect_blocks(1, 3100);
+}
+
 }  // namespace
 }  // namespace downsql::storage
