@@ -289,29 +289,13 @@ TJoinKey ChooseJoinKey(const std::vector<std::unique_ptr<TSourceTable>>& sources
                                               int64_t* whole, double* number) {
   if (def.computed || record[def.offset] == 0) return false;
   const uint8_t* v = record + def.value_offset();
-  switch (def.type) {
-    case kTypeSmallInt:
-      *whole = int16_t(base::GetLE16(v));
-      break;
-    case kTypeWord:
-    case kTypeBoolean:
-      *whole = base::GetLE16(v);
-      break;
-    case kTypeInteger:
-    case kTypeDate:
-    case kTypeTime:
-      *whole = int32_t(base::GetLE32(v));
-      break;
-    case kTypeLargeInt:
-      *whole = int64_t(base::GetLE64(v));
-      break;
-    case kTypeFloat:
-    case kTypeTimestamp:
-      *number = base::GetLEDouble(v);
-      return true;
-    default:
-      return false;
+  if (def.type == kTypeFloat || def.type == kTypeTimestamp) {
+    *number = base::GetLEDouble(v);
+    return true;
   }
+  const std::optional<int64_t> stored = ReadStoredInteger(v, def.type);
+  if (!stored) return false;
+  *whole = *stored;
   *number = static_cast<double>(*whole);
   return true;
 }

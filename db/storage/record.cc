@@ -115,22 +115,7 @@ std::optional<std::string> TRecordBuffer::GetString(const TFieldDef& def) const 
 
 std::optional<int64_t> TRecordBuffer::GetInteger(const TFieldDef& def) const {
   if (IsNull(def)) return std::nullopt;
-  const uint8_t* v = value_ptr(def);
-  switch (def.type) {
-    case kTypeSmallInt:
-      return int16_t(base::GetLE16(v));
-    case kTypeWord:
-    case kTypeBoolean:
-      return base::GetLE16(v);
-    case kTypeInteger:
-    case kTypeDate:
-    case kTypeTime:
-      return int32_t(base::GetLE32(v));
-    case kTypeLargeInt:
-      return int64_t(base::GetLE64(v));
-    default:
-      return std::nullopt;
-  }
+  return ReadStoredInteger(value_ptr(def), def.type);
 }
 
 void TRecordBuffer::SetInteger(const TFieldDef& def, int64_t value) {

@@ -31,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/byte_order.h"
 #include "base/crypto.h"
 #include "db/storage/column_def.h"
 
@@ -38,6 +39,27 @@ namespace downsql::storage {
 
 inline constexpr uint8_t kSlotLive = 0;
 inline constexpr uint8_t kSlotDeleted = 1;
+
+// The whole number stored little-endian at v for a column of this type;
+// nullopt for a type that holds no whole number. Inline: scans call it once
+// a row.
+inline std::optional<int64_t> ReadStoredInteger(const uint8_t* v, uint8_t type) {
+  switch (type) {
+    case kTypeSmallInt:
+      return int16_t(base::GetLE16(v));
+    case kTypeWord:
+    case kTypeBoolean:
+      return base::GetLE16(v);
+    case kTypeInteger:
+    case kTypeDate:
+    case kTypeTime:
+      return int32_t(base::GetLE32(v));
+    case kTypeLargeInt:
+      return int64_t(base::GetLE64(v));
+    default:
+      return std::nullopt;
+  }
+}
 
 class TRecordBuffer {
  public:
