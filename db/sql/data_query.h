@@ -20,10 +20,18 @@
 //            cursor's filter and the ordering index (or natural order) as
 //            its order; the other queries
 //            run the sources (joins in the declared order, an equality of
-//            a joined column through a hash of that table's rows), merges
-//            aggregates, applies HAVING, DISTINCT, the set operations,
-//            ORDER BY and TOP, and writes the rows into a canned result
-//            table created through the statement's database.
+//            a joined column through an index or a hash of that table's
+//            rows) and write their rows into canned tables created through
+//            the statement's database, whose temporary indexes do the rest:
+//            grouped rows are merged in the result table through an index
+//            on the GROUP BY columns (accumulators without a column of
+//            their own in hidden columns after the result's) and finished
+//            in that order with HAVING; DISTINCT and the set operations
+//            find equal rows through an index on every column; ORDER BY
+//            is an index on the ordering columns, TOP deletes from its end,
+//            and a named INTO table receives the rows in that order. Where
+//            a key does not fit an index, or an index would not compare the
+//            values exactly, those rows are compared in memory instead.
 //
 // Rows are evaluated through the TColumnResolver this class implements:
 // while a joined row is current, every source has its record (or none, the

@@ -1,6 +1,6 @@
 // TDataQuery execution: the source scan with joins, aggregation into
-// grouped rows, DISTINCT, the set operations, ORDER BY and TOP, and the
-// canned result table.
+// grouped rows, DISTINCT, the set operations, ORDER BY and TOP, through
+// canned tables and their temporary indexes.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
