@@ -18,6 +18,9 @@ void TLockFileTableLocks::WriteLock(bool with_transaction_byte) {
 void TLockFileTableLocks::WriteUnlock(bool with_transaction_byte) {
   entry_.WriteUnlock(with_transaction_byte);
 }
+bool TLockFileTableLocks::HoldsTransactionByte() const {
+  return (entry_.held() & TDataTableLocks::kTransactionBit) != 0;
+}
 
 TDirectoryTable::TDirectoryTable(TDataDirectory& directory, const std::string& name,
                                  bool exclusive) {

@@ -28,6 +28,7 @@ class TLockFileTableLocks : public storage::TTableLocks {
   void ReadUnlock() override;
   void WriteLock(bool with_transaction_byte) override;
   void WriteUnlock(bool with_transaction_byte) override;
+  bool HoldsTransactionByte() const override;
 
  private:
   TDataTableLocks& entry_;

@@ -301,7 +301,7 @@ bool TDataTable::RecoverLeftCommit() {
   }
   // The table write lock keeps every writer out; this table's own read
   // byte lies inside it and makes way meanwhile.
-  bool take = locks_ != nullptr && !table_locked_ && write_lock_depth_ == 0;
+  bool take = locks_ != nullptr && !table_locked_ && !region_locked_;
   bool had_read = take && read_locked_;
   if (had_read) {
     locks_->ReadUnlock();
@@ -334,10 +334,12 @@ bool TDataTable::RecoverLeftCommit() {
 
 void TDataTable::WriteLock() {
   if (write_lock_depth_++ > 0) return;
-  if (locks_ != nullptr && !table_locked_) {
+  if (locks_ != nullptr && !table_locked_ && !TransactionKeepsWritersOut()) {
     try {
       SuspendReadHold();
       locks_->WriteLock(!in_transaction_);
+      region_locked_ = true;
+      region_with_byte_ = !in_transaction_;
     } catch (...) {
       --write_lock_depth_;
       ResumeReadHold();
@@ -363,8 +365,9 @@ void TDataTable::WriteLock() {
 void TDataTable::WriteUnlock() {
   if (write_lock_depth_ == 0 || --write_lock_depth_ > 0) return;
   if (journal_) journal_->Release();
-  if (locks_ != nullptr && !table_locked_) {
-    locks_->WriteUnlock(!in_transaction_);
+  if (region_locked_) {
+    region_locked_ = false;
+    locks_->WriteUnlock(region_with_byte_);
     ResumeReadHold();
   }
 }
@@ -781,7 +784,9 @@ void TDataTable::CommitTransaction(bool force_flush, bool end) {
   if (end) SetTransactionFlags(false);
   if (!read_only_) {
     bool locked = false;
-    if (locks_ != nullptr && !table_locked_ && write_lock_depth_ == 0) {
+    // Within a change of this transaction the region was not taken (see
+    // WriteLock), so the commit takes it whenever it is not held.
+    if (locks_ != nullptr && !table_locked_ && !region_locked_) {
       SuspendReadHold();
       locks_->WriteLock(false);
       locked = true;

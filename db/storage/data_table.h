@@ -205,7 +205,11 @@ class TDataTable {
 
   // --- lock-file locks ---------------------------------------------------
   // The table write lock for one change (taking the transaction byte too
-  // when the table is not in a transaction), then change detection.
+  // when the table is not in a transaction), then change detection. Inside
+  // this table's transaction, with its transaction byte held, the lock-file
+  // region is not taken: the byte already keeps every other writer out until
+  // the commit, nothing reaches the files before it, and the commit takes the
+  // write region itself; the depth count still pairs the calls.
   void WriteLock();
   void WriteUnlock();
   // The read lock around one navigation step; false when not taken
@@ -310,6 +314,11 @@ class TDataTable {
   // The read hold's lock around the table write lock.
   void SuspendReadHold();
   void ResumeReadHold();
+  // In this process's transaction on the table, with the transaction byte
+  // held: no other process can write the table until the commit.
+  bool TransactionKeepsWritersOut() const {
+    return in_transaction_ && locks_ != nullptr && locks_->HoldsTransactionByte();
+  }
   uint64_t LockBase() const;
   void RequireExclusive() const;
   // For an encrypted table: the cipher of the known password that opens it.
@@ -337,6 +346,10 @@ class TDataTable {
   uint64_t change_serial_ = 0;
   bool in_transaction_ = false;
   int write_lock_depth_ = 0;
+  // The lock-file write region taken by WriteLock (not inside an own
+  // transaction), and whether the transaction byte came with it.
+  bool region_locked_ = false;
+  bool region_with_byte_ = false;
   int read_hold_depth_ = 0;
   // The hold owns the read lock it took (false when none was needed).
   bool hold_read_locked_ = false;

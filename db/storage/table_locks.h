@@ -30,6 +30,9 @@ class TTableLocks {
   virtual void WriteLock(bool with_transaction_byte) = 0;
   // Releases the write lock, and the transaction byte too when asked.
   virtual void WriteUnlock(bool with_transaction_byte) = 0;
+  // Whether the table's transaction byte is held (its own transaction lock,
+  // or the directory's lock of all tables' bytes).
+  virtual bool HoldsTransactionByte() const { return false; }
 };
 
 // How a session locks records it changes. Pessimistic: a record is locked

@@ -3,6 +3,7 @@
 // twice and every index holds every row. A third process scans the table
 // meanwhile and never sees a half-written row.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -149,6 +150,124 @@ void RunTwoWriters(int batch) {
     ++seen;
   }
   EXPECT_EQ(seen, 2u * rows);
+}
+
+// Single bytes between the two processes of a test; Wait gives up after
+// ms and returns '?'.
+class Pipe {
+ public:
+  Pipe() { EXPECT_EQ(pipe(fds_), 0); }
+  ~Pipe() {
+    close(fds_[0]);
+    close(fds_[1]);
+  }
+  void Send(char c) { EXPECT_EQ(write(fds_[1], &c, 1), 1); }
+  char Wait(int ms) {
+    pollfd p{fds_[0], POLLIN, 0};
+    char c = '?';
+    if (poll(&p, 1, ms) != 1 || read(fds_[0], &c, 1) != 1) return '?';
+    return c;
+  }
+
+ private:
+  int fds_[2];
+};
+
+void CreateTableT(const std::string& dir) {
+  storage::EngineSettings settings;
+  storage::TNewTableDefinition new_table;
+  new_table.table.fields = {Column("ID", 6, 29), Column("NUM", 6)};
+  storage::TDataTable::Create(dir, "T", settings, new_table);
+}
+
+// The reader's side: holds the table for reading while the writer's
+// transaction inserts more rows, then counts whole rows twice: before the
+// commit (the committed ones only) and after it.
+int ReadBesideATransaction(const std::string& dir, Pipe& from_writer, Pipe& to_writer) {
+  try {
+    if (from_writer.Wait(60000) != 'b') return 10;
+    TDataEngine engine;
+    InstallTableOpener(engine);
+    engine.Start();
+    TDataSession& session = engine.CreateSession("reader");
+    TDataDirectory& directory = session.OpenDirectory("db", dir, false);
+    auto cursor = OpenTableCursor(directory, "T");
+    auto count = [&] {
+      size_t rows = 0;
+      for (cursor->First(); cursor->Next(); ++rows) {
+        const storage::TRecordBuffer& r = cursor->current();
+        if (r.record_hash() != storage::ComputeRecordHash(r.data(), r.size(), cursor->fields()))
+          return size_t{1000};
+      }
+      return rows;
+    };
+    int code = 0;
+    {
+      storage::TTableReadHold hold(cursor->table());
+      to_writer.Send('h');
+      // The writer's inserts must not wait for this read lock.
+      if (from_writer.Wait(20000) != 'i') code = 11;
+      if (count() != 5) code = 12;
+    }
+    to_writer.Send('r');
+    if (from_writer.Wait(60000) != 'c') return 13;
+    if (count() != 15) code = 14;
+    cursor.reset();
+    session.ReleaseDirectory(directory);
+    return code;
+  } catch (const std::exception& e) {
+    fprintf(stderr, "reader: %s\n", e.what());
+    return 2;
+  }
+}
+
+// Inside its own transaction a process writes nothing to the table's files
+// before the commit and already keeps other writers out with the table's
+// transaction byte, so its inserts take no write region: a reader in another
+// process holds its read lock meanwhile and sees only committed rows.
+TEST(CursorProcesses, ReaderHoldsTheTableWhileAnotherProcessInsertsInATransaction) {
+  for (bool restricted : {true, false}) {
+    SCOPED_TRACE(restricted ? "restricted" : "all tables");
+    platform::TempDir temp;
+    const std::string dir = temp.path() + "/";
+    CreateTableT(dir);
+    Pipe to_reader, to_writer;
+    pid_t reader = fork();
+    ASSERT_GE(reader, 0);
+    if (reader == 0) _exit(ReadBesideATransaction(dir, to_reader, to_writer));
+    {
+      TDataEngine engine;
+      InstallTableOpener(engine);
+      engine.Start();
+      TDataSession& session = engine.CreateSession("writer");
+      TDataDirectory& directory = session.OpenDirectory("db", dir, false);
+      auto cursor = OpenTableCursor(directory, "T");
+      auto insert = [&](int from, int to) {
+        for (int n = from; n <= to; ++n) {
+          storage::TRecordBuffer r = cursor->NewRecord();
+          ASSERT_TRUE(storage::SetColumnFromText(r, cursor->fields()[1], std::to_string(n)));
+          cursor->Insert(r);
+        }
+      };
+      insert(1, 5);
+      directory.BeginTransaction(restricted ? std::vector<std::string>{"T"}
+                                            : std::vector<std::string>{});
+      insert(6, 10);
+      to_reader.Send('b');
+      EXPECT_EQ(to_writer.Wait(60000), 'h');
+      insert(11, 15);
+      to_reader.Send('i');
+      EXPECT_EQ(to_writer.Wait(60000), 'r');
+      directory.CommitTransaction(false);
+      to_reader.Send('c');
+      cursor.reset();
+      session.ReleaseDirectory(directory);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(reader, &status, 0), reader);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
 }
 
 TEST(CursorProcesses, TwoWritersEachInsertOutsideTransactions) { RunTwoWriters(0); }

@@ -29,7 +29,8 @@ using testing::TableFiles;
 // insensitive index ByName.
 class CursorTest : public ::testing::Test {
  protected:
-  CursorTest() {
+  CursorTest() { CreateDraws(dir_); }
+  void CreateDraws(const std::string& dir) {
     TNewTableDefinition new_table;
     new_table.table.fields = {Column("ID", kTypeInteger, kSubtypeAutoInc), Column("DAY", kTypeDate),
                               Column("NAME", kTypeString, 0, 10), Column("NUM", kTypeInteger)};
@@ -46,12 +47,13 @@ class CursorTest : public ::testing::Test {
     by_name.columns = {3};
     by_name.descending_of = {0};
     new_table.secondary = {by_num, by_name};
-    TDataTable::Create(dir_, "DRAWS", settings_, new_table);
+    TDataTable::Create(dir, "DRAWS", settings_, new_table);
   }
 
-  std::shared_ptr<TDataTable> OpenTable(bool exclusive = false, TTableLocks* locks = nullptr) {
+  std::shared_ptr<TDataTable> OpenTable(bool exclusive = false, TTableLocks* locks = nullptr,
+                                        const std::string& dir = {}) {
     TTableOpenOptions options;
-    options.directory = dir_;
+    options.directory = dir.empty() ? dir_ : dir;
     options.name = "DRAWS";
     options.settings = &settings_;
     options.exclusive = exclusive;
@@ -407,7 +409,9 @@ class LoggingLocks : public TTableLocks {
     if (write_) log += "w";
     write_ = false;
   }
+  bool HoldsTransactionByte() const override { return byte_held; }
   std::string log;
+  bool byte_held = false;
 
  private:
   bool read_ = false, write_ = false;
@@ -430,6 +434,59 @@ TEST_F(CursorTest, ReadHoldLocksOnceForAScanAndStepsAsideForAChange) {
     EXPECT_EQ(Nums(*c), (std::vector<int64_t>{1, 2, 3}));
   }
   EXPECT_EQ(locks.log, "RrWwRr");
+}
+
+// Inside the table's own transaction with its transaction byte held, changes
+// take no write region (nobody else can write until the commit, which takes
+// it); without the byte, and once the transaction is over, each change
+// takes and releases it as before.
+TEST_F(CursorTest, ChangesInsideAnOwnTransactionLeaveTheWriteRegionToTheCommit) {
+  struct Case {
+    bool byte_held;
+    bool hold;  // a read hold around the transaction
+    const char* changes;
+    const char* commit;
+  } cases[] = {
+      {true, false, "", "Ww"},
+      {true, true, "", "rWwR"},
+      {false, false, "WwWwWw", "Ww"},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.changes);
+    platform::TempDir temp;
+    const std::string dir = temp.path() + "/";
+    CreateDraws(dir);
+    LoggingLocks locks;
+    auto table = OpenTable(false, &locks, dir);
+    auto c = Cursor(table);
+    Insert(*c, "", "", "", "1");
+    std::optional<TTableReadHold> hold;
+    if (k.hold) hold.emplace(*table);
+    table->BeginTransaction();
+    locks.byte_held = k.byte_held;
+    c->First();
+    ASSERT_TRUE(c->Next());
+    TRecordBuffer changed = c->current();
+    ASSERT_TRUE(SetColumnFromText(changed, F(*c, 3), "5"));
+    locks.log.clear();
+    c->Update(changed);
+    c->Delete();
+    Insert(*c, "", "", "", "2");
+    EXPECT_EQ(locks.log, k.changes);
+    locks.log.clear();
+    table->CommitTransaction(false, /*end=*/false);  // stays in the transaction
+    EXPECT_EQ(locks.log, k.commit);
+    locks.log.clear();
+    Insert(*c, "", "", "", "3");
+    table->CommitTransaction(false);
+    locks.byte_held = false;
+    EXPECT_EQ(locks.log, std::string(k.byte_held ? "" : "Ww") + k.commit);
+    locks.log.clear();
+    Insert(*c, "", "", "", "4");
+    EXPECT_EQ(locks.log, k.hold ? "rWwR" : "Ww");
+    hold.reset();
+    EXPECT_EQ(Nums(*c), (std::vector<int64_t>{2, 3, 4}));
+  }
 }
 
 TEST_F(CursorTest, ReadHoldSynchronisesWhenItBegins) {
