@@ -197,16 +197,17 @@ uint8_t TExpressionParser::NextToken() {
   } else if (IsDigit(c) || (c == '.' && IsDigit(At(pos_ + 1)))) {
     kind_ = kTokInteger;
     while (IsDigit(At(pos_))) ++pos_;
-    for (;;) {
+    // Only ".", "E" or "e" behind the digits makes a floating-point number
+    // (a sign counts only behind an exponent's letter).
+    const char after = At(pos_);
+    while (after == '.' || after == 'E' || after == 'e') {
       const char d = At(pos_);
       const char prev = pos_ > token_start_ ? At(pos_ - 1) : '\0';
-      if (IsDigit(d) || d == '.' || d == 'E' || d == 'e' ||
-          ((d == '+' || d == '-') && (prev == 'E' || prev == 'e'))) {
-        ++pos_;
-        kind_ = kTokFloat;
-      } else {
+      if (!IsDigit(d) && d != '.' && d != 'E' && d != 'e' &&
+          !((d == '+' || d == '-') && (prev == 'E' || prev == 'e')))
         break;
-      }
+      ++pos_;
+      kind_ = kTokFloat;
     }
   } else if (c == '\0') {
     kind_ = kTokEnd;

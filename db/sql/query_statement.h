@@ -73,6 +73,7 @@ class TQueryStatement {
   void Prepare(std::string_view text, uint32_t start_line = 1, uint32_t start_column = 1);
   bool Prepared() const { return body_ != nullptr; }
 
+  TStatementDatabase& database() const { return database_; }
   TStatementKind Kind() const { return kind_; }
   // The first table the statement names: the target of INSERT, UPDATE and
   // DELETE, the table of the table and index statements.
