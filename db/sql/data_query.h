@@ -20,10 +20,18 @@
 //            cursor's filter and the ordering index (or natural order) as
 //            its order; the other queries
 //            run the sources (joins in the declared order, an equality of
-//            a joined column through a hash of that table's rows), merges
-//            aggregates, applies HAVING, DISTINCT, the set operations,
-//            ORDER BY and TOP, and writes the rows into a canned result
-//            table created through the statement's database.
+//            a joined column through an index or a hash of that table's
+//            rows) and write their rows into canned tables created through
+//            the statement's database, whose temporary indexes do the rest:
+//            grouped rows are merged in the result table through an index
+//            on the GROUP BY columns (accumulators without a column of
+//            their own in hidden columns after the result's) and finished
+//            in that order with HAVING; DISTINCT and the set operations
+//            find equal rows through an index on every column; ORDER BY
+//            is an index on the ordering columns, TOP deletes from its end,
+//            and a named INTO table receives the rows in that order. Where
+//            a key does not fit an index, or an index would not compare the
+//            values exactly, those rows are compared in memory instead.
 //
 // Rows are evaluated through the TColumnResolver this class implements:
 // while a joined row is current, every source has its record (or none, the
@@ -38,6 +46,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,8 +68,14 @@ inline constexpr int kMaxGroupByColumns = 1024;
 inline constexpr int kMaxDistinctColumns = 1024;
 inline constexpr uint32_t kMaxResultFieldSize = 512;
 inline constexpr size_t kMaxResultNameLength = 60;
-// The temporary index that orders a canned result.
+// The temporary indexes of a canned result and of the tables that group,
+// de-duplicate and combine its rows.
 inline constexpr const char* kOrderIndexName = "Sys__Order";
+inline constexpr const char* kGroupIndexName = "Sys__Group";
+inline constexpr const char* kDistinctIndexName = "Sys__Distinct";
+// Grouping by one whole-number column read in place keeps up to this many
+// groups in memory (by default) before it moves them to the temporary index.
+inline constexpr size_t kMemoryGroups = 4096;
 
 // One column of the select list.
 struct TResultField {
@@ -120,6 +135,7 @@ struct TQueryRun {
   std::function<void(uint16_t percent, bool& abort)> progress;
   int32_t max_row_count = -1;
   uint32_t progress_step = 5;
+  size_t memory_groups = kMemoryGroups;
   bool plan_wanted = false;
   std::vector<std::string>* plan = nullptr;
 };
@@ -233,9 +249,16 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   [[noreturn]] void NodeError(const TExpToken& node, std::string_view message) const;
 
   // Executing.
-  // sort false: ORDER BY and the TOP after it are left to the result
-  // table's index (WriteResult).
-  bool ComputeRows(TQueryRun& run, std::vector<TResultRow>* rows, bool sort = true);
+  // The rows of the whole query (its own, DISTINCT, the set operations; not
+  // ORDER BY or TOP) in a table, in the order of the table's cursor; null
+  // when the progress hook aborted. order: the ORDER BY index, given to the
+  // table when the own rows go straight into it.
+  std::unique_ptr<TResultTable> ComputeTable(TQueryRun& run,
+                                             const storage::TIndexDefinition* order);
+  // This query's own rows into a table. order: a temporary index added to
+  // that table when it is the result (ORDER BY), or null.
+  std::unique_ptr<TResultTable> ComputeOwnTable(TQueryRun& run,
+                                                const storage::TIndexDefinition* order);
   bool ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows);
   // Calls visit for every joined row that passes WHERE. With raw, a lone
   // source's record is not copied for visit: raw_row_ holds its bytes and
@@ -250,17 +273,45 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   void MergeRaw(TGroup& group, const uint8_t* record);
   void MergeDirect(const TExpToken& node, uint8_t code, const storage::TFieldDef& def,
                    const uint8_t* record, TAccumulator& a);
+  // Finishes one group (running holds the RUNSUM totals of the groups
+  // before it); false when HAVING rejects it, else row gets its values.
+  bool FinishGroup(TGroup& group, std::vector<TValue>& running, TResultRow* row);
   void FinishGroups(std::vector<TGroup*>& ordered, std::vector<TResultRow>* rows);
   TResultRow EvaluateRow();
-  void ApplySetPart(const TSetPart& part, std::vector<TResultRow>* rows,
-                    std::vector<TResultRow>& other);
+  // Grouped rows: merged in the group table through its temporary index on
+  // the GROUP BY columns (or, when that key does not fit an index, in
+  // memory), then finished in grouping order.
+  std::unique_ptr<TResultTable> ComputeGroupTable(TQueryRun& run);
+  void LayOutGroupTable();
+  void ReadGroup(const storage::TRecordBuffer& record, TGroup& group) const;
+  void WriteGroup(const TGroup& group, storage::TRecordBuffer& record) const;
+  void InsertGroup(storage::TDataCursor& c, const TGroup& group) const;
+  // A table of the result's columns (extra ones after them, hidden), under
+  // a generated name or, with into, the INTO name, with the given temporary
+  // indexes; null when an index cannot hold its key (too long, too many
+  // columns).
+  std::unique_ptr<TResultTable> NewRowTable(const std::vector<storage::TIndexDefinition>& indexes,
+                                            const std::vector<storage::TFieldDef>& extra = {},
+                                            bool into = false);
+  // The index on every result column that finds equal rows; null when a
+  // column's values may be equal with different keys (the rows are then
+  // compared in memory).
+  std::optional<storage::TIndexDefinition> DistinctIndex() const;
+  bool KeyedExactly(const TResultField& f) const;
+  std::unique_ptr<TResultTable> RemoveDuplicateRows(std::unique_ptr<TResultTable> rows);
+  std::unique_ptr<TResultTable> ApplySetPart(const TSetPart& part,
+                                             std::unique_ptr<TResultTable> rows,
+                                             TResultTable& other);
+  // A plan line on a temporary index used, once.
+  void NoteIndexPlan(const std::string& line);
   void SortRows(std::vector<TResultRow>* rows) const;
   int CompareRows(const TResultRow& a, const TResultRow& b) const;
-  // Creates the result table and inserts rows. by_index: rows are in their
-  // computed order and the table gets a temporary index on the ORDER BY
-  // columns as its order, TOP deleting from its end (rows is cut to
-  // match); when the key does not fit an index, rows are sorted here.
-  std::unique_ptr<TResultTable> WriteResult(std::vector<TResultRow>& rows, bool by_index);
+  // The final result: ORDER BY through a temporary index (or, for a key
+  // too long for one, sorted here), TOP, the INTO table.
+  // into: the rows are copied into the INTO table in that order.
+  std::unique_ptr<TResultTable> FinishResult(std::unique_ptr<TResultTable> rows, bool into);
+  // The temporary index of ORDER BY.
+  storage::TIndexDefinition OrderIndex() const;
   void StartPlan(TQueryRun& run);
   void EndPlan(TQueryRun& run, uint32_t rows, double seconds);
 
@@ -321,6 +372,16 @@ class TDataQuery : public TColumnResolver, public TSubQueryParser {
   // the result is ordered (0: none).
   bool ordered_by_index_ = false;
   size_t order_plan_line_ = 0;
+  // Plan lines of the temporary indexes the last execution used, and where
+  // they go (after the result section).
+  std::vector<std::string> index_plan_;
+  size_t index_plan_at_ = 0;
+  // The group table: per aggregate, the column (0-based) of its value, of
+  // its count (AVG, STDDEV) and of its sum (STDDEV); -1 for none. Columns
+  // after the result's hold the accumulators without a column of their own.
+  std::vector<int> acc_value_, acc_count_, acc_sum_;
+  std::vector<storage::TFieldDef> group_extra_;
+  std::vector<storage::TFieldDef> record_defs_;  // the group table's columns
   bool scanning_ = false;
 };
 

@@ -1,10 +1,11 @@
 // TDataQuery execution: the source scan with joins, aggregation into
-// grouped rows, DISTINCT, the set operations, ORDER BY and TOP, and the
-// canned result table.
+// grouped rows, DISTINCT, the set operations, ORDER BY and TOP, through
+// canned tables and their temporary indexes.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <numeric>
 #include <optional>
@@ -847,9 +848,9 @@ void TDataQuery::MergeDirect(const TExpToken& node, uint8_t code, const TFieldDe
   }
 }
 
-void TDataQuery::FinishGroups(std::vector<TGroup*>& ordered, std::vector<TResultRow>* rows) {
-  std::vector<TValue> running(aggregates_.size());
-  for (TGroup* g : ordered) {
+bool TDataQuery::FinishGroup(TGroup& group, std::vector<TValue>& running, TResultRow* row) {
+  TGroup* g = &group;
+  {
     g->finished.assign(aggregates_.size(), TValue{});
     for (size_t k = 0; k < aggregates_.size(); ++k) {
       const TExpToken& node = *aggregates_[k];
@@ -909,15 +910,23 @@ void TDataQuery::FinishGroups(std::vector<TGroup*>& ordered, std::vector<TResult
       ~Reset() { q->finishing_ = nullptr; }
       TDataQuery* q;
     } reset{this};
-    if (having_ && !EvaluateCondition(*having_, eval_)) continue;
-    TResultRow row(fields_.size());
+    if (having_ && !EvaluateCondition(*having_, eval_)) return false;
+    row->assign(fields_.size(), TValue{});
     for (size_t i = 0; i < fields_.size(); ++i) {
       const TResultField& f = fields_[i];
-      row[i] = f.expression->ContainsAggregate()
-                   ? ConvertTo(EvaluateExpression(*f.expression, eval_), f)
-                   : g->first[i];
+      (*row)[i] = f.expression->ContainsAggregate()
+                      ? ConvertTo(EvaluateExpression(*f.expression, eval_), f)
+                      : g->first[i];
     }
-    rows->push_back(std::move(row));
+    return true;
+  }
+}
+
+void TDataQuery::FinishGroups(std::vector<TGroup*>& ordered, std::vector<TResultRow>* rows) {
+  std::vector<TValue> running(aggregates_.size());
+  TResultRow row;
+  for (TGroup* g : ordered) {
+    if (FinishGroup(*g, running, &row)) rows->push_back(std::move(row));
   }
 }
 
@@ -961,6 +970,186 @@ bool TDataQuery::RunShortcut(TQueryRun& run, std::vector<TResultRow>* rows) {
 
 // --- rows of the whole query ----------------------------------------------
 
+namespace {
+
+// The limit a plain scan stops at: TOP and the caller's row limit, when
+// nothing after the scan reorders or combines the rows; -1 for none.
+int64_t ScanLimit(int32_t top, int32_t max_row_count, bool later_stages) {
+  if (later_stages) return -1;
+  int64_t limit = top;
+  if (max_row_count >= 0 && (limit < 0 || max_row_count < limit)) limit = max_row_count;
+  return limit;
+}
+
+// A value as it is stored for a temporary index: floating-point zero has
+// one key.
+void WriteKeyedValue(TRecordBuffer& record, const TFieldDef& def, const TValue& value,
+                     uint32_t locale) {
+  if (!value.null && value.f == 0 && (def.type == kTypeFloat || def.type == kTypeTimestamp) &&
+      std::signbit(value.f)) {
+    TValue zero = value;
+    zero.f = 0;
+    WriteColumnValue(record, def, zero, locale);
+    return;
+  }
+  WriteColumnValue(record, def, value, locale);
+}
+
+// The first columns of the cursor's current record (BLOBs through the
+// cursor).
+TResultRow ReadRow(TDataCursor& c, size_t columns) {
+  const std::vector<TFieldDef>& defs = c.fields();
+  TResultRow row(columns);
+  for (size_t i = 0; i < columns && i < defs.size(); ++i) {
+    const TFieldDef& def = defs[i];
+    if (!def.IsBlob()) {
+      row[i] = ReadColumnValue(c.current(), def);
+    } else if (c.current().IsNull(def)) {
+      row[i] = TValue::Null(def.type, def.subtype);
+    } else {
+      const std::vector<uint8_t> bytes = c.ReadBlob(def);
+      row[i] = TValue::String(std::string(bytes.begin(), bytes.end()), def.subtype);
+      row[i].type = kTypeBlob;
+    }
+  }
+  return row;
+}
+
+void InsertRow(TDataCursor& c, const TResultRow& row, uint32_t locale) {
+  TRecordBuffer record = c.NewRecord();
+  const std::vector<TFieldDef>& defs = c.fields();
+  for (size_t i = 0; i < defs.size() && i < row.size(); ++i) {
+    if (defs[i].IsBlob()) {
+      if (!row[i].null) {
+        c.SetBlob(record, defs[i], std::vector<uint8_t>(row[i].s.begin(), row[i].s.end()));
+      }
+    } else {
+      WriteKeyedValue(record, defs[i], row[i], locale);
+    }
+  }
+  c.Insert(record);
+}
+
+// Positions the cursor, in its current index, on a row whose key equals
+// row's; false when there is none.
+bool FindRow(TDataCursor& c, const TResultRow& row, uint32_t locale) {
+  TRecordBuffer record(c.record_size());
+  const std::vector<TFieldDef>& defs = c.fields();
+  for (size_t i = 0; i < defs.size() && i < row.size(); ++i) {
+    if (!defs[i].IsBlob()) WriteKeyedValue(record, defs[i], row[i], locale);
+  }
+  return c.FindKey(record);
+}
+
+uint8_t IndexSlot(TDataCursor& c, const char* name) {
+  for (const TTableIndex& index : c.table().indexes()) {
+    if (index.name == name) return index.slot;
+  }
+  return kNaturalOrder;
+}
+
+std::vector<TResultRow> ReadAllRows(TDataCursor& c, size_t columns) {
+  std::vector<TResultRow> rows;
+  c.First();
+  while (c.Next()) rows.push_back(ReadRow(c, columns));
+  return rows;
+}
+
+// Deletes rows from the end of the cursor's order until n remain.
+void KeepFirst(TDataCursor& c, int64_t n) {
+  if (n < 0) return;
+  int64_t count = c.RecordCount();
+  if (count <= n) return;
+  c.Last();
+  for (; count > n; --count) {
+    if (!c.Prior()) break;
+    c.Delete();
+  }
+}
+
+// Keeps the first of every set of equal rows, in their order.
+void RemoveDuplicates(std::vector<TResultRow>* rows,
+                      const std::function<int(const TResultRow&, const TResultRow&)>& compare) {
+  std::vector<size_t> order(rows->size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](size_t a, size_t b) { return compare((*rows)[a], (*rows)[b]) < 0; });
+  std::vector<bool> keep(rows->size(), false);
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (i == 0 || compare((*rows)[order[i - 1]], (*rows)[order[i]]) != 0) keep[order[i]] = true;
+  }
+  std::vector<TResultRow> kept;
+  for (size_t i = 0; i < rows->size(); ++i) {
+    if (keep[i]) kept.push_back(std::move((*rows)[i]));
+  }
+  *rows = std::move(kept);
+}
+
+}  // namespace
+
+std::unique_ptr<TResultTable> TDataQuery::NewRowTable(const std::vector<TIndexDefinition>& indexes,
+                                                      const std::vector<TFieldDef>& extra,
+                                                      bool into) {
+  TNewTableDefinition definition;
+  definition.table.fields = result_defs_;
+  definition.table.fields.insert(definition.table.fields.end(), extra.begin(), extra.end());
+  for (auto& f : definition.table.fields) f.number = 0;
+  definition.table.locale = locale_;
+  if (!password_.empty()) {
+    definition.table.encrypted = true;
+    definition.table.password = password_;
+  }
+  definition.secondary = indexes;
+  std::unique_ptr<TResultTable> table;
+  if (into) {
+    database_.CreateTable(into_, definition);
+    table = std::make_unique<TResultTable>(database_.OpenTable(into_));
+  } else {
+    try {
+      table = database_.CreateResultTable(definition);
+    } catch (const ETabulaEngineError& e) {
+      if (indexes.empty() || (e.code() != kErrInvalidKeySize && e.code() != kErrIndexLimits)) {
+        throw;
+      }
+      return nullptr;
+    }
+  }
+  if (!extra.empty()) {
+    std::vector<bool> hidden(result_defs_.size() + extra.size(), false);
+    std::fill(hidden.begin() + static_cast<std::ptrdiff_t>(result_defs_.size()), hidden.end(),
+              true);
+    table->cursor().set_hidden_columns(std::move(hidden));
+  }
+  return table;
+}
+
+bool TDataQuery::KeyedExactly(const TResultField& f) const {
+  switch (f.type) {
+    case kTypeString:
+      // Keys of the default collation compare as its text does.
+      return f.subtype != kSubtypeWideChar && eval_.collation->locale() == 0;
+    case kTypeDecimal:
+      return f.scale <= 4;  // keys hold four decimals
+    case kTypeBlob:
+    case kTypeBytes:
+    case kTypeVarBytes:
+      return false;
+    default:
+      return true;
+  }
+}
+
+std::optional<TIndexDefinition> TDataQuery::DistinctIndex() const {
+  if (fields_.size() > kMaxIndexColumns) return std::nullopt;
+  TIndexDefinition index;
+  index.name = kDistinctIndexName;
+  for (const TResultField& f : fields_) {
+    if (!KeyedExactly(f)) return std::nullopt;
+    index.columns.push_back(static_cast<int16_t>(f.field));
+  }
+  return index;
+}
+
 bool TDataQuery::ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows) {
   eval_.parameters = run.parameters;
   if (identity_) {
@@ -970,22 +1159,12 @@ bool TDataQuery::ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows) {
   }
   if (shortcut_ != 0) return RunShortcut(run, rows);
   if (!grouped_) {
-    int64_t limit = -1;
-    if (order_by_.empty() && set_parts_.empty()) {
-      limit = top_;
-      if (run.max_row_count >= 0 && (limit < 0 || run.max_row_count < limit)) {
-        limit = run.max_row_count;
-      }
-    }
+    // DISTINCT over columns an index cannot compare exactly: a candidate
+    // equal to a row already kept is dropped during the scan, so only
+    // distinct rows are held, in the order first met.
+    const int64_t limit =
+        ScanLimit(top_, run.max_row_count, !order_by_.empty() || !set_parts_.empty());
     if (limit == 0) return true;
-    if (!distinct_) {
-      return ScanSources(run, [&] {
-        rows->push_back(EvaluateRow());
-        return limit < 0 || static_cast<int64_t>(rows->size()) < limit;
-      });
-    }
-    // DISTINCT: a candidate equal to a row already kept is dropped during
-    // the scan, so only distinct rows are held, in the order first met.
     auto less = [this, rows](size_t a, size_t b) {
       return CompareRows((*rows)[a], (*rows)[b]) < 0;
     };
@@ -996,34 +1175,290 @@ bool TDataQuery::ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows) {
       return limit < 0 || static_cast<int64_t>(rows->size()) < limit;
     });
   }
-  if (one_grouped_row_) {
-    TGroup group;
-    group.acc.assign(aggregates_.size(), TAccumulator{});
-    group.first.assign(fields_.size(), TValue{});
-    bool started = false;
-    int64_t merged = 0;
-    const bool ok = ScanSources(
-        run,
-        [&] {
-          if (!started) {
-            MaterializeRow();
-            StartGroup(group);
-            started = true;
-          } else if (raw_merge_) {
-            MergeRaw(group, raw_row_);
-          } else {
-            MaterializeRow();
-            MergeGroup(group);
-          }
-          ++merged;
-          return run.max_row_count < 0 || merged < run.max_row_count;
-        },
-        true);
-    if (!ok) return false;
-    std::vector<TGroup*> ordered{&group};
-    FinishGroups(ordered, rows);
-    return true;
+  // One grouped row.
+  TGroup group;
+  group.acc.assign(aggregates_.size(), TAccumulator{});
+  group.first.assign(fields_.size(), TValue{});
+  bool started = false;
+  int64_t merged = 0;
+  const bool ok = ScanSources(
+      run,
+      [&] {
+        if (!started) {
+          MaterializeRow();
+          StartGroup(group);
+          started = true;
+        } else if (raw_merge_) {
+          MergeRaw(group, raw_row_);
+        } else {
+          MaterializeRow();
+          MergeGroup(group);
+        }
+        ++merged;
+        return run.max_row_count < 0 || merged < run.max_row_count;
+      },
+      true);
+  if (!ok) return false;
+  std::vector<TGroup*> ordered{&group};
+  FinishGroups(ordered, rows);
+  return true;
+}
+
+std::unique_ptr<TResultTable> TDataQuery::ComputeOwnTable(TQueryRun& run,
+                                                          const TIndexDefinition* order) {
+  eval_.parameters = run.parameters;
+  if (grouped_ && !one_grouped_row_ && !identity_ && shortcut_ == 0) {
+    return ComputeGroupTable(run);
   }
+  const bool scan = !identity_ && shortcut_ == 0 && !grouped_;
+  std::optional<TIndexDefinition> distinct;
+  if (scan && distinct_) distinct = DistinctIndex();
+  std::vector<TIndexDefinition> indexes;
+  if (order != nullptr) indexes.push_back(*order);
+  if (distinct) indexes.push_back(*distinct);
+  std::unique_ptr<TResultTable> table = NewRowTable(indexes);
+  if (!table && order != nullptr) {
+    // The ordering key does not fit an index: the result is ordered later.
+    indexes.erase(indexes.begin());
+    table = NewRowTable(indexes);
+  }
+  if (!table) table = NewRowTable({});
+  TDataCursor& c = table->cursor();
+  if (!scan || (distinct_ && IndexSlot(c, kDistinctIndexName) == kNaturalOrder)) {
+    std::vector<TResultRow> rows;
+    if (!ComputeOwnRows(run, &rows)) return nullptr;
+    for (const TResultRow& row : rows) InsertRow(c, row, locale_);
+    return table;
+  }
+  const int64_t limit =
+      ScanLimit(top_, run.max_row_count, !order_by_.empty() || !set_parts_.empty());
+  if (limit == 0) return table;
+  int64_t count = 0;
+  const uint8_t distinct_slot = distinct_ ? IndexSlot(c, kDistinctIndexName) : kNaturalOrder;
+  if (distinct_slot != kNaturalOrder) {
+    // DISTINCT: a candidate whose key the temporary index on every column
+    // already holds is not inserted; the rows stay in the order first met.
+    c.SetCurrentIndex(distinct_slot);
+    NoteIndexPlan("Distinct rows will be found through a temporary index");
+  }
+  const bool ok = ScanSources(run, [&] {
+    const TResultRow row = EvaluateRow();
+    if (distinct_slot != kNaturalOrder && FindRow(c, row, locale_)) return true;
+    InsertRow(c, row, locale_);
+    ++count;
+    return limit < 0 || count < limit;
+  });
+  if (!ok) return nullptr;
+  c.SetCurrentIndex(kNaturalOrder);
+  return table;
+}
+
+// --- grouped rows ----------------------------------------------------------
+
+void TDataQuery::LayOutGroupTable() {
+  const size_t n = aggregates_.size();
+  acc_value_.assign(n, -1);
+  acc_count_.assign(n, -1);
+  acc_sum_.assign(n, -1);
+  group_extra_.clear();
+  std::vector<std::string> names;
+  for (const TFieldDef& def : result_defs_) names.push_back(def.name);
+  // A hidden column after the result's, named uniquely.
+  auto add = [&](const std::string& base, uint8_t type, uint8_t subtype = 0, uint32_t size = 0,
+                 int scale = 0) {
+    std::string name = base;
+    for (int i = 1;
+         std::any_of(names.begin(), names.end(),
+                     [&](const std::string& x) { return platform::SameTextNoCase(x, name); });
+         ++i) {
+      name = base + "_" + std::to_string(i);
+    }
+    names.push_back(name);
+    TFieldDef def;
+    def.name = name;
+    def.type = type;
+    def.subtype = subtype;
+    def.size = static_cast<uint16_t>(size);
+    def.scale = static_cast<uint8_t>(scale);
+    group_extra_.push_back(def);
+    return static_cast<int>(result_defs_.size() + group_extra_.size() - 1);
+  };
+  for (size_t k = 0; k < n; ++k) {
+    const TExpToken& node = *aggregates_[k];
+    const uint8_t code = aggregate_codes_[k];
+    int own = -1;
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      if (fields_[i].expression.get() == &node) own = static_cast<int>(i);
+    }
+    const TResultField* f = own >= 0 ? &fields_[own] : nullptr;
+    switch (code) {
+      case kAggCount:
+        acc_value_[k] =
+            f != nullptr && f->type == kTypeInteger ? own : add("Sys__Aggregate", kTypeInteger);
+        break;
+      case kAggSum:
+      case kAggRunSum:
+      case kAggAvg: {
+        // Sums add up in 64-bit integers or doubles.
+        const uint8_t type =
+            IsIntegerType(node.type) ? uint8_t{kTypeLargeInt} : uint8_t{kTypeFloat};
+        acc_value_[k] = f != nullptr && f->type == type ? own : add("Sys__Aggregate", type);
+        if (code == kAggAvg) acc_count_[k] = add("Sys__Avg__Count", kTypeInteger);
+        break;
+      }
+      case kAggStdDev:
+        // Its own column holds the sum of the squares.
+        acc_value_[k] =
+            f != nullptr && f->type == kTypeFloat ? own : add("Sys__Aggregate", kTypeFloat);
+        acc_count_[k] = add("Sys__StdDev__Count", kTypeInteger);
+        acc_sum_[k] = add("Sys__StdDev__Sum", kTypeFloat);
+        break;
+      default: {  // MIN, MAX
+        const uint8_t type = node.type == 0 ? uint8_t{kTypeFloat} : node.type;
+        uint32_t size = 0;
+        if (type == kTypeString || IsBytesType(type)) {
+          size = node.size == 0 ? kMaxResultFieldSize : std::min(node.size, kMaxResultFieldSize);
+          if (node.subtype == kSubtypeGuid) size = 38;
+          if (node.subtype == kSubtypeWideChar) size = std::min<uint32_t>(size, 256);
+        }
+        const uint8_t subtype =
+            node.subtype == kSubtypeAutoInc || node.subtype == kSubtypeRecordHash ? 0
+                                                                                  : node.subtype;
+        const int scale = type == kTypeDecimal ? node.scale : 0;
+        const bool fits = f != nullptr && f->type == type && f->subtype == subtype &&
+                          f->scale == scale && f->size == size;
+        acc_value_[k] = fits ? own : add("Sys__Aggregate", type, subtype, size, scale);
+        break;
+      }
+    }
+  }
+}
+
+void TDataQuery::ReadGroup(const TRecordBuffer& record, TGroup& group) const {
+  group.acc.assign(aggregates_.size(), TAccumulator{});
+  group.first.assign(fields_.size(), TValue{});
+  const std::vector<TFieldDef>& defs = record_defs_;
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    if (!fields_[i].expression->ContainsAggregate())
+      group.first[i] = ReadColumnValue(record, defs[i]);
+  }
+  for (size_t k = 0; k < aggregates_.size(); ++k) {
+    const TExpToken& node = *aggregates_[k];
+    TAccumulator& a = group.acc[k];
+    const TValue v = ReadColumnValue(record, defs[acc_value_[k]]);
+    auto whole = [&](int column) {
+      if (column < 0) return int64_t{0};
+      const TValue x = ReadColumnValue(record, defs[column]);
+      return x.null ? int64_t{0} : x.i;
+    };
+    auto real = [&](int column) {
+      if (column < 0) return 0.0;
+      const TValue x = ReadColumnValue(record, defs[column]);
+      return x.null ? 0.0 : x.f;
+    };
+    switch (aggregate_codes_[k]) {
+      case kAggCount:
+        a.count = v.null ? 0 : v.i;
+        break;
+      case kAggSum:
+      case kAggRunSum:
+      case kAggAvg:
+        if (!v.null) {
+          a.value = TValue::Null(node.type, node.subtype);
+          a.value.null = false;
+          if (IsIntegerType(node.type)) {
+            a.value.i = v.i;
+          } else {
+            a.value.f = v.f;
+          }
+        }
+        a.count = whole(acc_count_[k]);
+        break;
+      case kAggStdDev:
+        a.squares = v.null ? 0.0 : v.f;
+        a.count = whole(acc_count_[k]);
+        a.sum = real(acc_sum_[k]);
+        break;
+      default:
+        a.value = v;
+        if (!v.null) {
+          a.value.type = node.type;
+          a.value.subtype = node.subtype;
+        }
+        break;
+    }
+  }
+}
+
+void TDataQuery::WriteGroup(const TGroup& group, TRecordBuffer& record) const {
+  const std::vector<TFieldDef>& defs = record_defs_;
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    if (!fields_[i].expression->ContainsAggregate() && !defs[i].IsBlob()) {
+      WriteKeyedValue(record, defs[i], group.first[i], locale_);
+    }
+  }
+  for (size_t k = 0; k < aggregates_.size(); ++k) {
+    const TExpToken& node = *aggregates_[k];
+    const TAccumulator& a = group.acc[k];
+    const TFieldDef& def = defs[acc_value_[k]];
+    switch (aggregate_codes_[k]) {
+      case kAggCount:
+        WriteColumnValue(record, def, TValue::Integer(a.count));
+        break;
+      case kAggSum:
+      case kAggRunSum:
+      case kAggAvg:
+        WriteColumnValue(record, def,
+                         a.value.null               ? TValue::Null(def.type)
+                         : IsIntegerType(node.type) ? TValue::Integer(a.value.i, kTypeLargeInt)
+                                                    : TValue::Float(a.value.f));
+        if (acc_count_[k] >= 0) {
+          WriteColumnValue(record, defs[acc_count_[k]], TValue::Integer(a.count));
+        }
+        break;
+      case kAggStdDev:
+        WriteColumnValue(record, def, TValue::Float(a.squares));
+        WriteColumnValue(record, defs[acc_count_[k]], TValue::Integer(a.count));
+        WriteColumnValue(record, defs[acc_sum_[k]], TValue::Float(a.sum));
+        break;
+      default:
+        WriteColumnValue(record, def, a.value, locale_);
+        break;
+    }
+  }
+}
+
+void TDataQuery::InsertGroup(TDataCursor& c, const TGroup& group) const {
+  TRecordBuffer record = c.NewRecord();
+  WriteGroup(group, record);
+  c.Insert(record);
+}
+
+std::unique_ptr<TResultTable> TDataQuery::ComputeGroupTable(TQueryRun& run) {
+  LayOutGroupTable();
+  std::unique_ptr<TResultTable> table;
+  if (group_by_.size() <= kMaxIndexColumns &&
+      std::all_of(group_by_.begin(), group_by_.end(),
+                  [this](const TGroupByField& g) { return KeyedExactly(fields_[g.column - 1]); })) {
+    TIndexDefinition index;
+    index.name = kGroupIndexName;
+    for (const TGroupByField& g : group_by_) {
+      index.columns.push_back(static_cast<int16_t>(fields_[g.column - 1].field));
+    }
+    table = NewRowTable({index}, group_extra_);
+  }
+  // Without the index (a key too long for one, or values an index cannot
+  // compare exactly) the groups are kept in memory and stored in order.
+  const bool indexed = table != nullptr;
+  if (!indexed) table = NewRowTable({}, group_extra_);
+  TDataCursor& c = table->cursor();
+  record_defs_ = c.fields();
+  const uint8_t slot = indexed ? IndexSlot(c, kGroupIndexName) : kNaturalOrder;
+  c.SetCurrentIndex(slot);
+  if (indexed) {
+    NoteIndexPlan("Grouped rows will be found through a temporary index");
+  }
+
   struct KeyLess {
     const TDataQuery* q;
     bool operator()(const TResultRow& a, const TResultRow& b) const {
@@ -1052,11 +1487,24 @@ bool TDataQuery::ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows) {
   }
   std::unordered_map<int64_t, TGroup*> by_number;
   TGroup* null_group = nullptr;
+  // The groups stay in memory while they are few (and always without the
+  // index); beyond that they move to the group table.
+  const size_t memory_limit =
+      !indexed ? std::numeric_limits<size_t>::max() : (raw_key != nullptr ? run.memory_groups : 0);
+  bool in_table = memory_limit == 0;
+  auto spill = [&] {
+    for (auto& [k, g] : groups) InsertGroup(c, *g);
+    groups.clear();
+    by_number.clear();
+    null_group = nullptr;
+  };
+  TRecordBuffer key_record(c.record_size());
+  TGroup found;
   const bool ok = ScanSources(
       run,
       [&] {
         TGroup** known = nullptr;
-        if (raw_key != nullptr) {
+        if (raw_key != nullptr && !in_table) {
           int64_t whole = 0;
           double number = 0;
           known = ReadNumber(raw_row_, *raw_key, &whole, &number) ? &by_number[whole] : &null_group;
@@ -1070,6 +1518,23 @@ bool TDataQuery::ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows) {
           const TResultField& f = fields_[group_by_[i].column - 1];
           key[i] = ConvertTo(EvaluateExpression(*f.expression, eval_), f);
         }
+        if (in_table) {
+          for (size_t i = 0; i < group_by_.size(); ++i) {
+            WriteKeyedValue(key_record, record_defs_[fields_[group_by_[i].column - 1].field - 1],
+                            key[i], locale_);
+          }
+          if (c.FindKey(key_record)) {
+            TRecordBuffer record = c.current();
+            ReadGroup(record, found);
+            MergeGroup(found);
+            WriteGroup(found, record);
+            c.Update(record);
+          } else {
+            StartGroup(found);
+            InsertGroup(c, found);
+          }
+          return true;
+        }
         auto it = groups.find(key);
         if (it == groups.end()) {
           auto group = std::make_unique<TGroup>();
@@ -1079,15 +1544,46 @@ bool TDataQuery::ComputeOwnRows(TQueryRun& run, std::vector<TResultRow>* rows) {
           MergeGroup(*it->second);
         }
         if (known != nullptr) *known = it->second.get();
+        if (groups.size() > memory_limit) {
+          spill();
+          in_table = true;
+        }
         return true;
       },
       true);
-  if (!ok) return false;
-  std::vector<TGroup*> ordered;
-  ordered.reserve(groups.size());
-  for (auto& [k, g] : groups) ordered.push_back(g.get());
-  FinishGroups(ordered, rows);
-  return true;
+  if (!ok) return nullptr;
+  if (!in_table) spill();
+
+  // In grouping order: AVG and STDDEV finished, RUNSUM made running,
+  // expressions over aggregates evaluated, HAVING applied.
+  std::vector<TValue> running(aggregates_.size());
+  TResultRow row;
+  c.SetCurrentIndex(slot);
+  c.First();
+  while (c.Next()) {
+    TRecordBuffer record = c.current();
+    ReadGroup(record, found);
+    if (!FinishGroup(found, running, &row)) {
+      c.Delete();
+      continue;
+    }
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      if (fields_[i].expression->ContainsAggregate()) {
+        WriteColumnValue(record, record_defs_[i], row[i], locale_);
+      }
+    }
+    c.Update(record);
+  }
+  c.First();
+  return table;
+}
+
+// --- DISTINCT, the set operations, ORDER BY and TOP --------------------------
+
+void TDataQuery::NoteIndexPlan(const std::string& line) {
+  if (std::find(index_plan_.begin(), index_plan_.end(), line) == index_plan_.end()) {
+    index_plan_.push_back(line);
+  }
 }
 
 int TDataQuery::CompareRows(const TResultRow& a, const TResultRow& b) const {
@@ -1098,55 +1594,106 @@ int TDataQuery::CompareRows(const TResultRow& a, const TResultRow& b) const {
   return 0;
 }
 
-namespace {
-
-// Keeps the first of every set of equal rows, in their order.
-void RemoveDuplicates(std::vector<TResultRow>* rows,
-                      const std::function<int(const TResultRow&, const TResultRow&)>& compare) {
-  std::vector<size_t> order(rows->size());
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(),
-                   [&](size_t a, size_t b) { return compare((*rows)[a], (*rows)[b]) < 0; });
-  std::vector<bool> keep(rows->size(), false);
-  for (size_t i = 0; i < order.size(); ++i) {
-    if (i == 0 || compare((*rows)[order[i - 1]], (*rows)[order[i]]) != 0) keep[order[i]] = true;
+std::unique_ptr<TResultTable> TDataQuery::RemoveDuplicateRows(std::unique_ptr<TResultTable> rows) {
+  TDataCursor& from = rows->cursor();
+  std::optional<TIndexDefinition> index = DistinctIndex();
+  std::unique_ptr<TResultTable> out = index ? NewRowTable({*index}) : nullptr;
+  if (!out) {
+    std::vector<TResultRow> all = ReadAllRows(from, fields_.size());
+    RemoveDuplicates(
+        &all, [this](const TResultRow& a, const TResultRow& b) { return CompareRows(a, b); });
+    out = NewRowTable({});
+    for (const TResultRow& row : all) InsertRow(out->cursor(), row, locale_);
+    return out;
   }
-  std::vector<TResultRow> kept;
-  for (size_t i = 0; i < rows->size(); ++i) {
-    if (keep[i]) kept.push_back(std::move((*rows)[i]));
+  NoteIndexPlan("Distinct rows will be found through a temporary index");
+  TDataCursor& c = out->cursor();
+  c.SetCurrentIndex(IndexSlot(c, kDistinctIndexName));
+  from.First();
+  while (from.Next()) {
+    const TResultRow row = ReadRow(from, fields_.size());
+    if (!FindRow(c, row, locale_)) InsertRow(c, row, locale_);
   }
-  *rows = std::move(kept);
+  c.SetCurrentIndex(kNaturalOrder);
+  return out;
 }
 
-}  // namespace
-
-void TDataQuery::ApplySetPart(const TSetPart& part, std::vector<TResultRow>* rows,
-                              std::vector<TResultRow>& other) {
-  for (auto& row : other) {
-    for (size_t i = 0; i < row.size() && i < fields_.size(); ++i) {
-      row[i] = ConvertTo(row[i], fields_[i]);
-    }
-  }
-  auto compare = [this](const TResultRow& a, const TResultRow& b) { return CompareRows(a, b); };
+std::unique_ptr<TResultTable> TDataQuery::ApplySetPart(const TSetPart& part,
+                                                       std::unique_ptr<TResultTable> rows,
+                                                       TResultTable& other) {
+  TDataCursor& theirs = other.cursor();
+  auto read_theirs = [&] {
+    TResultRow row = ReadRow(theirs, fields_.size());
+    for (size_t i = 0; i < row.size(); ++i) row[i] = ConvertTo(row[i], fields_[i]);
+    return row;
+  };
+  std::optional<TIndexDefinition> index =
+      part.all && part.op == kSetUnion ? std::nullopt : DistinctIndex();
+  std::unique_ptr<TResultTable> out;
   if (part.op == kSetUnion) {
-    for (auto& row : other) rows->push_back(std::move(row));
-    if (!part.all) RemoveDuplicates(rows, compare);
-    return;
+    // Ours, then theirs; without ALL a row whose key the temporary index
+    // already holds is left out.
+    out = index ? NewRowTable({*index}) : nullptr;
+    if (!out) out = NewRowTable({});
+    TDataCursor& c = out->cursor();
+    const uint8_t slot = index ? IndexSlot(c, kDistinctIndexName) : kNaturalOrder;
+    if (slot != kNaturalOrder) {
+      c.SetCurrentIndex(slot);
+      NoteIndexPlan("Duplicate rows of the set operation will be found through a temporary index");
+    }
+    auto take = [&](const TResultRow& row) {
+      if (slot == kNaturalOrder || !FindRow(c, row, locale_)) InsertRow(c, row, locale_);
+    };
+    TDataCursor& ours = rows->cursor();
+    ours.First();
+    while (ours.Next()) take(ReadRow(ours, fields_.size()));
+    theirs.First();
+    while (theirs.Next()) take(read_theirs());
+    c.SetCurrentIndex(kNaturalOrder);
+    if (!part.all && slot == kNaturalOrder) {
+      std::vector<TResultRow> all = ReadAllRows(c, fields_.size());
+      RemoveDuplicates(
+          &all, [this](const TResultRow& a, const TResultRow& b) { return CompareRows(a, b); });
+      out = NewRowTable({});
+      for (const TResultRow& row : all) InsertRow(out->cursor(), row, locale_);
+    }
+    return out;
   }
-  // INTERSECT and EXCEPT: count the other side's rows, then take each of
-  // ours against them (ALL: as a multiset; else distinct rows).
+  // INTERSECT and EXCEPT: their rows in a table with a temporary index on
+  // every column, each of ours looked up there (ALL: as a multiset, a
+  // matched row of theirs is used up; else distinct rows).
+  if (!part.all) rows = RemoveDuplicateRows(std::move(rows));
+  TDataCursor& ours = rows->cursor();
+  out = NewRowTable({});
+  std::unique_ptr<TResultTable> lookup = index ? NewRowTable({*index}) : nullptr;
+  if (lookup) {
+    NoteIndexPlan("Duplicate rows of the set operation will be found through a temporary index");
+    TDataCursor& l = lookup->cursor();
+    theirs.First();
+    while (theirs.Next()) InsertRow(l, read_theirs(), locale_);
+    l.SetCurrentIndex(IndexSlot(l, kDistinctIndexName));
+    ours.First();
+    while (ours.Next()) {
+      const TResultRow row = ReadRow(ours, fields_.size());
+      const bool present = FindRow(l, row, locale_);
+      if (part.all && present) l.Delete();
+      if (present == (part.op == kSetIntersect)) InsertRow(out->cursor(), row, locale_);
+    }
+    return out;
+  }
   auto less = [this](const TResultRow& a, const TResultRow& b) { return CompareRows(a, b) < 0; };
   std::map<TResultRow, int64_t, decltype(less)> counts(less);
-  for (auto& row : other) ++counts[std::move(row)];
-  if (!part.all) RemoveDuplicates(rows, compare);
-  std::vector<TResultRow> kept;
-  for (auto& row : *rows) {
+  theirs.First();
+  while (theirs.Next()) ++counts[read_theirs()];
+  ours.First();
+  while (ours.Next()) {
+    const TResultRow row = ReadRow(ours, fields_.size());
     auto it = counts.find(row);
     const bool present = it != counts.end() && it->second > 0;
     if (part.all && present) --it->second;
-    if (present == (part.op == kSetIntersect)) kept.push_back(std::move(row));
+    if (present == (part.op == kSetIntersect)) InsertRow(out->cursor(), row, locale_);
   }
-  *rows = std::move(kept);
+  return out;
 }
 
 void TDataQuery::SortRows(std::vector<TResultRow>* rows) const {
@@ -1161,113 +1708,95 @@ void TDataQuery::SortRows(std::vector<TResultRow>* rows) const {
   });
 }
 
-bool TDataQuery::ComputeRows(TQueryRun& run, std::vector<TResultRow>* rows, bool sort) {
-  if (!ComputeOwnRows(run, rows)) {
-    rows->clear();
-    return false;
-  }
-  if (distinct_ && grouped_) {
-    RemoveDuplicates(
-        rows, [this](const TResultRow& a, const TResultRow& b) { return CompareRows(a, b); });
-  }
+std::unique_ptr<TResultTable> TDataQuery::ComputeTable(TQueryRun& run,
+                                                       const TIndexDefinition* order) {
+  std::unique_ptr<TResultTable> rows = ComputeOwnTable(run, set_parts_.empty() ? order : nullptr);
+  if (!rows) return nullptr;
+  if (distinct_ && grouped_ && !one_grouped_row_) rows = RemoveDuplicateRows(std::move(rows));
   for (const TSetPart& part : set_parts_) {
-    std::vector<TResultRow> other;
-    if (!part.query->ComputeRows(run, &other)) {
-      rows->clear();
-      return false;
-    }
-    ApplySetPart(part, rows, other);
+    std::unique_ptr<TResultTable> other = part.query->ComputeTable(run, nullptr);
+    if (!other) return nullptr;
+    KeepFirst(other->cursor(), part.query->top_);
+    for (const std::string& line : part.query->index_plan_) NoteIndexPlan(line);
+    part.query->index_plan_.clear();
+    rows = ApplySetPart(part, std::move(rows), *other);
   }
+  return rows;
+}
+
+std::unique_ptr<TResultTable> TDataQuery::FinishResult(std::unique_ptr<TResultTable> rows,
+                                                       bool into) {
+  ordered_by_index_ = false;
+  if (!rows) rows = NewRowTable({});  // aborted: no rows
   if (!order_by_.empty()) {
-    if (!sort) return true;  // the result table's index orders them, WriteResult applies TOP
-    SortRows(rows);
+    // ORDER BY: a temporary index of the result table on the ordering
+    // columns (case-insensitive with NOCASE) becomes the result's order;
+    // rows of equal keys keep the order they were inserted in.
+    TIndexDefinition order = OrderIndex();
+    uint8_t slot = IndexSlot(rows->cursor(), kOrderIndexName);
+    if (slot == kNaturalOrder) {
+      std::unique_ptr<TResultTable> sorted = NewRowTable({order});
+      TDataCursor& from = rows->cursor();
+      if (sorted) {
+        from.First();
+        while (from.Next()) InsertRow(sorted->cursor(), ReadRow(from, fields_.size()), locale_);
+        slot = IndexSlot(sorted->cursor(), kOrderIndexName);
+      } else {
+        // A key longer than an index allows: the rows are sorted here.
+        std::vector<TResultRow> all = ReadAllRows(from, fields_.size());
+        SortRows(&all);
+        sorted = NewRowTable({});
+        for (const TResultRow& row : all) InsertRow(sorted->cursor(), row, locale_);
+      }
+      rows = std::move(sorted);
+    }
+    if (slot != kNaturalOrder) {
+      rows->cursor().SetCurrentIndex(slot);
+      ordered_by_index_ = true;
+    }
   }
-  if (top_ >= 0 && rows->size() > static_cast<size_t>(top_)) rows->resize(top_);
-  return true;
+  TDataCursor& c = rows->cursor();
+  if (!into) {
+    // TOP n: rows are deleted from the end until n remain.
+    KeepFirst(c, top_);
+    c.First();
+    return rows;
+  }
+  // Into a named table the rows go in the result's order.
+  std::unique_ptr<TResultTable> out = NewRowTable({}, {}, true);
+  int64_t n = 0;
+  c.First();
+  while ((top_ < 0 || n < top_) && c.Next()) {
+    InsertRow(out->cursor(), ReadRow(c, fields_.size()), locale_);
+    ++n;
+  }
+  out->cursor().First();
+  return out;
+}
+
+TIndexDefinition TDataQuery::OrderIndex() const {
+  TIndexDefinition order;
+  order.name = kOrderIndexName;
+  order.case_insensitive = order_nocase_;
+  for (const TOrderByField& o : order_by_) {
+    order.columns.push_back(static_cast<int16_t>(fields_[o.column - 1].field));
+    order.descending_of.push_back(o.descending ? 1 : 0);
+    order.descending = order.descending || o.descending;
+  }
+  return order;
 }
 
 bool TDataQuery::ForEachRow(TQueryRun& run, const std::function<void(const TResultRow&)>& sink) {
-  std::vector<TResultRow> rows;
-  if (!ComputeRows(run, &rows)) return false;
-  for (const auto& row : rows) sink(row);
-  return true;
-}
-
-std::unique_ptr<TResultTable> TDataQuery::WriteResult(std::vector<TResultRow>& rows,
-                                                      bool by_index) {
-  TNewTableDefinition definition;
-  definition.table.fields = result_defs_;
-  for (auto& f : definition.table.fields) f.number = 0;
-  definition.table.locale = locale_;
-  if (!password_.empty()) {
-    definition.table.encrypted = true;
-    definition.table.password = password_;
-  }
-  ordered_by_index_ = false;
-  std::unique_ptr<TResultTable> result;
-  if (!into_.empty()) {
-    database_.CreateTable(into_, definition);
-    result = std::make_unique<TResultTable>(database_.OpenTable(into_));
-  } else {
-    if (by_index) {
-      // ORDER BY: a temporary index of the result table on the ordering
-      // columns (case-insensitive with NOCASE) becomes the result's order;
-      // rows of equal keys keep the order they were inserted in.
-      TIndexDefinition order;
-      order.name = kOrderIndexName;
-      order.case_insensitive = order_nocase_;
-      for (const TOrderByField& o : order_by_) {
-        order.columns.push_back(static_cast<int16_t>(fields_[o.column - 1].field));
-        order.descending_of.push_back(o.descending ? 1 : 0);
-        order.descending = order.descending || o.descending;
-      }
-      definition.secondary.push_back(order);
-      try {
-        result = database_.CreateResultTable(definition);
-        ordered_by_index_ = true;
-      } catch (const ETabulaEngineError& e) {
-        // A key longer than an index allows: the rows are sorted here.
-        if (e.code() != kErrInvalidKeySize && e.code() != kErrIndexLimits) throw;
-        definition.secondary.clear();
-      }
-    }
-    if (!result) result = database_.CreateResultTable(definition);
-  }
-  if (by_index && !ordered_by_index_) {
-    SortRows(&rows);
-    if (top_ >= 0 && rows.size() > static_cast<size_t>(top_)) rows.resize(top_);
-  }
-  TDataCursor& c = result->cursor();
-  const std::vector<TFieldDef>& defs = c.fields();
-  for (const TResultRow& row : rows) {
-    TRecordBuffer record = c.NewRecord();
-    for (size_t i = 0; i < defs.size() && i < row.size(); ++i) {
-      if (defs[i].IsBlob()) {
-        if (!row[i].null) {
-          c.SetBlob(record, defs[i], std::vector<uint8_t>(row[i].s.begin(), row[i].s.end()));
-        }
-      } else {
-        WriteColumnValue(record, defs[i], row[i], locale_);
-      }
-    }
-    c.Insert(record);
-  }
-  if (ordered_by_index_) {
-    for (const TTableIndex& index : c.table().indexes()) {
-      if (index.name == kOrderIndexName) c.SetCurrentIndex(index.slot);
-    }
-    // TOP n on the ordered rows: rows are deleted from the end until n remain.
-    if (top_ >= 0 && rows.size() > static_cast<size_t>(top_)) {
-      c.Last();
-      for (size_t n = rows.size(); n > static_cast<size_t>(top_); --n) {
-        if (!c.Prior()) break;
-        c.Delete();
-      }
-      rows.resize(top_);
-    }
-  }
+  index_plan_.clear();
+  const TIndexDefinition order = OrderIndex();
+  std::unique_ptr<TResultTable> rows = ComputeTable(
+      run, order_by_.empty() || order_by_.size() > kMaxIndexColumns ? nullptr : &order);
+  if (!rows) return false;
+  rows = FinishResult(std::move(rows), false);
+  TDataCursor& c = rows->cursor();
   c.First();
-  return result;
+  while (c.Next()) sink(ReadRow(c, fields_.size()));
+  return true;
 }
 
 std::unique_ptr<TResultTable> TDataQuery::Execute(TQueryRun& run, uint32_t* rows_affected) {
@@ -1290,17 +1819,23 @@ std::unique_ptr<TResultTable> TDataQuery::Execute(TQueryRun& run, uint32_t* rows
     }
     return result;
   }
-  // Into a named table the rows go in their order; a generated result is
-  // ordered through an index where the ordering columns fit one.
-  const bool by_index =
+  index_plan_.clear();
+  // A generated result is ordered through an index on the result table
+  // itself where the rows can go straight into it.
+  const TIndexDefinition order = OrderIndex();
+  const bool order_here =
       !order_by_.empty() && into_.empty() && order_by_.size() <= storage::kMaxIndexColumns;
-  std::vector<TResultRow> rows;
-  if (!ComputeRows(run, &rows, !by_index)) rows.clear();
-  auto result = WriteResult(rows, by_index);
-  *rows_affected = static_cast<uint32_t>(rows.size());
+  std::unique_ptr<TResultTable> result =
+      FinishResult(ComputeTable(run, order_here ? &order : nullptr), !into_.empty());
+  *rows_affected = result->cursor().RecordCount();
   if (run.plan_wanted && run.plan != nullptr) {
-    if (ordered_by_index_ && order_line != 0 && order_line < run.plan->size()) {
-      (*run.plan)[order_line] = "Result set will be ordered through a temporary index";
+    std::vector<std::string>& plan = *run.plan;
+    if (ordered_by_index_ && order_line != 0 && order_line < plan.size()) {
+      plan[order_line] = "Result set will be ordered through a temporary index";
+    }
+    if (index_plan_at_ != 0 && index_plan_at_ <= plan.size()) {
+      plan.insert(plan.begin() + static_cast<std::ptrdiff_t>(index_plan_at_), index_plan_.begin(),
+                  index_plan_.end());
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -1317,7 +1852,9 @@ void TDataQuery::StartPlan(TQueryRun& run) {
   AddPlanSection(plan, "Tables Involved");
   AddTablesPlan(plan);
   AddResultPlan(plan);
-  // Execute says there whether a temporary index orders the result.
+  // Execute says after it which temporary indexes served, and there whether
+  // one orders the result.
+  index_plan_at_ = plan->size();
   order_plan_line_ = 0;
   for (size_t i = 0; i < plan->size(); ++i) {
     if ((*plan)[i] == kOrderPlanLine) order_plan_line_ = i;

@@ -3,6 +3,8 @@
 // the parsing errors of the statement.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "db/sql/date_time_text.h"
 #include "db/sql/query_statement.h"
 #include "db/storage/engine_error.h"
@@ -245,6 +247,117 @@ TEST_F(SelectTest, OrderByThroughATemporaryIndex) {
       plan.end());
 }
 
+bool HasLine(const std::vector<std::string>& plan, const std::string& line) {
+  return std::find(plan.begin(), plan.end(), line) != plan.end();
+}
+
+// Grouping, DISTINCT and the set operations find equal rows through
+// temporary indexes on generated tables: the results are those of the
+// rules (NULL group first, groups in key order, ties of a later ORDER BY in
+// group order, AVG truncated, HAVING over aggregates that are no column).
+TEST_F(SelectTest, GroupingDistinctAndSetsThroughTemporaryIndexes) {
+  const std::string grouped = "Grouped rows will be found through a temporary index";
+  const std::string distinct = "Distinct rows will be found through a temporary index";
+  const std::string sets =
+      "Duplicate rows of the set operation will be found through a temporary index";
+  struct Case {
+    const char* sql;
+    const char* rows;
+    std::string plan_line;
+  } cases[] = {
+      {"select s, count(*), avg(v), min(k), max(s) from nums group by s",
+       "NULL,1,-2,4,NULL;B,1,-5,3,B;a,2,-9,2,a;b,1,NULL,1,b;", grouped},
+      {"select s, count(*) from nums group by s order by 2", "NULL,1;B,1;b,1;a,2;", grouped},
+      {"select s, count(*) from nums group by s order by 1 nocase", "NULL,1;a,2;B,1;b,1;", grouped},
+      {"select s, avg(k) from nums group by s having stddev(k) > 0", "a,3;", grouped},
+      {"select s, runsum(k), max(k) + count(*) from nums group by s having count(*) > 1", "a,14,7;",
+       grouped},
+      {"select distinct s, count(*) from nums group by s", "NULL,1;B,1;a,2;b,1;", distinct},
+      {"select distinct s from nums", "b;a;B;NULL;", distinct},
+      {"select s from nums union select s from nums where k > 2", "b;a;B;NULL;", sets},
+      {"select n1 from draws intersect all select n1 from draws where n1 = 4", "4;4;", sets},
+      {"select n1 from draws except all select n1 from draws where id = 1", "7;4;", sets},
+      {"select k from nums where k in (select n1 from draws group by n1 having count(*) > 1)", "4;",
+       ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> plan;
+    SelectOptions options;
+    options.plan = &plan;
+    EXPECT_EQ(RowsText(RunSelect(db_, c.sql, options)), c.rows) << c.sql;
+    EXPECT_TRUE(c.plan_line.empty() || HasLine(plan, c.plan_line)) << c.sql;
+  }
+
+  // AVG and STDDEV keep their counts and sums in hidden columns of the
+  // generated table.
+  std::unique_ptr<TResultTable> kept;
+  SelectOptions options;
+  options.keep = &kept;
+  const SelectResult r =
+      RunSelect(db_, "select s, avg(k) from nums group by s having stddev(k) > 0", options);
+  EXPECT_EQ(r.names, (std::vector<std::string>{"s", "Average Of k"}));
+  std::vector<std::string> hidden;
+  for (size_t i = 0; i < kept->cursor().fields().size(); ++i) {
+    if (kept->cursor().hidden_columns()[i]) hidden.push_back(kept->cursor().fields()[i].name);
+  }
+  EXPECT_EQ(hidden, (std::vector<std::string>{"Sys__Avg__Count", "Sys__Aggregate",
+                                              "Sys__StdDev__Count", "Sys__StdDev__Sum"}));
+
+  // A grouping key too long for an index: the groups are kept in memory,
+  // with the same result.
+  MakeTable(db_, "wide", {Column("a", kTypeString, 0, 250), Column("b", kTypeInteger)},
+            {{S("y"), I(1)}, {S("x"), I(2)}, {S("y"), I(0)}});
+  std::string columns = "count(*)", group = "2";
+  for (int i = 0; i < 20; ++i) columns += ", a";
+  for (int i = 3; i <= 21; ++i) group += ", " + std::to_string(i);
+  std::vector<std::string> plan;
+  options = {};
+  options.plan = &plan;
+  const SelectResult wide =
+      RunSelect(db_, "select " + columns + " from wide group by " + group, options);
+  ASSERT_EQ(wide.rows.size(), 2u);
+  EXPECT_EQ(Text(wide.rows[0][0]) + Text(wide.rows[0][1]) + Text(wide.rows[1][0]), "1x2");
+  EXPECT_FALSE(HasLine(plan, grouped));
+}
+
+// More groups than are kept in memory: the in-place grouping by one column
+// moves its groups to the temporary index and goes on there; the general
+// path groups through the index from the start. Both give every group once,
+// in key order, as grouping in memory alone does.
+TEST_F(SelectTest, ManyGroups) {
+  std::vector<std::vector<TValue>> rows;
+  std::map<int64_t, std::pair<int64_t, int64_t>> expected;  // g -> count, sum
+  const int64_t groups = 101;
+  for (int64_t i = 0; i < 2 * groups; ++i) {
+    const int64_t g = (i * 7919) % groups;
+    rows.push_back({I(g), I(i)});
+    ++expected[g].first;
+    expected[g].second += i;
+  }
+  rows.push_back({N(), I(1)});
+  MakeTable(db_, "big", {Column("g", kTypeInteger), Column("v", kTypeInteger)}, rows);
+  std::string want = "NULL,1,1;";
+  for (const auto& [g, cs] : expected) {
+    want +=
+        std::to_string(g) + "," + std::to_string(cs.first) + "," + std::to_string(cs.second) + ";";
+  }
+  for (size_t memory : {size_t{16}, size_t{1000}}) {
+    SelectOptions options;
+    options.memory_groups = memory;
+    EXPECT_EQ(RowsText(RunSelect(db_, "select g, count(*), sum(v) from big group by g", options)),
+              want);
+  }
+  EXPECT_EQ(RowsText(RunSelect(db_, "select g, count(*), sum(v + 0) from big group by g")), want);
+}
+
+// ORDER BY into a named table: the table holds the rows in that order
+// (TOP applied) and keeps no temporary index.
+TEST_F(SelectTest, OrderByIntoANamedTable) {
+  RunSelect(db_, "select k, s into sorted from nums order by s desc, k top 3");
+  EXPECT_EQ(RowsText(RunSelect(db_, "select * from sorted")), "1,b;2,a;5,a;");
+  EXPECT_TRUE(db_.OpenTable("sorted", false)->table().indexes().size() <= 1);
+}
+
 // An index over the given columns (1-based), descending where desc says.
 TIndexDefinition Index(const char* name, std::vector<int16_t> columns,
                        std::vector<uint8_t> desc = {}, bool nocase = false) {
@@ -389,7 +502,8 @@ TEST_F(SelectTest, ProgressAndAbort) {
 
   options.progress = [](uint16_t percent, bool& abort) { abort = percent >= 50; };
   for (const char* sql : {"select max(x) from big", "select x from big",
-                          "select b.x from big b join big c on c.x = b.x"}) {
+                          "select b.x from big b join big c on c.x = b.x",
+                          "select x, count(*) from big group by x", "select distinct x from big"}) {
     const SelectResult aborted = RunSelect(db_, sql, options);
     EXPECT_TRUE(aborted.rows.empty()) << sql;
     EXPECT_EQ(aborted.rows_affected, 0u) << sql;

@@ -91,6 +91,7 @@ struct SelectResult {
 struct SelectOptions {
   std::function<void(uint16_t, bool&)> progress;
   int32_t max_row_count = -1;
+  size_t memory_groups = kMemoryGroups;
   std::vector<TValue> parameters;
   std::vector<std::string>* plan = nullptr;
   bool request_live = false;
@@ -118,6 +119,7 @@ inline SelectResult RunSelect(TestDatabase& db, const std::string& sql,
   TQueryRun run;
   run.progress = options.progress;
   run.max_row_count = options.max_row_count;
+  run.memory_groups = options.memory_groups;
   run.parameters = &options.parameters;
   run.plan = options.plan;
   run.plan_wanted = options.plan != nullptr;
