@@ -67,6 +67,15 @@ std::unique_ptr<storage::TDataCursor> TDirectoryStatementDatabase::OpenTable(
   return OpenTableCursor(directory_, name, exclusive);
 }
 
+bool TDirectoryStatementDatabase::ReopenTable(storage::TDataCursor& cursor, const std::string& name,
+                                              bool exclusive) {
+  if (exclusive || cursor.table().exclusive()) return false;
+  auto* open = dynamic_cast<TDirectoryTable*>(directory_.FindTable(name));
+  if (open == nullptr || open->table().get() != &cursor.table()) return false;
+  cursor.Reopen(CursorSettings(directory_));
+  return true;
+}
+
 void TDirectoryStatementDatabase::CreateTable(const std::string& name,
                                               const storage::TNewTableDefinition& definition) {
   if (directory_.read_only()) throw storage::ETabulaEngineError(storage::kErrAccessDenied, {name});

@@ -29,6 +29,9 @@ class TDirectoryStatementDatabase : public sql::TStatementDatabase {
   bool TableExists(const std::string& name) override;
   std::unique_ptr<storage::TDataCursor> OpenTable(const std::string& name,
                                                   bool exclusive = false) override;
+  // A shared cursor on the table still open under name; never for an
+  // exclusive open (that closes the directory's unused tables first).
+  bool ReopenTable(storage::TDataCursor& cursor, const std::string& name, bool exclusive) override;
   void CreateTable(const std::string& name,
                    const storage::TNewTableDefinition& definition) override;
   void DropTable(const std::string& name) override;

@@ -63,13 +63,17 @@ std::unique_ptr<storage::TDataCursor> OpenTableCursor(TDataDirectory& directory,
   } else if (exclusive && !table->table()->exclusive()) {
     throw storage::ETabulaEngineError(storage::kErrExclusiveRequired, {name});
   }
+  return std::make_unique<storage::TDataCursor>(table->table(), CursorSettings(directory), events);
+}
+
+storage::TSessionSettings CursorSettings(TDataDirectory& directory) {
   TDataSession& session = directory.session();
   storage::TSessionSettings settings;
   settings.lock_retry_count = session.lock_retry_count;
   settings.lock_wait_time = session.lock_wait_time;
   settings.lock_protocol = session.lock_protocol;
   settings.force_buffer_flush = session.force_buffer_flush();
-  return std::make_unique<storage::TDataCursor>(table->table(), settings, events);
+  return settings;
 }
 
 }  // namespace downsql::access

@@ -71,4 +71,7 @@ std::unique_ptr<storage::TDataCursor> OpenTableCursor(TDataDirectory& directory,
                                                       bool exclusive = false,
                                                       storage::TRowEvents* events = nullptr);
 
+// The lock settings of directory's session as a cursor takes them.
+storage::TSessionSettings CursorSettings(TDataDirectory& directory);
+
 }  // namespace downsql::access

@@ -272,11 +272,15 @@ void TTabulaQuery::CloseForDisconnect() {
   database_ = nullptr;
 }
 
-void TTabulaQuery::Prepare() {
+void TTabulaQuery::Prepare() { PrepareWith(nullptr); }
+
+void TTabulaQuery::PrepareWith(std::unique_ptr<sql::TQueryStatement> spare) {
   if (statement_) return;
   if (sql_.empty() || IsEmptyStatement(statement_text_)) throw EDatabaseError(msg::kNoSqlStatement);
   Hold();
-  auto statement = std::make_unique<sql::TQueryStatement>(*statement_database_);
+  auto statement = spare && &spare->database() == statement_database_.get()
+                       ? std::move(spare)
+                       : std::make_unique<sql::TQueryStatement>(*statement_database_);
   statement->SetRequestLive(request_live_);
   statement->SetMaxRowCount(max_row_count_);
   statement->Prepare(statement_text_, cutter_.start_line(), cutter_.start_column());
@@ -435,6 +439,10 @@ std::unique_ptr<sql::TResultTable> TTabulaQuery::Run() {
     }
   } back_to_top{*this, script, is_script};
 
+  // The previous statement's handle, kept for the next one: an import's
+  // statements that begin alike are read on from where they differ. It is
+  // held only from one statement's end to the next one's preparation.
+  std::unique_ptr<sql::TQueryStatement> spare;
   for (bool first = true;; first = false) {
     // An empty statement (";;") is stepped over, not taken for the end of
     // the script; only empty statements up to the end finish the run.
@@ -446,7 +454,7 @@ std::unique_ptr<sql::TResultTable> TTabulaQuery::Run() {
     if (!first && IsEmptyStatement(statement_text_)) break;
     result.reset();
     try {
-      Prepare();
+      PrepareWith(std::move(spare));
       if (!cutter_.AtEnd(script)) is_script = true;
       result = ExecuteStatement();
     } catch (const EAbort&) {
@@ -467,7 +475,7 @@ std::unique_ptr<sql::TResultTable> TTabulaQuery::Run() {
     }
     if (AfterExecute) AfterExecute(*this);
     if (cutter_.AtEnd(script)) break;
-    statement_.reset();
+    spare = std::move(statement_);
     CutStatement(script);
   }
   return result;

@@ -229,6 +229,9 @@ class TTabulaQuery : public TTabulaDatabaseClient {
 
  private:
   void SQLChanged();
+  // Prepare through spare, a statement handle of this query that has done
+  // its work, when there is one.
+  void PrepareWith(std::unique_ptr<sql::TQueryStatement> spare);
   // Cuts the statement at the cutter's position into statement_text_,
   // rebuilding Params when ParamCheck is on.
   void CutStatement(const std::string& script);

@@ -327,12 +327,30 @@ bool TExpressionParser::ParseLoneInteger(int64_t* value) {
   if (kind_ != kTokInteger) return false;
   const char* first = text_.data() + token_start_;
   const char* last = text_.data() + token_end_;
-  const auto r = std::from_chars(first, last, *value);
-  if (r.ec != std::errc() || r.ptr != last) return false;
+  if (last - first <= 18) {
+    // An integer token is digits only; 18 of them cannot overflow.
+    int64_t n = 0;
+    for (const char* c = first; c != last; ++c) n = n * 10 + (*c - '0');
+    *value = n;
+  } else {
+    const auto r = std::from_chars(first, last, *value);
+    if (r.ec != std::errc() || r.ptr != last) return false;
+  }
   return NextEndsLoneConstant();
 }
 
 bool TExpressionParser::NextEndsLoneConstant() {
+  // The usual case, "," or ")" behind plain blanks, read as NextToken
+  // would read it.
+  size_t next = pos_;
+  while (At(next) == ' ') ++next;
+  if (At(next) == ',' || At(next) == ')') {
+    before_blanks_ = pos_;
+    token_start_ = next;
+    pos_ = token_end_ = next + 1;
+    kind_ = static_cast<uint8_t>(At(next));
+    return true;
+  }
   const size_t pos = pos_, token_start = token_start_, token_end = token_end_;
   const size_t before_blanks = before_blanks_, line_start = line_start_;
   const uint8_t kind = kind_;

@@ -69,8 +69,42 @@ void TExpressionParser::Load(std::string_view text, uint32_t line, uint32_t colu
   line_ = mark_line_ = line;
   column_base_ = mark_column_base_ = column;
   line_start_ = 0;
+  start_line_ = line;
+  start_column_ = column;
   parameter_count_ = 0;
 }
+
+TExpressionParser::TResumePoint TExpressionParser::SaveResumePoint() const {
+  TResumePoint point;
+  point.pos = token_end_;
+  point.token_start = token_start_;
+  point.before_blanks = before_blanks_;
+  point.line_start = line_start_;
+  point.statement_start = statement_start_;
+  point.keywords_start = keywords_start_;
+  point.lines = line_ - start_line_;
+  point.kind = kind_;
+  point.parameter_count = parameter_count_;
+  return point;
+}
+
+void TExpressionParser::LoadAt(std::string_view text, uint32_t line, uint32_t column,
+                               const TResumePoint& point) {
+  Load(text, line, column);
+  pos_ = token_end_ = point.pos;
+  token_start_ = point.token_start;
+  before_blanks_ = point.before_blanks;
+  line_start_ = point.line_start;
+  statement_start_ = point.statement_start;
+  keywords_start_ = point.keywords_start;
+  line_ = line + point.lines;
+  // A token after a line break counts its columns from 1.
+  if (point.lines > 0) column_base_ = 1;
+  kind_ = point.kind;
+  parameter_count_ = point.parameter_count;
+}
+
+bool TExpressionParser::ContinuesWord(char c) { return (ClassOf(c) & kClassIdentChar) != 0; }
 
 void TExpressionParser::LineBreakAt(size_t* pos) {
   // CR, LF or CR LF is one break.
@@ -163,16 +197,17 @@ uint8_t TExpressionParser::NextToken() {
   } else if (IsDigit(c) || (c == '.' && IsDigit(At(pos_ + 1)))) {
     kind_ = kTokInteger;
     while (IsDigit(At(pos_))) ++pos_;
-    for (;;) {
+    // Only ".", "E" or "e" behind the digits makes a floating-point number
+    // (a sign counts only behind an exponent's letter).
+    const char after = At(pos_);
+    while (after == '.' || after == 'E' || after == 'e') {
       const char d = At(pos_);
       const char prev = pos_ > token_start_ ? At(pos_ - 1) : '\0';
-      if (IsDigit(d) || d == '.' || d == 'E' || d == 'e' ||
-          ((d == '+' || d == '-') && (prev == 'E' || prev == 'e'))) {
-        ++pos_;
-        kind_ = kTokFloat;
-      } else {
+      if (!IsDigit(d) && d != '.' && d != 'E' && d != 'e' &&
+          !((d == '+' || d == '-') && (prev == 'E' || prev == 'e')))
         break;
-      }
+      ++pos_;
+      kind_ = kTokFloat;
     }
   } else if (c == '\0') {
     kind_ = kTokEnd;

@@ -73,6 +73,35 @@ class TExpressionParser {
   // Copies text and starts counting at line/column. Reads no token.
   void Load(std::string_view text, uint32_t line, uint32_t column);
 
+  // Where the lexer stands, counted from the start of its text: a statement
+  // whose text begins with the same characters as an earlier one can read
+  // on from there instead of reading that part again.
+  struct TResumePoint {
+    size_t pos = 0;  // the characters read: the text up to here must match
+    size_t token_start = 0;
+    size_t before_blanks = 0;
+    size_t line_start = 0;
+    size_t statement_start = 0;
+    size_t keywords_start = 0;
+    uint32_t lines = 0;  // line breaks before pos
+    uint8_t kind = kTokEnd;
+    int parameter_count = 0;
+  };
+  // The point of the current token; it must be a plain word or a
+  // punctuation character (tokens that end without looking past their
+  // last character).
+  TResumePoint SaveResumePoint() const;
+  // Load, then stands on the token the point was saved at, as if the text
+  // had been read up to there. text must begin with the point.pos
+  // characters of the text the point was saved from, and the character
+  // after them must not continue that token.
+  void LoadAt(std::string_view text, uint32_t line, uint32_t column, const TResumePoint& point);
+  // Whether c, behind a plain word, would be part of it.
+  static bool ContinuesWord(char c);
+  // The line and column given to the last Load.
+  uint32_t start_line() const { return start_line_; }
+  uint32_t start_column() const { return start_column_; }
+
   // Skips blanks and comments, reads one token and returns its kind. Raises
   // the parsing error for unterminated literals and block comments.
   uint8_t NextToken();
@@ -256,6 +285,8 @@ class TExpressionParser {
   size_t statement_start_ = 0;
   size_t keywords_start_ = 0;
   uint32_t line_ = 1;
+  uint32_t start_line_ = 1;
+  uint32_t start_column_ = 1;
   size_t line_start_ = 0;
   uint32_t column_base_ = 1;
   // The line of the current token (a token never spans lines).

@@ -56,7 +56,12 @@ class TInsertStatement : public TStatementBody {
     }
     cursor_ = env.database.OpenTable(target_.name, target_.exclusive);
     ResolveColumns(p);
-    if (p.AcceptKeyword("VALUES")) {
+    if (p.IsKeyword("VALUES")) {
+      resume_ = p.SaveResumePoint();
+      start_ = {p.start_line(), p.start_column()};
+      can_prepare_record_ = CanPrepareRecord();
+      if (can_prepare_record_) blank_record_ = cursor_->NewRecord();
+      p.NextToken();
       ParseValues(env);
     } else if (p.AcceptKeyword("SELECT")) {
       select_ = std::make_unique<TSelectStatement>();
@@ -101,6 +106,25 @@ class TInsertStatement : public TStatementBody {
     NoteIdentity(env.database, *cursor_, record_);
     env.rows_affected = 1;
     return nullptr;
+  }
+
+  // An import sends statement after statement that differ only in their
+  // values: the next one that begins with the same text up to VALUES is
+  // read on from there, with the columns found and the cursor opened.
+  const TExpressionParser::TResumePoint* ResumePoint() const override {
+    return resume_ ? &*resume_ : nullptr;
+  }
+
+  bool PrepareAgain(TStatementEnv& env) override {
+    if (!resume_ || !env.database.ReopenTable(*cursor_, target_.name, target_.exclusive))
+      return false;
+    TExpressionParser& p = env.parser;
+    p.RequireKeyword("VALUES");
+    values_.clear();
+    commit_ = {};
+    ParseValues(env);
+    ParseCommitClause(p, commit_);
+    return true;
   }
 
   const std::string& TableName() const override { return target_.name; }
@@ -177,6 +201,14 @@ class TInsertStatement : public TStatementBody {
     }
   }
 
+  // A place found while the statement was first read, in the text the
+  // parser reads now (which may begin elsewhere in its script).
+  TPlace Placed(TPlace at, const TExpressionParser& p) const {
+    if (at.line == start_.line) at.column = at.column - start_.column + p.start_column();
+    at.line = at.line - start_.line + p.start_line();
+    return at;
+  }
+
   [[noreturn]] void CountMismatch(TExpressionParser& p, uint32_t line, uint32_t column) const {
     p.Error("The number of columns must match match the number of values", line, column);
   }
@@ -192,7 +224,12 @@ class TInsertStatement : public TStatementBody {
     TExpToken constant(kNodeConstant, 0);
     std::string_view text;
     // Whole numbers for integer columns go straight into the record.
-    if (CanPrepareRecord()) prepared_record_.emplace(cursor_->NewRecord());
+    if (can_prepare_record_) {
+      if (prepared_record_)
+        *prepared_record_ = blank_record_;
+      else
+        prepared_record_.emplace(blank_record_);
+    }
     do {
       const size_t i = values_.size();
       TInsertValue& v = values_.emplace_back();
@@ -224,8 +261,10 @@ class TInsertStatement : public TStatementBody {
     if (values_.size() < fields_.size()) {
       // The first column without a value.
       const size_t i = values_.size();
-      if (i < field_places_.size())
-        CountMismatch(p, field_places_[i].line, field_places_[i].column);
+      if (i < field_places_.size()) {
+        const TPlace at = Placed(field_places_[i], p);
+        CountMismatch(p, at.line, at.column);
+      }
       CountMismatch(p, p.line(), p.column());
     }
     p.RequireChar(')');
@@ -357,6 +396,10 @@ class TInsertStatement : public TStatementBody {
   std::vector<const TFieldDef*> fields_;
   std::vector<TInsertValue> values_;
   std::optional<TRecordBuffer> prepared_record_;
+  bool can_prepare_record_ = false;
+  TRecordBuffer blank_record_{0};  // what prepared_record_ starts from
+  std::optional<TExpressionParser::TResumePoint> resume_;
+  TPlace start_;  // where the text resume_ was taken in began
   TRecordBuffer record_{0};
   std::unique_ptr<TSelectStatement> select_;
   TCommitClause commit_;

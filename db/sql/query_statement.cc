@@ -103,6 +103,8 @@ const std::string& TQueryStatement::TableName() const {
 bool TQueryStatement::ResultLive() const { return body_ && body_->ResultLive(); }
 
 void TQueryStatement::Prepare(std::string_view text, uint32_t start_line, uint32_t start_column) {
+  if (PrepareAgain(text, start_line, start_column)) return;
+  resume_text_.clear();
   body_.reset();
   kind_ = skNone;
   parameter_count_ = 0;
@@ -124,6 +126,10 @@ void TQueryStatement::Prepare(std::string_view text, uint32_t start_line, uint32
     body_.reset();
     kind_ = skNone;
     throw;
+  }
+  if (const TExpressionParser::TResumePoint* point = body_->ResumePoint()) {
+    resume_point_ = *point;
+    resume_text_.assign(text.data(), point->pos);
   }
 }
 
@@ -170,16 +176,48 @@ void TQueryStatement::Dispatch() {
   }
   p.SetContextFromKeywords();
   verifier_.set_context(p.context());
+  resume_context_ = p.context();
 
   body_ = NewBody(kind, p, unique, nocase);
   body_->Prepare(env_);
+  FinishPrepare(parenthesized);
+  kind_ = kind;
+}
+
+void TQueryStatement::FinishPrepare(bool parenthesized) {
+  TExpressionParser& p = parser_;
   if (parenthesized) p.RequireChar(')');
   if (!p.IsKind(';') && !p.IsKind(kTokEnd)) p.ExpectedError("end of statement");
   const std::string_view text = p.StatementView();
   text_.assign(text.data(), text.size());
   p.AcceptKind(';');
-  kind_ = kind;
   parameter_count_ = p.parameter_count();
+}
+
+bool TQueryStatement::PrepareAgain(std::string_view text, uint32_t start_line,
+                                   uint32_t start_column) {
+  const size_t n = resume_text_.size();
+  if (!body_ || n == 0 || text.size() <= n || TExpressionParser::ContinuesWord(text[n]) ||
+      text.compare(0, n, resume_text_) != 0)
+    return false;
+  const TStatementKind kind = kind_;
+  kind_ = skNone;
+  parameter_count_ = 0;
+  parser_.LoadAt(text, start_line, start_column, resume_point_);
+  parser_.set_context(resume_context_);
+  verifier_.set_context(resume_context_);
+  env_.request_live = request_live_;
+  env_.max_row_count = max_row_count_;
+  try {
+    if (!body_->PrepareAgain(env_)) return false;
+    FinishPrepare(false);
+  } catch (...) {
+    body_.reset();
+    resume_text_.clear();
+    throw;
+  }
+  kind_ = kind;
+  return true;
 }
 
 std::unique_ptr<TResultTable> TQueryStatement::Execute(const std::vector<TValue>& parameters,

@@ -73,6 +73,7 @@ class TQueryStatement {
   void Prepare(std::string_view text, uint32_t start_line = 1, uint32_t start_column = 1);
   bool Prepared() const { return body_ != nullptr; }
 
+  TStatementDatabase& database() const { return database_; }
   TStatementKind Kind() const { return kind_; }
   // The first table the statement names: the target of INSERT, UPDATE and
   // DELETE, the table of the table and index statements.
@@ -105,6 +106,13 @@ class TQueryStatement {
 
  private:
   void Dispatch();
+  // Prepares text through the body of the statement prepared last when
+  // text begins like that statement's up to the body's resume point;
+  // false when it does not or the body declines.
+  bool PrepareAgain(std::string_view text, uint32_t start_line, uint32_t start_column);
+  // The checks and notes after a body prepared: the closing parenthesis of
+  // a parenthesized SELECT, the end of the statement, its text.
+  void FinishPrepare(bool parenthesized);
 
   TStatementDatabase& database_;
   TExpressionParser parser_;
@@ -116,6 +124,12 @@ class TQueryStatement {
   int32_t max_row_count_ = -1;
   int parameter_count_ = 0;
   std::string text_;
+  // What the body's resume point needs of the statement prepared last: its
+  // text up to the point and the context the keywords gave ("" when the
+  // body has no point).
+  std::string resume_text_;
+  std::string resume_context_;
+  TExpressionParser::TResumePoint resume_point_;
   uint32_t rows_affected_ = 0;
   double execution_time_ = 0;
   std::vector<std::string> plan_;

@@ -73,6 +73,16 @@ class TStatementBody {
   // errors.
   virtual std::unique_ptr<TResultTable> Execute(TStatementEnv& env) = 0;
 
+  // Reading a statement again: a body that can take a new text beginning
+  // like the one it was prepared from returns the parser's point up to
+  // which the two must agree (saved during Prepare), else nullptr.
+  virtual const TExpressionParser::TResumePoint* ResumePoint() const { return nullptr; }
+  // Prepares the body for such a text, the parser standing at that point;
+  // everything before it has been read and verified already and is as it
+  // was. Returns false, having raised nothing, when the body must be built
+  // anew (its table changed, say); errors as for Prepare.
+  virtual bool PrepareAgain(TStatementEnv&) { return false; }
+
   // The first table the statement names ("" when none).
   virtual const std::string& TableName() const = 0;
   // After Prepare, for a SELECT: the columns of its result (types, sizes,

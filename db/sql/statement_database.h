@@ -80,6 +80,14 @@ class TStatementDatabase {
   // the table to itself (10253 when another cursor has it open).
   virtual std::unique_ptr<storage::TDataCursor> OpenTable(const std::string& name,
                                                           bool exclusive = false) = 0;
+  // Makes cursor, which OpenTable(name, exclusive) gave earlier, serve as
+  // the cursor that call would give now, and returns true; returns false
+  // when it cannot (the table under name is another, or the open would do
+  // more than hand out a cursor), and the caller opens a new one.
+  virtual bool ReopenTable(storage::TDataCursor& /*cursor*/, const std::string& /*name*/,
+                           bool /*exclusive*/) {
+    return false;
+  }
   // Creates the table's files; nothing is left behind on failure.
   virtual void CreateTable(const std::string& name,
                            const storage::TNewTableDefinition& definition) = 0;

@@ -155,6 +155,29 @@ TDataCursor::~TDataCursor() {
   }
 }
 
+void TDataCursor::Reopen(const TSessionSettings& session) {
+  // As the destructor does with a record locked for a change.
+  if (edit_locked_ && state_ == kOnRecord) {
+    try {
+      table_->UnlockRecord(slot_);
+    } catch (...) {
+    }
+  }
+  edit_locked_ = false;
+  session_ = session;
+  hidden_.clear();
+  filter_ = nullptr;
+  index_slot_ = kNaturalOrder;
+  state_ = kBeforeFirst;
+  slot_ = 0;
+  index_pos_ = {};
+  index_key_.clear();
+  leaf_.page = 0;
+  seen_serial_ = table_->change_serial();
+  pending_blobs_.clear();
+  next_blob_handle_ = -1;
+}
+
 const std::string& TDataCursor::table_name() const { return table_->name(); }
 const std::vector<TFieldDef>& TDataCursor::fields() const { return table_->fields(); }
 uint32_t TDataCursor::record_size() const { return table_->record_size(); }

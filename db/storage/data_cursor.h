@@ -72,6 +72,12 @@ class TDataCursor {
   TDataCursor(const TDataCursor&) = delete;
   TDataCursor& operator=(const TDataCursor&) = delete;
 
+  // Puts the cursor back into the state of one just opened on its table
+  // with session: natural order, before the first record, no filter, no
+  // hidden columns, no BLOB values pending, the table's changes so far
+  // seen. Spares the open of a new cursor for the same work.
+  void Reopen(const TSessionSettings& session);
+
   TDataTable& table() { return *table_; }
   const std::string& table_name() const;
   // Column definitions 1..F (element i is column i + 1).

@@ -340,6 +340,17 @@ TEST_F(RowQueryTest, DuplicateKeyRollsBackTheScriptsInserts) {
   EXPECT_EQ(Count(), 1);
 }
 
+TEST_F(RowQueryTest, ImportStatementsThatBeginAlikeKeepTheirPlacesInTheScript) {
+  EXPECT_EQ(ErrorOf({"START TRANSACTION;", "INSERT INTO draws VALUES (5, NULL);",
+                     "INSERT INTO draws VALUES (6, '2008-02-30');", "COMMIT;"}),
+            "Tabula Engine Error # 11949 SQL parsing error - Expected Date or Timestamp but "
+            "instead found '2008-02-30' in INSERT SQL statement at line 3, column 30");
+  Run({"START TRANSACTION;", "INSERT INTO draws VALUES (5, NULL);",
+       "INSERT INTO draws VALUES (6, '2008-02-28');", "COMMIT;"});
+  EXPECT_EQ(query.AffectedRows(), 2);
+  EXPECT_EQ(Count(), 2);
+}
+
 TEST_F(RowQueryTest, Parameters) {
   Use(query, {"INSERT INTO draws VALUES (:id, :[the date])"});
   query.Params().ParamByName("id").SetAsInteger(7);

@@ -106,6 +106,70 @@ TEST_F(InsertTest, ConstantsAndExpressionsStoreTheSameRow) {
                 "2, column 7");
 }
 
+// A statement handle that prepares one INSERT after another reads each
+// text that begins like the one before it on from VALUES, with that one's
+// columns and cursor. Whatever it reuses, every step must give what a new
+// handle preparing the same text gives: rows, errors and their positions
+// (the texts start at different places of their script), plans.
+TEST_F(InsertTest, StatementsThatBeginAlikeGiveWhatNewOnesGive) {
+  StatementDb fresh;
+  fresh.Run(
+      "CREATE TABLE d (id INTEGER NOT NULL, day DATE, at TIMESTAMP, n SMALLINT, "
+      "name VARCHAR(5), note MEMO, ok BOOLEAN)");
+  const struct {
+    const char* sql;
+    uint32_t line;
+    uint32_t column;
+  } steps[] = {
+      {"INSERT INTO d (id, n) VALUES (1, 2)", 1, 1},
+      {"INSERT INTO d (id, n) VALUES (2, ?);", 3, 5},
+      {"INSERT INTO d (id, n) VALUES (3)", 4, 7},  // the column without a value
+      {"INSERT INTO d (id,\r\n n, day) VALUES (4, 5, '2024-01-02')", 1, 1},
+      {"INSERT INTO d (id,\r\n n, day) VALUES (5, 6, '2024-02-30')", 5, 9},
+      {"INSERT INTO d (id,\r\n n, day) VALUES (6, 7, '2024-01-03')", 1, 1},
+      {"INSERT INTO d (id,\r\n n, day) VALUES (7, 8, '2024-01-03', 9)", 2, 2},
+      {"INSERT INTO d (id) VALUES (8)", 1, 1},
+      {"INSERT INTO d (id) VALUESX (9)", 1, 1},  // the word goes on
+      {"INSERT INTO d (id) VALUES (10) COMMIT FLUSH", 1, 1},
+      {"INSERT INTO d (id) VALUES (11) COMMIT NOW", 1, 1},
+      {"INSERT INTO d (id) VALUES (12)", 1, 1},
+      {"INSERT INTO d (id) VALUES", 1, 1},
+      {"INSERT INTO d EXCLUSIVE (id) VALUES (13)", 1, 1},
+      {"INSERT INTO d EXCLUSIVE (id) VALUES (14)", 1, 1},
+      {"INSERT INTO d (id, name) VALUES (15, 'a')", 1, 1},
+      {"UPDATE d SET n = 1 WHERE id = 15", 1, 1},
+      {"INSERT INTO d (id, name) VALUES (16, 'b')", 1, 1},
+      {"INSERT INTO d (id, name) VALUES (17, NULL)", 1, 1},
+      {"INSERT INTO d (id, name) VALUES ('', 'c')", 1, 1},  // refused by the table
+      {"INSERT INTO d (id, name) VALUES (18, 'd')", 1, 1},
+      {"INSERT INTO d (id, name) VALUES (19, 'e')", 1, 1},
+  };
+  TExecuteOptions options;
+  options.plan = true;
+  // The outcome of a step: its error, or its rows and plan without the
+  // timed last line.
+  auto outcome = [&](TQueryStatement& statement, const auto& step) {
+    try {
+      statement.Prepare(step.sql, step.line, step.column);
+      statement.Execute({TValue::Integer(7)}, options);
+    } catch (const storage::ETabulaEngineError& e) {
+      return std::string(e.what());
+    }
+    std::string out = std::to_string(statement.RowsAffected()) + " rows, " +
+                      std::to_string(statement.ParameterCount()) + " parameters\n";
+    for (size_t i = 0; i + 1 < statement.Plan().size(); ++i) out += statement.Plan()[i] + "\n";
+    return out;
+  };
+  TQueryStatement kept(db.database());
+  for (const auto& step : steps) {
+    TQueryStatement once(fresh.database());
+    EXPECT_EQ(outcome(kept, step), outcome(once, step)) << step.sql;
+  }
+  EXPECT_EQ(db.Rows("d"), fresh.Rows("d"));
+  EXPECT_EQ(db.Rows("d").size(), 14u);
+  EXPECT_EQ(db.CheckTable("d"), "");
+}
+
 TEST_F(InsertTest, StorageErrorsPassThrough) {
   EXPECT_EQ(db.ErrorOf("INSERT INTO d (id, name) VALUES ('', 'x')"),
             "Tabula Engine Error # 9732 A value must be provided for the field 'id' in the table "

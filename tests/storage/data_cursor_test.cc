@@ -370,6 +370,44 @@ TEST_F(CursorTest, RecordLockOfOneCursorRefusesAnother) {
   EXPECT_EQ(CodeOf([&] { b->Update(r); }), 0u);
 }
 
+// A cursor put back into the state of a new one: natural order, before the
+// first record, no filter or hidden columns, no record lock of an edit, the
+// others' changes seen and the new session settings in force.
+TEST_F(CursorTest, ReopenedCursorActsAsANewOne) {
+  auto table = OpenTable();
+  TSessionSettings pessimistic;
+  pessimistic.lock_retry_count = 1;
+  pessimistic.lock_wait_time = 1;
+  auto a = std::make_unique<TDataCursor>(table, pessimistic);
+  auto b = Cursor(table);
+  Insert(*a, "", "", "", "30");
+  Insert(*a, "", "", "", "10");
+  a->SetCurrentIndex(1);
+  a->set_filter([&](const TRecordBuffer& r) { return r.GetInteger(F(*a, 3)) != 10; });
+  a->set_hidden_columns({true});
+  ASSERT_TRUE(a->Next());
+  EXPECT_EQ(Int(*a, 3), 30);
+  a->Edit();
+  Insert(*b, "", "", "", "20");
+
+  TSessionSettings optimistic = pessimistic;
+  optimistic.lock_protocol = lpOptimistic;
+  a->Reopen(optimistic);
+  EXPECT_FALSE(a->has_current());
+  EXPECT_EQ(a->current_index(), kNaturalOrder);
+  EXPECT_FALSE(a->has_filter());
+  EXPECT_TRUE(a->hidden_columns().empty());
+  b->GoToSlot(1);
+  TRecordBuffer r = b->current();
+  EXPECT_EQ(CodeOf([&] { b->Update(r); }), 0u);  // the edit's lock is gone
+  EXPECT_EQ(Nums(*a), (std::vector<int64_t>{30, 10, 20}));
+  a->GoToSlot(2);
+  a->Edit();  // optimistic: no lock taken
+  b->GoToSlot(2);
+  r = b->current();
+  EXPECT_EQ(CodeOf([&] { b->Update(r); }), 0u);
+}
+
 TEST_F(CursorTest, TableLockCoversEveryRecordLock) {
   auto first = OpenTable();
   auto second = OpenTable();
