@@ -4,6 +4,8 @@
 //
 //   LastDraw   select max([date]) as mx, max(id) as mid   (one grouped row)
 //   GroupBy    select n1, count(*) ... group by n1
+//   GroupByMany select date, count(*) ... where id <= 100000 group by date
+//              (100,000 groups: grouped through the temporary index)
 //   CountWhere select count(*) ... where n5 = 7
 //
 // Both tables live in files of one scratch directory, built on the first
@@ -41,6 +43,7 @@ double Stamp(int64_t row) { return (730000.0 + static_cast<double>(row) / 2) * 8
 const char* kLastDraw = "select  max([date]) as mx,max(id) as mid from keno";
 const char* kGroupBy = "select n1, count(*) from keno group by n1";
 const char* kCountWhere = "select count(*) from keno where n5 = 7";
+const char* kGroupByMany = "select date, count(*) from keno where id <= 100000 group by date";
 
 std::string Dir() {
   static const std::string dir = [] {
@@ -190,6 +193,8 @@ void BM_SqliteLastDraw(benchmark::State& s) { RunSqlite(s, kLastDraw); }
 void BM_TabulaGroupBy(benchmark::State& s) { RunTabula(s, kGroupBy); }
 void BM_SqliteGroupBy(benchmark::State& s) { RunSqlite(s, kGroupBy); }
 void BM_TabulaCountWhere(benchmark::State& s) { RunTabula(s, kCountWhere); }
+void BM_TabulaGroupByMany(benchmark::State& s) { RunTabula(s, kGroupByMany); }
+void BM_SqliteGroupByMany(benchmark::State& s) { RunSqlite(s, kGroupByMany); }
 void BM_SqliteCountWhere(benchmark::State& s) { RunSqlite(s, kCountWhere); }
 
 BENCHMARK(BM_TabulaLastDraw)->Unit(benchmark::kMillisecond);
@@ -198,6 +203,8 @@ BENCHMARK(BM_TabulaGroupBy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SqliteGroupBy)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TabulaCountWhere)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SqliteCountWhere)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TabulaGroupByMany)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteGroupByMany)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1555,10 +1555,32 @@ std::unique_ptr<TResultTable> TDataQuery::ComputeGroupTable(TQueryRun& run) {
   if (!in_table) spill();
 
   // In grouping order: AVG and STDDEV finished, RUNSUM made running,
-  // expressions over aggregates evaluated, HAVING applied.
+  // expressions over aggregates evaluated, HAVING applied. Without RUNSUM
+  // no group depends on another: the pass goes in the cheaper record order.
+  // A group table whose columns already hold COUNT, SUM, MIN and MAX in
+  // their own columns, with no HAVING, needs no pass.
+  bool finished = !having_;
+  for (size_t k = 0; k < aggregates_.size() && finished; ++k) {
+    const uint8_t code = aggregate_codes_[k];
+    finished = (code == kAggCount || code == kAggSum || code == kAggMin || code == kAggMax) &&
+               acc_value_[k] >= 0 && static_cast<size_t>(acc_value_[k]) < fields_.size();
+  }
+  for (const TResultField& f : fields_) {
+    if (f.expression->ContainsAggregate() && std::find(aggregates_.begin(), aggregates_.end(),
+                                                       f.expression.get()) == aggregates_.end()) {
+      finished = false;
+    }
+  }
+  if (finished) {
+    c.SetCurrentIndex(slot);
+    c.First();
+    return table;
+  }
   std::vector<TValue> running(aggregates_.size());
   TResultRow row;
-  c.SetCurrentIndex(slot);
+  const bool running_sums = std::find(aggregate_codes_.begin(), aggregate_codes_.end(),
+                                      uint8_t{kAggRunSum}) != aggregate_codes_.end();
+  c.SetCurrentIndex(running_sums ? slot : kNaturalOrder);
   c.First();
   while (c.Next()) {
     TRecordBuffer record = c.current();
@@ -1574,6 +1596,7 @@ std::unique_ptr<TResultTable> TDataQuery::ComputeGroupTable(TQueryRun& run) {
     }
     c.Update(record);
   }
+  c.SetCurrentIndex(slot);
   c.First();
   return table;
 }
