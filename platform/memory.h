@@ -12,4 +12,11 @@ namespace downsql::platform {
 // pages ignore it.
 void AdviseLargeBuffer(void* data, size_t size);
 
+// Tells the system that the content of [data, data + size) is no longer
+// needed while the memory stays allocated: it may take the pages back when
+// it runs short (they read as zeros then), else they are reused as they are,
+// without page faults. Returns false where the system offers no such thing;
+// the caller should then give the memory back instead of keeping it.
+bool OfferBufferBack(void* data, size_t size);
+
 }  // namespace downsql::platform

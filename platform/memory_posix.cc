@@ -19,4 +19,18 @@ void AdviseLargeBuffer(void* data, size_t size) {
 #endif
 }
 
+bool OfferBufferBack(void* data, size_t size) {
+#ifdef MADV_FREE
+  constexpr uintptr_t kPage = 4096;
+  uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kPage - 1) & ~(kPage - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kPage - 1);
+  if (end <= begin) return true;
+  return madvise(reinterpret_cast<void*>(begin), end - begin, MADV_FREE) == 0;
+#else
+  (void)data;
+  (void)size;
+  return false;
+#endif
+}
+
 }  // namespace downsql::platform

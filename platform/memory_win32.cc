@@ -8,4 +8,11 @@ void AdviseLargeBuffer(void* data, size_t size) {
   (void)size;
 }
 
+// Heap memory cannot be reset page by page safely; it is given back.
+bool OfferBufferBack(void* data, size_t size) {
+  (void)data;
+  (void)size;
+  return false;
+}
+
 }  // namespace downsql::platform

@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <iterator>
+#include <mutex>
 
 #include "db/storage/engine_error.h"
 
@@ -25,7 +28,66 @@ KindRules RulesOf(TBufferedFile::Kind kind) {
   }
 }
 
+// Slabs below this size come and go through the heap as they are.
+constexpr size_t kKeptSlabMin = size_t(2) << 20;
+
+struct TKeptSlabs {
+  struct Piece {
+    void* memory;
+    size_t size;
+    size_t alignment;
+  };
+  std::mutex mutex;
+  std::deque<Piece> pieces;  // oldest first
+  size_t bytes = 0;
+};
+
+// Never destroyed: slabs of tables closed at exit still come back to it.
+TKeptSlabs& KeptSlabs() {
+  static TKeptSlabs* kept = new TKeptSlabs;
+  return *kept;
+}
+
 }  // namespace
+
+void* TakeSlabMemory(size_t size, size_t alignment) {
+  if (size >= kKeptSlabMin) {
+    TKeptSlabs& kept = KeptSlabs();
+    std::lock_guard<std::mutex> lock(kept.mutex);
+    for (auto it = kept.pieces.rbegin(); it != kept.pieces.rend(); ++it) {
+      if (it->size == size && it->alignment == alignment) {
+        void* memory = it->memory;
+        kept.bytes -= size;
+        kept.pieces.erase(std::next(it).base());
+        return memory;
+      }
+    }
+  }
+  void* memory = ::operator new(size, std::align_val_t(alignment));
+  if (size >= kKeptSlabMin) platform::AdviseLargeBuffer(memory, size);
+  return memory;
+}
+
+void GiveSlabMemory(void* memory, size_t size, size_t alignment) {
+  if (size >= kKeptSlabMin && size <= kSlabMemoryKept && platform::OfferBufferBack(memory, size)) {
+    TKeptSlabs& kept = KeptSlabs();
+    std::vector<TKeptSlabs::Piece> gone;
+    {
+      std::lock_guard<std::mutex> lock(kept.mutex);
+      kept.pieces.push_back({memory, size, alignment});
+      kept.bytes += size;
+      while (kept.bytes > kSlabMemoryKept) {
+        gone.push_back(kept.pieces.front());
+        kept.bytes -= kept.pieces.front().size;
+        kept.pieces.pop_front();
+      }
+    }
+    for (const TKeptSlabs::Piece& p : gone)
+      ::operator delete(p.memory, std::align_val_t(p.alignment));
+    return;
+  }
+  ::operator delete(memory, std::align_val_t(alignment));
+}
 
 TBuffer::TBuffer(uint32_t block_size) : own_bytes_(new uint8_t[block_size]()) {
   Attach(own_bytes_.get(), block_size);
@@ -243,9 +305,12 @@ TBuffer* TBufferedFile::TakeBuffer() {
   return NewOrSpare();
 }
 
+// The caller writes every byte, so the buffer is neither read nor cleared
+// (it may hold the bytes of the block it held before).
 TBuffer* TBufferedFile::GetBlockToOverwrite(uint32_t n) {
   if (n == 0 || n > block_count()) {
-    TBuffer* b = GetBlock(n);  // appends, or raises the corrupt-block error
+    if (n != block_count() + 1) RaiseCorrupt();
+    TBuffer* b = Append(false);
     Withdraw(b);
     return b;
   }
@@ -257,7 +322,6 @@ TBuffer* TBufferedFile::GetBlockToOverwrite(uint32_t n) {
   } else {
     b = TakeBuffer();
     b->block = n;
-    std::fill(b->data.begin(), b->data.end(), 0);
     b->pin_count = 1;
     Insert(b);
   }
@@ -265,20 +329,22 @@ TBuffer* TBufferedFile::GetBlockToOverwrite(uint32_t n) {
   return b;
 }
 
+TBuffer* TBufferedFile::Append(bool clear) {
+  CheckCapacity();
+  TBuffer* b = TakeBuffer();
+  b->block = block_count() + 1;
+  if (clear) std::fill(b->data.begin(), b->data.end(), 0);
+  b->modified = true;
+  b->pin_count = 1;
+  Insert(b);
+  AddBlock();
+  return b;
+}
+
 TBuffer* TBufferedFile::GetBlock(uint32_t n) {
   if (n == 0) RaiseCorrupt();
   uint32_t count = block_count();
-  if (n == count + 1) {
-    CheckCapacity();
-    TBuffer* b = TakeBuffer();
-    b->block = n;
-    std::fill(b->data.begin(), b->data.end(), 0);
-    b->modified = true;
-    b->pin_count = 1;
-    Insert(b);
-    AddBlock();
-    return b;
-  }
+  if (n == count + 1) return Append(true);
   if (n > count) RaiseCorrupt();
   if (TBuffer* b = Find(n)) {
     ++hits_;
@@ -435,40 +501,65 @@ void TBufferedFile::CollectModified(std::vector<TBuffer*>* by_use,
 }
 
 std::vector<std::pair<uint64_t, uint64_t>> TBufferedFile::ModifiedRanges() const {
-  std::vector<TBuffer*> by_use, dirty;
-  CollectModified(&by_use, &dirty);
   std::vector<std::pair<uint64_t, uint64_t>> ranges;
   uint32_t last = 0;
-  for (const TBuffer* b : dirty) {
+  auto add = [&](const TBuffer* b) {
     if (!ranges.empty() && b->block == last + 1) {
       ranges.back().second += block_size_;
     } else {
       ranges.emplace_back(BlockOffset(b->block), block_size_);
     }
     last = b->block;
+  };
+  // A pool that fills a good part of the block table (a long transaction)
+  // is read from the table alone, in block order.
+  if (in_use_ * 4 >= by_block_.size()) {
+    for (const TBuffer* b : by_block_)
+      if (b && b->modified && b->pin_count == 0) add(b);
+    return ranges;
   }
+  std::vector<TBuffer*> by_use, dirty;
+  CollectModified(&by_use, &dirty);
+  for (const TBuffer* b : dirty) add(b);
   return ranges;
 }
 
 bool TBufferedFile::WriteModified(bool flush_os) {
-  std::vector<TBuffer*> by_use, dirty;
-  CollectModified(&by_use, &dirty);
+  std::vector<TBuffer*> by_use;
+  for (TBuffer* b = newest_; b; b = b->older_)
+    if (b->modified && b->pin_count == 0) by_use.push_back(b);
   if (by_use.empty()) return false;
-  // A run of consecutive blocks goes out in chunks, so writing a long
-  // transaction's blocks never needs a copy of all of them at once.
+  // In block order: straight from the block table when the modified buffers
+  // are a good part of it (a long transaction's appended blocks), else
+  // sorted. A run of consecutive blocks goes out in chunks, so writing a
+  // long transaction's blocks never needs a copy of all of them at once.
   const size_t per_chunk = std::max<size_t>(1, kWriteChunk / block_size_);
-  std::vector<uint8_t> run;
-  size_t i = 0;
-  while (i < dirty.size()) {
-    size_t j = i + 1;
-    while (j < dirty.size() && j - i < per_chunk && dirty[j]->block == dirty[j - 1]->block + 1) ++j;
-    run.resize((j - i) * size_t(block_size_));
-    for (size_t k = i; k < j; ++k) EncodeBlock(*dirty[k], run.data() + (k - i) * block_size_);
-    file_.Write(BlockOffset(dirty[i]->block), run.data(), run.size());
+  std::vector<uint8_t> run(std::min(per_chunk, by_use.size()) * size_t(block_size_));
+  std::vector<TBuffer*> in_run;
+  in_run.reserve(std::min(per_chunk, by_use.size()));
+  auto write_run = [&] {
+    if (in_run.empty()) return;
+    file_.Write(BlockOffset(in_run.front()->block), run.data(), in_run.size() * block_size_);
     ++writes_;
-    for (size_t k = i; k < j; ++k) dirty[k]->modified = false;
-    i = j;
+    for (TBuffer* b : in_run) b->modified = false;
+    in_run.clear();
+  };
+  auto add = [&](TBuffer* b) {
+    if (!in_run.empty() && (in_run.size() == per_chunk || b->block != in_run.back()->block + 1))
+      write_run();
+    EncodeBlock(*b, run.data() + in_run.size() * block_size_);
+    in_run.push_back(b);
+  };
+  if (by_use.size() * 4 >= by_block_.size()) {
+    for (TBuffer* b : by_block_)
+      if (b && b->modified && b->pin_count == 0) add(b);
+  } else {
+    std::vector<TBuffer*> dirty = by_use;
+    std::sort(dirty.begin(), dirty.end(),
+              [](const TBuffer* x, const TBuffer* y) { return x->block < y->block; });
+    for (TBuffer* b : dirty) add(b);
   }
+  write_run();
   // Listed oldest first, each goes to the newest end of the candidates
   // unless buffers used later are listed already.
   window_count_ = 0;
@@ -503,6 +594,7 @@ void TBufferedFile::Discard() {
   newest_ = oldest_ = nullptr;
   capacity_ = base_capacity_;
   last_block_read_ = 0;
+  OnDiscarded();
 }
 
 }  // namespace downsql::storage

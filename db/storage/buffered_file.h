@@ -99,6 +99,17 @@ class TBuffer {
   std::unique_ptr<uint8_t[]> own_bytes_;
 };
 
+// The memory of large slabs, shared by every pool of the process: a slab
+// released (after a commit, or with its table) keeps its memory here, offered
+// back to the system (platform::OfferBufferBack), for the next slab of the
+// same size. Fresh memory costs a page fault per page and the system clears
+// every page first, which a long transaction would pay again for each of its
+// buffers in every transaction. At most kSlabMemoryKept bytes are kept; the
+// oldest go first. Thread-safe.
+void* TakeSlabMemory(size_t size, size_t alignment);
+void GiveSlabMemory(void* memory, size_t size, size_t alignment);
+inline constexpr size_t kSlabMemoryKept = size_t(512) << 20;
+
 // Many buffers of a pool allocated at once: the buffer objects and their
 // block bytes in one piece of memory, released together.
 class TBufferSlab {
@@ -125,6 +136,7 @@ class TBufferSlabOf final : public TBufferSlab {
  private:
   static constexpr size_t kLargeSlab = size_t(2) << 20;  // large pages come in 2 MiB
   uint8_t* memory_ = nullptr;
+  size_t size_ = 0;
   size_t alignment_ = 0;
 };
 
@@ -137,8 +149,8 @@ TBufferSlabOf<T>::TBufferSlabOf(size_t count, uint32_t block_size) : TBufferSlab
   const size_t objects = (count * sizeof(T) + 63) & ~size_t(63);
   const size_t total = objects + count * size_t(block_size);
   alignment_ = total >= kLargeSlab ? kLargeSlab : 64;
-  memory_ = static_cast<uint8_t*>(::operator new(total, std::align_val_t(alignment_)));
-  if (total >= kLargeSlab) platform::AdviseLargeBuffer(memory_, total);
+  size_ = total;
+  memory_ = static_cast<uint8_t*>(TakeSlabMemory(total, alignment_));
   for (size_t i = 0; i < count; ++i) {
     T* buffer = new (memory_ + i * sizeof(T)) T();
     buffer->Attach(memory_ + objects + i * size_t(block_size), block_size);
@@ -148,7 +160,7 @@ TBufferSlabOf<T>::TBufferSlabOf(size_t count, uint32_t block_size) : TBufferSlab
 template <class T>
 TBufferSlabOf<T>::~TBufferSlabOf() {
   for (size_t i = 0; i < count(); ++i) reinterpret_cast<T*>(memory_)[i].~T();
-  ::operator delete(memory_, std::align_val_t(alignment_));
+  GiveSlabMemory(memory_, size_, alignment_);
 }
 
 class TBufferedFile {
@@ -196,7 +208,8 @@ class TBufferedFile {
   TBuffer* GetBlock(uint32_t n);
   // As GetBlock, for a caller that overwrites every byte of the block before
   // it lets go: the buffer comes back pinned and marked modified, and a
-  // block not in the pool is not read (its buffer holds zeros instead).
+  // block not in the pool is not read, and neither it nor an appended block
+  // is cleared (the buffer may hold another block's old bytes).
   TBuffer* GetBlockToOverwrite(uint32_t n);
   // Copies the first size bytes of block n (1 <= n <= block_count(), else
   // the kind's corrupt-block error) without taking a buffer: from the pool
@@ -250,6 +263,8 @@ class TBufferedFile {
   virtual void CheckCapacity() {}
   // Called after modified buffers were written ("the table changed").
   virtual void OnBlocksWritten() {}
+  // Called after Discard dropped every buffer.
+  virtual void OnDiscarded() {}
   // Disk form <-> buffer (plain copies unless overridden). Both get exactly
   // block_size bytes.
   virtual void EncodeBlock(const TBuffer& buffer, uint8_t* out) const;
@@ -265,6 +280,8 @@ class TBufferedFile {
   TBuffer* Find(uint32_t n);
   TBuffer* NewOrSpare();
   TBuffer* TakeBuffer();
+  // A new block past the last, pinned and modified; cleared when asked.
+  TBuffer* Append(bool clear);
   // The least recently used evictable buffer, or nullptr; with a limit,
   // only one last used before that stamp.
   TBuffer* TakeEvictable(uint64_t used_before = UINT64_MAX);

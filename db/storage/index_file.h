@@ -160,6 +160,9 @@ class TIndexFile : public TBufferedFile, public TPageSource {
   void ReadDefinitions();
   void WriteDefinitions();
   void ReleasePins(size_t keep);
+  // The pinned pages went with the buffers: a scope still open lets go of
+  // nothing.
+  void OnDiscarded() override { pinned_.clear(); }
   uint16_t CheckKeyColumns(const TIndexDefinition& def, const std::string& index_name,
                            const std::vector<TFieldDef>& columns) const;
   void MarkHeaderModified() { header_.modified = true; }

@@ -191,7 +191,80 @@ std::vector<TIndexTree::Piece> TIndexTree::StoreSplit(TPage& page,
   return pieces;
 }
 
+uint32_t TIndexTree::FixedTotal(const TPage& page) const {
+  if (page.is_leaf() || !layout_.key_statistics) return page.count();
+  uint32_t total = 0;
+  for (uint32_t i = 0; i < page.count(); ++i) total += page.sub_count(layout_, i);
+  return total;
+}
+
+std::vector<TIndexTree::Piece> TIndexTree::SplitFixed(TPage& page, uint32_t pos,
+                                                      const uint8_t* key, uint32_t pointer,
+                                                      uint32_t count) {
+  const uint32_t n = page.count();
+  const uint32_t size = page.entry_size(layout_);
+  const uint32_t keep = (n + 2) / 2;  // of the n + 1 entries
+  const uint8_t type = page.is_leaf() ? kPageLeaf : kPageBranch;
+  TPage& fresh = source_.NewPage();
+  page.set_type(type);
+  fresh.set_type(type);
+  fresh.set_prev(page.number());
+  fresh.set_next(page.next());
+  if (page.next() != 0) {
+    TPage& after = Fetch(page.next());
+    after.set_prev(fresh.number());
+    after.modified = true;
+  }
+  page.set_next(fresh.number());
+  // The entry goes to the new page when its place is past the kept half.
+  const uint32_t from = pos >= keep ? keep : keep - 1;
+  uint8_t* moved = fresh.bytes() + kPageHeaderSize;
+  std::memcpy(moved, page.entry(layout_, from), size_t(n - from) * size);
+  std::fill(moved + size_t(n - from) * size, fresh.bytes() + fresh.size(), 0);
+  fresh.set_count(static_cast<uint16_t>(n - from));
+  fresh.set_occupied(0);
+  std::fill(page.entry(layout_, from), page.bytes() + page.size(), 0);
+  page.set_count(static_cast<uint16_t>(from));
+  page.set_occupied(0);
+  if (pos >= keep) {
+    fresh.InsertFixed(layout_, pos - keep, key, pointer, count);
+  } else {
+    page.InsertFixed(layout_, pos, key, pointer, count);
+  }
+  page.modified = true;
+  fresh.modified = true;
+  return {{page.number(), FirstKey(page), FixedTotal(page)},
+          {fresh.number(), FirstKey(fresh), FixedTotal(fresh)}};
+}
+
 void TIndexTree::PropagateSplit(std::vector<Step> path, std::vector<Piece> pieces) {
+  // Two pieces (a split of fixed-size entries) go into a branch in place.
+  while (pieces.size() == 2 && !path.empty()) {
+    const Step step = path.back();
+    path.pop_back();
+    TPage& parent = Fetch(step.page);
+    if (parent.is_leaf()) source_.Corrupt();
+    std::memcpy(parent.entry(layout_, step.index), pieces[0].first_key.data(), layout_.key_length);
+    parent.set_sub_count(layout_, step.index, pieces[0].count);
+    parent.modified = true;
+    const Piece& added = pieces[1];
+    if (parent.count() >= layout_.branch_capacity()) {
+      pieces = SplitFixed(parent, step.index + 1, Bytes(added.first_key), added.page, added.count);
+      continue;
+    }
+    parent.InsertFixed(layout_, step.index + 1, Bytes(added.first_key), added.page, added.count);
+    // No further split: the levels above see their counts and maybe their
+    // first key change.
+    if (!path.empty()) {
+      TPage& grand = Fetch(path.back().page);
+      const uint32_t old = grand.sub_count(layout_, path.back().index);
+      const uint32_t total = FixedTotal(parent);
+      const std::string first = FirstKey(parent);
+      FixPath(path, path.size(), &first,
+              layout_.key_statistics ? static_cast<int>(total - old) : 0);
+    }
+    return;
+  }
   while (pieces.size() > 1) {
     if (path.empty()) {
       TPage& root = source_.NewPage();
@@ -244,10 +317,11 @@ bool TIndexTree::Insert(const uint8_t* key, uint32_t record_slot) {
   return InsertIntoLeaf(key, record_slot, Descend(key, &path), path);
 }
 
-bool TIndexTree::Insert(const uint8_t* key, uint32_t record_slot, const TInsertSpot& spot) {
+bool TIndexTree::Insert(const uint8_t* key, uint32_t record_slot, TInsertSpot& spot) {
   if (spot.leaf == 0 || spot.root != source_.Root(slot_)) return Insert(key, record_slot);
-  std::vector<Step> path = spot.path;
-  return InsertIntoLeaf(key, record_slot, spot.leaf, path);
+  const uint32_t leaf = spot.leaf;
+  spot.leaf = 0;
+  return InsertIntoLeaf(key, record_slot, leaf, spot.path);
 }
 
 bool TIndexTree::InsertIntoLeaf(const uint8_t* key, uint32_t record_slot, uint32_t leaf_number,
@@ -269,7 +343,8 @@ bool TIndexTree::InsertIntoLeaf(const uint8_t* key, uint32_t record_slot, uint32
       }
       return true;
     }
-    Decode(leaf, &entries);
+    PropagateSplit(std::move(path), SplitFixed(leaf, pos, key, record_slot, 0));
+    return true;
   } else if (pos < entries.size() && compare_.Compare(Bytes(entries[pos].key), key) == 0) {
     return false;
   }

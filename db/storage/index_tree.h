@@ -78,8 +78,8 @@ class TIndexTree {
   // false, changing nothing, when the key is already present.
   bool Insert(const uint8_t* key, uint32_t record_slot);
   // The same, starting from the spot a Find of key left (one descent for
-  // the duplicate check and the insert).
-  bool Insert(const uint8_t* key, uint32_t record_slot, const TInsertSpot& spot);
+  // the duplicate check and the insert). The spot is used up.
+  bool Insert(const uint8_t* key, uint32_t record_slot, TInsertSpot& spot);
   // Removes key; false when it is not present.
   bool Delete(const uint8_t* key);
 
@@ -141,6 +141,13 @@ class TIndexTree {
   // Stores entries into page, splitting as needed; returns the page and the
   // new pages right of it.
   std::vector<Piece> StoreSplit(TPage& page, std::vector<TPageEntry>& entries);
+  // The same split of a full page of fixed-size entries with one entry
+  // added at pos, done on the page bytes: the page keeps the first half
+  // (rounded up), a new page takes the rest.
+  std::vector<Piece> SplitFixed(TPage& page, uint32_t pos, const uint8_t* key, uint32_t pointer,
+                                uint32_t count);
+  // The keys under a page of fixed-size entries (NodeTotal on the page).
+  uint32_t FixedTotal(const TPage& page) const;
   // After a split at depth path.size(): hands the pieces up the path.
   void PropagateSplit(std::vector<Step> path, std::vector<Piece> pieces);
   // After entries were removed from page (path leads to it).

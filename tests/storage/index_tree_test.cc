@@ -52,6 +52,25 @@ std::string Check(TIndexTree& tree, MemoryPages& pages) {
   return Check(tree, pages, pages.free_head(), pages.next_page());
 }
 
+// Every page of the tree holds exactly what encoding its entries gives
+// (nothing left past the entries, counts and links in place), however the
+// tree changed it.
+std::string CheckEncoded(TIndexTree& tree, TPageSource& pages, const TIndexLayout& layout) {
+  std::set<uint32_t> tree_pages;
+  tree.Check(&tree_pages);
+  for (uint32_t number : tree_pages) {
+    TPage& page = pages.Page(number);
+    std::vector<TPageEntry> entries;
+    if (!page.Decode(layout, &entries)) return "page " + std::to_string(number) + " undecodable";
+    TPage encoded(number, page.size());
+    std::memcpy(encoded.bytes(), page.bytes(), kPageHeaderSize);
+    encoded.Encode(layout, entries);
+    if (std::memcmp(encoded.bytes(), page.bytes(), page.size()) != 0)
+      return "page " + std::to_string(number) + " differs from its encoding";
+  }
+  return "";
+}
+
 TEST(IndexTree, FirstInsertAndRootSplitGeometry) {
   TKeyComparator cmp({RecordIdKeyField()}, true, false, 0);
   TIndexLayout layout = LayoutFor(cmp, 1024, 0);
@@ -196,6 +215,7 @@ TEST_P(ModelTest, MatchesSortedMultimap) {
       model.erase(it);
     }
     ASSERT_EQ(check(tree), "") << "step " << step;
+    ASSERT_EQ(CheckEncoded(tree, pages, layout), "") << "step " << step;
     ASSERT_EQ(tree.Total(), model.size()) << "step " << step;
 
     if (step % 331 == 0 || step == steps - 1) {
