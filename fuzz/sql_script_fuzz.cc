@@ -75,6 +75,10 @@ class TFuzzDatabase : public TStatementDatabase {
     if (++opens_ > kMaxOpensPerStatement) ExecutionError("too many tables for the fuzz target");
     return inner_.OpenTable(name, exclusive);
   }
+  bool ReopenTable(storage::TDataCursor& cursor, const std::string& name, bool exclusive) override {
+    if (++opens_ > kMaxOpensPerStatement) ExecutionError("too many tables for the fuzz target");
+    return inner_.ReopenTable(cursor, name, exclusive);
+  }
   void CreateTable(const std::string& name,
                    const storage::TNewTableDefinition& definition) override {
     created_.insert(name);
@@ -109,11 +113,12 @@ class TFuzzDatabase : public TStatementDatabase {
   std::abort();
 }
 
-// Runs one statement; only the engine's errors are allowed.
-void Run(TFuzzDatabase& db, std::string_view text, uint32_t line, uint32_t column,
-         bool abort_halfway) {
+// Runs one statement through the script's statement handle (as the query
+// component does, so statements that begin alike are read on from where
+// they differ); only the engine's errors are allowed.
+void Run(TFuzzDatabase& db, TQueryStatement& statement, std::string_view text, uint32_t line,
+         uint32_t column, bool abort_halfway) {
   db.NewStatement();
-  TQueryStatement statement(db);
   try {
     // Half the statements ask for a live result.
     statement.SetRequestLive((column & 1) != 0);
@@ -170,14 +175,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
-  access::TScriptCutter cutter;
-  for (int n = 0; n < kMaxStatements && !cutter.AtEnd(script); ++n) {
-    const std::string text = cutter.Cut(script);
-    if (access::IsEmptyStatement(text)) continue;
-    Run(db, text, cutter.start_line(), cutter.start_column(), (n % 4) == 3);
-    bool full = false;
-    for (const std::string& t : tables) full |= RecordCount(directory, t) > kMaxRows;
-    if (full) break;
+  {
+    access::TScriptCutter cutter;
+    TQueryStatement statement(db);
+    for (int n = 0; n < kMaxStatements && !cutter.AtEnd(script); ++n) {
+      const std::string text = cutter.Cut(script);
+      if (access::IsEmptyStatement(text)) continue;
+      Run(db, statement, text, cutter.start_line(), cutter.start_column(), (n % 4) == 3);
+      bool full = false;
+      for (const std::string& t : tables) full |= RecordCount(directory, t) > kMaxRows;
+      if (full) break;
+    }
   }
   if (db.TransactionActive()) {
     try {

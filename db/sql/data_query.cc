@@ -90,10 +90,25 @@ bool TInSubQuery::Contains(const TValue& value) {
         values_.push_back(row[0]);
       }
     });
+    // Sorted once, so that a value of the column's kind is found by a
+    // binary search.
+    std::stable_sort(values_.begin(), values_.end(), [this](const TValue& a, const TValue& b) {
+      return CompareValues(a, b, *context_) < 0;
+    });
     loaded_ = true;
   }
   // Equality as the = operator has it: NULL matches NULL.
   if (value.null) return has_null_;
+  if (values_.empty()) return false;
+  const uint8_t type = values_.front().type;
+  const bool same_kind = value.type == type || (IsNumericType(value.type) && IsNumericType(type)) ||
+                         (IsTextType(value.type) && IsTextType(type));
+  if (same_kind) {
+    auto it = std::lower_bound(
+        values_.begin(), values_.end(), value,
+        [this](const TValue& v, const TValue& x) { return CompareValues(v, x, *context_) < 0; });
+    return it != values_.end() && CompareValues(value, *it, *context_) == 0;
+  }
   for (const TValue& v : values_) {
     if (CompareValues(value, v, *context_) == 0) return true;
   }

@@ -277,6 +277,8 @@ TEST_F(SelectTest, GroupingDistinctAndSetsThroughTemporaryIndexes) {
       {"select s from nums union select s from nums where k > 2", "b;a;B;NULL;", sets},
       {"select n1 from draws intersect all select n1 from draws where n1 = 4", "4;4;", sets},
       {"select n1 from draws except all select n1 from draws where id = 1", "7;4;", sets},
+      {"select k from nums where s in (select s from nums where k <> 1) order by k", "2;3;4;5;",
+       ""},
       {"select k from nums where k in (select n1 from draws group by n1 having count(*) > 1)", "4;",
        ""},
   };
