@@ -156,6 +156,21 @@ void TIndexTree::FixPath(const std::vector<Step>& path, size_t levels, const std
   }
 }
 
+TPage& TIndexTree::LinkNewPageAfter(TPage& page, uint8_t type) {
+  TPage& fresh = source_.NewPage();
+  page.set_type(type);
+  fresh.set_type(type);
+  fresh.set_prev(page.number());
+  fresh.set_next(page.next());
+  if (page.next() != 0) {
+    TPage& after = Fetch(page.next());
+    after.set_prev(fresh.number());
+    after.modified = true;
+  }
+  page.set_next(fresh.number());
+  return fresh;
+}
+
 std::vector<TIndexTree::Piece> TIndexTree::StoreSplit(TPage& page,
                                                       std::vector<TPageEntry>& entries) {
   const bool leaf = page.is_leaf();
@@ -170,18 +185,7 @@ std::vector<TIndexTree::Piece> TIndexTree::StoreSplit(TPage& page,
   while (left.size() > 1 && !Fits(leaf, left)) left.pop_back();
   std::vector<TPageEntry> right(entries.begin() + left.size(), entries.end());
 
-  const uint8_t type = leaf ? kPageLeaf : kPageBranch;
-  TPage& fresh = source_.NewPage();
-  page.set_type(type);
-  fresh.set_type(type);
-  fresh.set_prev(page.number());
-  fresh.set_next(page.next());
-  if (page.next() != 0) {
-    TPage& after = Fetch(page.next());
-    after.set_prev(fresh.number());
-    after.modified = true;
-  }
-  page.set_next(fresh.number());
+  TPage& fresh = LinkNewPageAfter(page, leaf ? kPageLeaf : kPageBranch);
   page.Encode(layout_, left);
   page.modified = true;
   fresh.modified = true;
@@ -198,24 +202,12 @@ uint32_t TIndexTree::FixedTotal(const TPage& page) const {
   return total;
 }
 
-std::vector<TIndexTree::Piece> TIndexTree::SplitFixed(TPage& page, uint32_t pos,
-                                                      const uint8_t* key, uint32_t pointer,
-                                                      uint32_t count) {
+std::vector<TIndexTree::Piece> TIndexTree::SplitFixed(TPage& page, uint32_t pos, const uint8_t* key,
+                                                      uint32_t pointer, uint32_t count) {
   const uint32_t n = page.count();
   const uint32_t size = page.entry_size(layout_);
   const uint32_t keep = (n + 2) / 2;  // of the n + 1 entries
-  const uint8_t type = page.is_leaf() ? kPageLeaf : kPageBranch;
-  TPage& fresh = source_.NewPage();
-  page.set_type(type);
-  fresh.set_type(type);
-  fresh.set_prev(page.number());
-  fresh.set_next(page.next());
-  if (page.next() != 0) {
-    TPage& after = Fetch(page.next());
-    after.set_prev(fresh.number());
-    after.modified = true;
-  }
-  page.set_next(fresh.number());
+  TPage& fresh = LinkNewPageAfter(page, page.is_leaf() ? kPageLeaf : kPageBranch);
   // The entry goes to the new page when its place is past the kept half.
   const uint32_t from = pos >= keep ? keep : keep - 1;
   uint8_t* moved = fresh.bytes() + kPageHeaderSize;

@@ -138,6 +138,9 @@ class TIndexTree {
   // first_key null: the node's first key did not change.
   void FixPath(const std::vector<Step>& path, size_t levels, const std::string* first_key,
                int delta);
+  // A new page of type linked into the chain right after page (which takes
+  // the same type), its neighbour's back link moved to it.
+  TPage& LinkNewPageAfter(TPage& page, uint8_t type);
   // Stores entries into page, splitting as needed; returns the page and the
   // new pages right of it.
   std::vector<Piece> StoreSplit(TPage& page, std::vector<TPageEntry>& entries);
