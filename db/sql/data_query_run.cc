@@ -1673,13 +1673,8 @@ std::unique_ptr<TResultTable> TDataQuery::ApplySetPart(const TSetPart& part,
     theirs.First();
     while (theirs.Next()) take(read_theirs());
     c.SetCurrentIndex(kNaturalOrder);
-    if (!part.all && slot == kNaturalOrder) {
-      std::vector<TResultRow> all = ReadAllRows(c, fields_.size());
-      RemoveDuplicates(
-          &all, [this](const TResultRow& a, const TResultRow& b) { return CompareRows(a, b); });
-      out = NewRowTable({});
-      for (const TResultRow& row : all) InsertRow(out->cursor(), row, locale_);
-    }
+    // Without an index the rows are made distinct afterwards, in memory.
+    if (!part.all && slot == kNaturalOrder) out = RemoveDuplicateRows(std::move(out));
     return out;
   }
   // INTERSECT and EXCEPT: their rows in a table with a temporary index on
