@@ -429,6 +429,10 @@ const uint8_t* TBufferedFile::PeekBlock(uint32_t n, uint32_t scan_blocks) {
     return b->data.data();
   }
   if (n - window_first_ >= window_count_) {
+    // A miss just past the window goes on reading forward (a scan in an
+    // index order that follows the slots): it gets a scan's window.
+    if (scan_blocks == 0 && window_count_ > 0 && n == window_first_ + window_count_)
+      scan_blocks = uint32_t(std::max<size_t>(1, kSequentialWindow / block_size_));
     if (before_disk_read) {
       before_disk_read();
       if (n > block_count()) RaiseCorrupt();

@@ -189,6 +189,8 @@ class TBufferedFile {
   // The largest slab of buffers, and the fewest buffers in one.
   static constexpr size_t kMaxSlabBytes = size_t(8) << 20;
   static constexpr size_t kMinSlabBuffers = 8;
+  // The read window's bytes when reads follow on from the window's end.
+  static constexpr size_t kSequentialWindow = 64 * 1024;
 
   // table_name names the table in errors; file_name is the file itself.
   TBufferedFile(Kind kind, std::string table_name, std::string file_name, bool in_memory);
@@ -228,8 +230,9 @@ class TBufferedFile {
   // Copies the first size bytes of block n (1 <= n <= block_count(), else
   // the kind's corrupt-block error) without taking a buffer: from the pool
   // when the block is there, else from the data kind's read window, which
-  // a miss fills with the block and its read-ahead neighbours in one read
-  // (before_disk_read is called first). The window holds what the file
+  // a miss fills with the block and its read-ahead neighbours in one read,
+  // or with kSequentialWindow bytes of blocks when the miss is of the block
+  // right after the window (before_disk_read is called first). The window holds what the file
   // held when it was read; it is dropped whenever buffers are written or
   // discarded, so it never shows bytes older than a clean buffer would.
   // Other kinds read through GetBlock.
