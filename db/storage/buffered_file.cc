@@ -214,7 +214,7 @@ TBuffer* TBufferedFile::Find(uint32_t n) { return n < by_block_.size() ? by_bloc
 
 void TBufferedFile::MarkModified(TBuffer* buffer) {
   buffer->modified = true;
-  Withdraw(buffer);
+  if (buffer->view_ == TBuffer::kNotView) Withdraw(buffer);
 }
 
 // --- taking buffers ----------------------------------------------------------
@@ -310,9 +310,13 @@ TBuffer* TBufferedFile::TakeBuffer() {
 TBuffer* TBufferedFile::GetBlockToOverwrite(uint32_t n) {
   if (n == 0 || n > block_count()) {
     if (n != block_count() + 1) RaiseCorrupt();
+    if (AppendsToRun()) return AppendToRun(false);
     TBuffer* b = Append(false);
     Withdraw(b);
     return b;
+  }
+  if (InRun(n) || !pinned_views_.empty()) {
+    if (TBuffer* view = PinView(n)) return view;
   }
   TBuffer* b = Find(n);
   if (b) {
@@ -344,8 +348,11 @@ TBuffer* TBufferedFile::Append(bool clear) {
 TBuffer* TBufferedFile::GetBlock(uint32_t n) {
   if (n == 0) RaiseCorrupt();
   uint32_t count = block_count();
-  if (n == count + 1) return Append(true);
+  if (n == count + 1) return AppendsToRun() ? AppendToRun(true) : Append(true);
   if (n > count) RaiseCorrupt();
+  if (InRun(n) || !pinned_views_.empty()) {
+    if (TBuffer* view = PinView(n)) return view;
+  }
   if (TBuffer* b = Find(n)) {
     ++hits_;
     ++b->pin_count;
@@ -413,6 +420,10 @@ void TBufferedFile::CopyBlock(uint32_t n, uint8_t* out, size_t size) {
 
 const uint8_t* TBufferedFile::PeekBlock(uint32_t n, uint32_t scan_blocks) {
   if (n == 0 || n > block_count()) RaiseCorrupt();
+  if (InRun(n)) return RunBytes(n);
+  if (!pinned_views_.empty()) {
+    if (TBuffer* view = FindView(n)) return view->data.data();
+  }
   if (TBuffer* b = Find(n)) {
     ++hits_;
     return b->data.data();
@@ -450,7 +461,7 @@ void TBufferedFile::ReadRange(uint32_t n, TBuffer* target) {
   const uint64_t read_from = clock_ + 1;
   Insert(target);
   for (uint32_t m = first; m <= last; ++m) {
-    if (m == n) continue;
+    if (m == n || InRun(m) || FindView(m)) continue;
     const uint8_t* raw = bytes.data() + size_t(m - first) * block_size_;
     if (TBuffer* have = Find(m)) {
       if (!have->modified && have->pin_count == 0) DecodeBlock(raw, *have);
@@ -470,10 +481,18 @@ void TBufferedFile::ReadRange(uint32_t n, TBuffer* target) {
 }
 
 void TBufferedFile::Unpin(TBuffer* buffer) {
-  if (buffer && buffer->pin_count > 0 && --buffer->pin_count == 0) Offer(buffer);
+  if (!buffer || buffer->pin_count <= 0) return;
+  if (buffer->view_ != TBuffer::kNotView) {
+    UnpinView(buffer);
+  } else if (--buffer->pin_count == 0) {
+    Offer(buffer);
+  }
 }
 
 bool TBufferedFile::HasModified() const {
+  if (run_count_ > 0) return true;
+  for (const TBuffer* view : pinned_views_)
+    if (view->view_ == TBuffer::kOrphanView) return true;
   for (const TBuffer* b = newest_; b; b = b->older_)
     if (b->modified) return true;
   return false;
@@ -503,24 +522,41 @@ void TBufferedFile::CollectModified(std::vector<TBuffer*>* by_use,
 std::vector<std::pair<uint64_t, uint64_t>> TBufferedFile::ModifiedRanges() const {
   std::vector<std::pair<uint64_t, uint64_t>> ranges;
   uint32_t last = 0;
-  auto add = [&](const TBuffer* b) {
-    if (!ranges.empty() && b->block == last + 1) {
-      ranges.back().second += block_size_;
+  // The run's blocks come after every pool block below the run and before
+  // every one above it.
+  std::vector<std::pair<uint32_t, uint32_t>> run_spans = RunWriteSpans();
+  size_t next_span = 0;
+  auto add_span = [&](uint32_t first, uint32_t count) {
+    if (!ranges.empty() && first == last + 1) {
+      ranges.back().second += uint64_t(count) * block_size_;
     } else {
-      ranges.emplace_back(BlockOffset(b->block), block_size_);
+      ranges.emplace_back(BlockOffset(first), uint64_t(count) * block_size_);
     }
-    last = b->block;
+    last = first + count - 1;
+  };
+  auto add = [&](const TBuffer* b) {
+    while (next_span < run_spans.size() && run_spans[next_span].first < b->block) {
+      add_span(run_spans[next_span].first, run_spans[next_span].second);
+      ++next_span;
+    }
+    add_span(b->block, 1);
+  };
+  auto finish = [&] {
+    for (; next_span < run_spans.size(); ++next_span)
+      add_span(run_spans[next_span].first, run_spans[next_span].second);
   };
   // A pool that fills a good part of the block table (a long transaction)
   // is read from the table alone, in block order.
   if (in_use_ * 4 >= by_block_.size()) {
     for (const TBuffer* b : by_block_)
       if (b && b->modified && b->pin_count == 0) add(b);
+    finish();
     return ranges;
   }
   std::vector<TBuffer*> by_use, dirty;
   CollectModified(&by_use, &dirty);
   for (const TBuffer* b : dirty) add(b);
+  finish();
   return ranges;
 }
 
@@ -528,26 +564,36 @@ bool TBufferedFile::WriteModified(bool flush_os) {
   std::vector<TBuffer*> by_use;
   for (TBuffer* b = newest_; b; b = b->older_)
     if (b->modified && b->pin_count == 0) by_use.push_back(b);
-  if (by_use.empty()) return false;
+  const bool run = run_count_ > 0;
+  if (by_use.empty() && !run) return false;
   // In block order: straight from the block table when the modified buffers
   // are a good part of it (a long transaction's appended blocks), else
   // sorted. A run of consecutive blocks goes out in chunks, so writing a
   // long transaction's blocks never needs a copy of all of them at once.
   const size_t per_chunk = std::max<size_t>(1, kWriteChunk / block_size_);
-  std::vector<uint8_t> run(std::min(per_chunk, by_use.size()) * size_t(block_size_));
+  std::vector<uint8_t> run_bytes(std::min(per_chunk, by_use.size()) * size_t(block_size_));
   std::vector<TBuffer*> in_run;
   in_run.reserve(std::min(per_chunk, by_use.size()));
   auto write_run = [&] {
     if (in_run.empty()) return;
-    file_.Write(BlockOffset(in_run.front()->block), run.data(), in_run.size() * block_size_);
+    file_.Write(BlockOffset(in_run.front()->block), run_bytes.data(),
+                in_run.size() * block_size_);
     ++writes_;
     for (TBuffer* b : in_run) b->modified = false;
     in_run.clear();
   };
+  // The append run goes out between the pool's blocks below it and those
+  // above it (appended after the run by a pool outside a transaction).
+  bool run_written = !run;
   auto add = [&](TBuffer* b) {
+    if (!run_written && b->block > run_first_) {
+      write_run();
+      WriteRun(run_bytes);
+      run_written = true;
+    }
     if (!in_run.empty() && (in_run.size() == per_chunk || b->block != in_run.back()->block + 1))
       write_run();
-    EncodeBlock(*b, run.data() + in_run.size() * block_size_);
+    EncodeBlock(*b, run_bytes.data() + in_run.size() * block_size_);
     in_run.push_back(b);
   };
   if (by_use.size() * 4 >= by_block_.size()) {
@@ -560,6 +606,8 @@ bool TBufferedFile::WriteModified(bool flush_os) {
     for (TBuffer* b : dirty) add(b);
   }
   write_run();
+  if (!run_written) WriteRun(run_bytes);
+  if (run) DropRun();
   // Listed oldest first, each goes to the newest end of the candidates
   // unless buffers used later are listed already.
   window_count_ = 0;
@@ -594,7 +642,181 @@ void TBufferedFile::Discard() {
   newest_ = oldest_ = nullptr;
   capacity_ = base_capacity_;
   last_block_read_ = 0;
+  run_chunks_.clear();
+  retired_chunks_.clear();
+  run_first_ = run_count_ = 0;
+  for (TBuffer* view : pinned_views_) ReleaseView(view);
+  pinned_views_.clear();
   OnDiscarded();
+}
+
+// --- the append run -------------------------------------------------------------
+
+TBufferedFile::TRunChunk::TRunChunk(size_t chunk_size, uint32_t first_block, uint32_t blocks)
+    : size(chunk_size),
+      alignment(chunk_size >= (size_t(2) << 20) ? size_t(2) << 20 : 64),
+      first(first_block),
+      capacity(blocks) {
+  bytes = static_cast<uint8_t*>(TakeSlabMemory(size, alignment));
+}
+
+TBufferedFile::TRunChunk::~TRunChunk() { GiveSlabMemory(bytes, size, alignment); }
+
+bool TBufferedFile::AppendsToRun() const {
+  return kind_ == kDataKind && transaction_active_ &&
+         (run_count_ == 0 || run_first_ + run_count_ == block_count() + 1);
+}
+
+TBuffer* TBufferedFile::AppendToRun(bool clear) {
+  CheckCapacity();
+  const uint32_t n = block_count() + 1;
+  if (run_count_ == 0) {
+    run_first_ = n;
+    run_chunks_.clear();
+  }
+  if (run_chunks_.empty() || run_chunks_.back()->count == run_chunks_.back()->capacity) {
+    // Twice the bytes of the run so far, from 64 KiB up to kMaxSlabBytes.
+    constexpr size_t kFirstChunkBytes = size_t(64) << 10;
+    size_t want = run_chunks_.empty() ? kFirstChunkBytes
+                                      : std::min(kMaxSlabBytes, run_chunks_.back()->size * 2);
+    uint32_t blocks = uint32_t(std::max<size_t>(1, want / block_size_));
+    run_chunks_.push_back(
+        std::make_unique<TRunChunk>(size_t(blocks) * block_size_, n, blocks));
+  }
+  ++run_chunks_.back()->count;
+  ++run_count_;
+  AddBlock();
+  if (clear) std::memset(RunBytes(n), 0, block_size_);
+  return PinView(n);
+}
+
+uint8_t* TBufferedFile::RunBytes(uint32_t n) {
+  const TRunChunk* chunk = run_chunks_.back().get();
+  if (n < chunk->first) {
+    auto it = std::upper_bound(run_chunks_.begin(), run_chunks_.end(), n,
+                               [](uint32_t block, const std::unique_ptr<TRunChunk>& c) {
+                                 return block < c->first;
+                               });
+    chunk = std::prev(it)->get();
+  }
+  return chunk->bytes + size_t(n - chunk->first) * block_size_;
+}
+
+TBuffer* TBufferedFile::FindView(uint32_t n) const {
+  for (TBuffer* view : pinned_views_)
+    if (view->block == n) return view;
+  return nullptr;
+}
+
+TBuffer* TBufferedFile::PinView(uint32_t n) {
+  if (TBuffer* view = FindView(n)) {
+    ++view->pin_count;
+    return view;
+  }
+  if (!InRun(n)) return nullptr;
+  if (free_views_.empty()) {
+    views_.push_back(std::unique_ptr<TBuffer>(new TBuffer()));
+    free_views_.push_back(views_.back().get());
+  }
+  TBuffer* view = free_views_.back();
+  free_views_.pop_back();
+  view->view_ = TBuffer::kRunView;
+  view->block = n;
+  view->modified = true;  // every block of the run is
+  view->pin_count = 1;
+  view->Attach(RunBytes(n), block_size_);
+  pinned_views_.push_back(view);
+  return view;
+}
+
+void TBufferedFile::ReleaseView(TBuffer* view) {
+  view->view_ = TBuffer::kNotView;
+  view->block = 0;
+  view->pin_count = 0;
+  view->modified = false;
+  view->Attach(nullptr, 0);
+  free_views_.push_back(view);
+}
+
+void TBufferedFile::UnpinView(TBuffer* view) {
+  if (--view->pin_count > 0) return;
+  pinned_views_.erase(std::find(pinned_views_.begin(), pinned_views_.end(), view));
+  if (view->view_ == TBuffer::kOrphanView) {
+    // Left out of the run's write: its bytes go into the pool, still to be
+    // written. The chunks it pointed into go when the last orphan does.
+    const uint32_t n = view->block;
+    std::vector<uint8_t> bytes(view->data.begin(), view->data.end());
+    ReleaseView(view);
+    bool orphans = false;
+    for (const TBuffer* v : pinned_views_) orphans |= v->view_ == TBuffer::kOrphanView;
+    TBuffer* b = GetBlockToOverwrite(n);
+    std::memcpy(b->data.data(), bytes.data(), block_size_);
+    Unpin(b);
+    if (!orphans) retired_chunks_.clear();
+    return;
+  }
+  ReleaseView(view);
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> TBufferedFile::RunWriteSpans() const {
+  std::vector<std::pair<uint32_t, uint32_t>> spans;
+  if (run_count_ == 0) return spans;
+  std::vector<uint32_t> pinned;
+  for (const TBuffer* view : pinned_views_)
+    if (view->view_ == TBuffer::kRunView) pinned.push_back(view->block);
+  std::sort(pinned.begin(), pinned.end());
+  uint32_t from = run_first_;
+  for (uint32_t p : pinned) {
+    if (p > from) spans.emplace_back(from, p - from);
+    from = p + 1;
+  }
+  const uint32_t end = run_first_ + run_count_;
+  if (end > from) spans.emplace_back(from, end - from);
+  return spans;
+}
+
+// Straight from the chunks when the disk form is the buffer form, else
+// through scratch; at most kWriteChunk bytes per write either way.
+void TBufferedFile::WriteRun(std::vector<uint8_t>& scratch) {
+  const uint32_t per_write = uint32_t(std::max<size_t>(1, kWriteChunk / block_size_));
+  const bool encode = EncodesBlocks();
+  for (auto [first, count] : RunWriteSpans()) {
+    uint32_t n = first;
+    const uint32_t end = first + count;
+    while (n < end) {
+      // Within one chunk: blocks n .. up to the chunk's end or the span's.
+      const TRunChunk* chunk = nullptr;
+      for (const auto& c : run_chunks_)
+        if (n >= c->first && n < c->first + c->count) chunk = c.get();
+      const uint8_t* from = chunk->bytes + size_t(n - chunk->first) * block_size_;
+      uint32_t blocks = std::min({end - n, chunk->first + chunk->count - n, per_write});
+      const size_t length = size_t(blocks) * block_size_;
+      if (encode) {
+        if (scratch.size() < length) scratch.resize(length);
+        std::memcpy(scratch.data(), from, length);
+        for (uint32_t i = 0; i < blocks; ++i) EncodeInPlace(scratch.data() + size_t(i) * block_size_);
+        from = scratch.data();
+      }
+      file_.Write(BlockOffset(n), from, length);
+      ++writes_;
+      n += blocks;
+    }
+  }
+}
+
+// After the run was written: views still pinned become orphans, and the
+// chunks they point into stay until they are let go.
+void TBufferedFile::DropRun() {
+  bool orphans = false;
+  for (TBuffer* view : pinned_views_) {
+    if (view->view_ == TBuffer::kRunView) view->view_ = TBuffer::kOrphanView;
+    orphans |= view->view_ == TBuffer::kOrphanView;
+  }
+  if (orphans) {
+    for (auto& chunk : run_chunks_) retired_chunks_.push_back(std::move(chunk));
+  }
+  run_chunks_.clear();
+  run_first_ = run_count_ = 0;
 }
 
 }  // namespace downsql::storage

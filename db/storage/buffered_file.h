@@ -19,6 +19,16 @@
 // write per kWriteChunk bytes of a run; afterwards a pool above its capacity
 // shrinks back.
 //
+// The append run (data kind, under the transaction flag): blocks appended
+// by a transaction are all modified until it writes them, and it may
+// append millions. They are kept apart from the pool, back to back in large
+// chunks of memory with no buffer object each, and outside the capacity.
+// GetBlock of such a block hands out a view: a buffer object pointing into
+// the run, kept only while it is pinned. Writing writes the run with the
+// pool's blocks in block order, straight from the chunks, and then drops
+// it; a view still pinned then is not written and keeps its bytes, which go
+// into a pool buffer, modified, when it is let go.
+//
 //   kind   growth step  read-ahead          corrupt block
 //   data       64       half the capacity the   8962
 //                       limits give, >=1
@@ -83,6 +93,7 @@ class TBuffer {
   friend class TBufferedFile;
   template <class T>
   friend class TBufferSlabOf;
+  enum ViewKind : uint8_t { kNotView, kRunView, kOrphanView };
   void Attach(uint8_t* bytes, uint32_t size) {
     data.bytes_ = bytes;
     data.size_ = size;
@@ -96,6 +107,9 @@ class TBuffer {
   uint32_t slab_ = 0;       // position of its slab in the pool
   bool candidate_ = false;  // listed among the eviction candidates
   bool spare_ = true;       // allocated, not in use
+  // A view of a block of the append run, or of one that was left out of
+  // the run's write because it was pinned (an orphan).
+  ViewKind view_ = kNotView;
   std::unique_ptr<uint8_t[]> own_bytes_;
 };
 
@@ -266,8 +280,11 @@ class TBufferedFile {
   // Called after Discard dropped every buffer.
   virtual void OnDiscarded() {}
   // Disk form <-> buffer (plain copies unless overridden). Both get exactly
-  // block_size bytes.
+  // block_size bytes. EncodeInPlace encodes bytes outside any buffer, and
+  // is called only when EncodesBlocks says the disk form differs.
   virtual void EncodeBlock(const TBuffer& buffer, uint8_t* out) const;
+  virtual bool EncodesBlocks() const { return false; }
+  virtual void EncodeInPlace(uint8_t* /*bytes*/) const {}
   virtual void DecodeBlock(const uint8_t* in, TBuffer& buffer) const;
   // The same decoding in place, on bytes outside any buffer.
   virtual void DecodeInPlace(uint8_t* /*bytes*/) const {}
@@ -304,6 +321,22 @@ class TBufferedFile {
   void FillWindow(uint32_t n, uint32_t scan_blocks = 0);
   void ShrinkToCapacity();
   void RecomputeCapacity();
+
+  // The append run.
+  bool InRun(uint32_t n) const { return n - run_first_ < run_count_; }
+  bool AppendsToRun() const;
+  TBuffer* AppendToRun(bool clear);
+  uint8_t* RunBytes(uint32_t n);
+  // A pinned view of block n, which is in the run or an orphan.
+  TBuffer* PinView(uint32_t n);
+  TBuffer* FindView(uint32_t n) const;
+  void ReleaseView(TBuffer* view);
+  void UnpinView(TBuffer* view);
+  // The run's blocks that writing takes now (none pinned), as ranges of
+  // blocks; writes them (encoded when the kind encodes).
+  std::vector<std::pair<uint32_t, uint32_t>> RunWriteSpans() const;
+  void WriteRun(std::vector<uint8_t>& scratch);
+  void DropRun();
 
   Kind kind_;
   std::string table_name_;
@@ -342,6 +375,32 @@ class TBufferedFile {
   uint32_t window_first_ = 0;
   uint32_t window_count_ = 0;
   std::vector<TBuffer*> spare_;  // allocated, not in use
+
+  // The append run: blocks run_first_ .. run_first_ + run_count_ - 1 in
+  // chunks of consecutive blocks, each twice the size of the one before up
+  // to kMaxSlabBytes. Chunks of a run written while an orphan points into
+  // them are retired until the last orphan is let go.
+  struct TRunChunk {
+    TRunChunk(size_t size, uint32_t first, uint32_t capacity);
+    ~TRunChunk();
+    TRunChunk(const TRunChunk&) = delete;
+    TRunChunk& operator=(const TRunChunk&) = delete;
+    uint8_t* bytes;
+    size_t size;
+    size_t alignment;
+    uint32_t first;
+    uint32_t capacity;  // blocks
+    uint32_t count = 0;
+  };
+  std::vector<std::unique_ptr<TRunChunk>> run_chunks_;
+  std::vector<std::unique_ptr<TRunChunk>> retired_chunks_;
+  uint32_t run_first_ = 0;
+  uint32_t run_count_ = 0;
+  // View objects are made once and kept (a stale Unpin after Discard finds
+  // its object); the pinned ones are few.
+  std::vector<std::unique_ptr<TBuffer>> views_;
+  std::vector<TBuffer*> free_views_;
+  std::vector<TBuffer*> pinned_views_;
   TBuffer* newest_candidate_ = nullptr;
   TBuffer* oldest_candidate_ = nullptr;
   TBuffer* newest_ = nullptr;

@@ -479,6 +479,10 @@ void TDataFile::EncodeBlock(const TBuffer& buffer, uint8_t* out) const {
   if (cipher_) cipher_->Encrypt(out, block_size());
 }
 
+void TDataFile::EncodeInPlace(uint8_t* bytes) const {
+  if (cipher_) cipher_->Encrypt(bytes, block_size());
+}
+
 void TDataFile::DecodeBlock(const uint8_t* in, TBuffer& buffer) const {
   std::memcpy(buffer.data.data(), in, block_size());
   if (cipher_) cipher_->Decrypt(buffer.data.data(), block_size());

@@ -216,6 +216,8 @@ class TDataFile : public TBufferedFile {
   void CheckCapacity() override;
   void OnBlocksWritten() override { changed_ = true; }
   void EncodeBlock(const TBuffer& buffer, uint8_t* out) const override;
+  bool EncodesBlocks() const override { return cipher_ != nullptr; }
+  void EncodeInPlace(uint8_t* bytes) const override;
   void DecodeBlock(const uint8_t* in, TBuffer& buffer) const override;
   void DecodeInPlace(uint8_t* bytes) const override;
   std::unique_ptr<TBufferSlab> NewSlab(size_t count) const override;

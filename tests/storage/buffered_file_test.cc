@@ -230,5 +230,80 @@ TEST(BufferedFile, AGrownPoolShrinksAfterWritingAndKeepsPinnedAndNewBuffersSound
   expect_blocks(1, 3100);
 }
 
+// Blocks a transaction appends stay out of the pool, go out in block order
+// with the pool's own, encoded like every block, and a block pinned through
+// the write keeps its bytes and is written once it is let go.
+TEST(BufferedFile, AppendedBlocksOfATransactionAreWrittenInOrderAndEncoded) {
+  // Blocks on disk are the buffer bytes with every bit flipped.
+  class FlippingPool : public TestPool {
+   public:
+    using TestPool::TestPool;
+
+   protected:
+    void EncodeBlock(const TBuffer& buffer, uint8_t* out) const override {
+      for (size_t i = 0; i < buffer.data.size(); ++i) out[i] = uint8_t(~buffer.data[i]);
+    }
+    void DecodeBlock(const uint8_t* in, TBuffer& buffer) const override {
+      for (size_t i = 0; i < buffer.data.size(); ++i) buffer.data[i] = uint8_t(~in[i]);
+    }
+    void DecodeInPlace(uint8_t* bytes) const override {
+      for (size_t i = 0; i < 8; ++i) bytes[i] = uint8_t(~bytes[i]);
+    }
+    bool EncodesBlocks() const override { return true; }
+    void EncodeInPlace(uint8_t* bytes) const override { DecodeInPlace(bytes); }
+  };
+  FlippingPool pool(TBufferedFile::kDataKind, "MemPool7.x", 3);
+  pool.SetBufferLimits(1 << 20, 4);
+  auto put = [&](uint32_t m, uint8_t value) {
+    TBuffer* b = pool.GetBlock(m);
+    std::fill(b->data.begin(), b->data.end(), value);
+    pool.MarkModified(b);
+    pool.Unpin(b);
+  };
+  auto read = [&](uint32_t m) {
+    TBuffer* b = pool.GetBlock(m);
+    uint8_t value = b->data[7];
+    pool.Unpin(b);
+    return value;
+  };
+  pool.set_transaction_active(true);
+  put(3, 0x33);
+  for (uint32_t m = 4; m <= 2003; ++m) put(m, uint8_t(m));
+  EXPECT_LE(pool.buffer_count(), 4u);  // the appended blocks are not buffers
+  EXPECT_EQ(read(1000), uint8_t(1000));
+  EXPECT_EQ(pool.PeekBlock(2003)[0], uint8_t(2003));
+  TBuffer* held = pool.GetBlock(1500);
+  EXPECT_EQ(pool.GetBlock(1500), held);  // one buffer per block, pinned twice
+  pool.Unpin(held);
+  pool.set_transaction_active(false);
+  put(2004, 0x44);  // appended by the pool after the transaction's blocks
+  using Ranges = std::vector<std::pair<uint64_t, uint64_t>>;
+  EXPECT_EQ(pool.ModifiedRanges(),
+            (Ranges{{pool.BlockOffset(3), 1497 * 8}, {pool.BlockOffset(1501), 504 * 8}}));
+  EXPECT_TRUE(pool.WriteModified());
+  for (uint32_t m : {3u, 4u, 1499u, 1501u, 2003u})
+    EXPECT_EQ(pool.OnDisk(m), uint8_t(~(m == 3 ? 0x33 : m))) << m;
+  EXPECT_EQ(pool.OnDisk(2004), uint8_t(~0x44));
+  EXPECT_EQ(pool.OnDisk(1500), 0);  // pinned: not yet
+  EXPECT_EQ(pool.GetBlock(1500), held);
+  pool.Unpin(held);
+  held->data[2] = 0x5A;
+  pool.MarkModified(held);
+  pool.Unpin(held);
+  EXPECT_EQ(pool.ModifiedRanges(), (Ranges{{pool.BlockOffset(1500), 8}}));
+  EXPECT_TRUE(pool.WriteModified());
+  EXPECT_EQ(pool.OnDisk(1500), uint8_t(~uint8_t(1500)));
+  EXPECT_EQ(read(1500), uint8_t(1500));
+  EXPECT_FALSE(pool.HasModified());
+  // A rolled back transaction leaves nothing of its appended blocks.
+  pool.set_transaction_active(true);
+  for (uint32_t m = 2005; m <= 2100; ++m) put(m, 0x77);
+  EXPECT_TRUE(pool.HasModified());
+  pool.Discard();
+  pool.set_transaction_active(false);
+  EXPECT_FALSE(pool.HasModified());
+  EXPECT_FALSE(pool.WriteModified());
+}
+
 }  // namespace
 }  // namespace downsql::storage
