@@ -519,9 +519,12 @@ void TDataCursor::Insert(TRecordBuffer& record) {
       TIndexTree::TInsertSpot& spot = insert_spots_[k];
       uint8_t* key = key_bytes_.data() + key_at[k++];
       index.compare.BuildKey(built.data(), key);
-      spot.leaf = 0;
-      if (index.compare.unique() && trees.back().Find(key, &spot) != 0) {
-        throw ETabulaEngineError(kErrDuplicateKey, {index.name, table_->name()});
+      if (index.compare.unique()) {
+        if (trees.back().Find(key, &spot) != 0)
+          throw ETabulaEngineError(kErrDuplicateKey, {index.name, table_->name()});
+      } else {
+        // Keys that keep growing (counters, dates) go last without a search.
+        trees.back().AtEnd(key, &spot);
       }
     }
 

@@ -507,7 +507,11 @@ void TDataTable::LockRecord(uint32_t slot, const void* owner, uint16_t retry_cou
   };
   if (!LockWithRetry(try_lock, retry_count, wait_ms))
     throw ETabulaEngineError(kErrRecordLock, {name_});
-  if (tries == 1) {
+  if (tries == 1 && spare_lock_) {
+    spare_lock_.key() = slot;
+    spare_lock_.mapped() = owner;
+    record_locks_.insert(place, std::move(spare_lock_));
+  } else if (tries == 1) {
     record_locks_.emplace_hint(place, slot, owner);
   } else {
     record_locks_[slot] = owner;
@@ -515,7 +519,10 @@ void TDataTable::LockRecord(uint32_t slot, const void* owner, uint16_t retry_cou
 }
 
 void TDataTable::UnlockRecord(uint32_t slot) {
-  if (record_locks_.erase(slot) == 0 || InReservedRun(slot)) return;
+  auto it = record_locks_.find(slot);
+  if (it == record_locks_.end()) return;
+  spare_lock_ = record_locks_.extract(it);
+  if (InReservedRun(slot)) return;
   if (!data_->file().Unlock(LockBase() - slot, 1))
     throw ETabulaEngineError(kErrTableUnlock, {name_});
 }

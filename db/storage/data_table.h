@@ -361,6 +361,9 @@ class TDataTable {
   int32_t seen_update_count_ = 0;
   bool table_locked_ = false;
   std::map<uint32_t, const void*> record_locks_;
+  // The entry of the last lock let go, kept for the next lock: an insert
+  // locks and unlocks one slot per row.
+  std::map<uint32_t, const void*>::node_type spare_lock_;
   // Runs of record-lock bytes of new slots held to the end of the
   // transaction: first slot -> number of slots.
   static constexpr uint32_t kReservedRunSlots = 4096;

@@ -311,6 +311,25 @@ bool TIndexTree::Insert(const uint8_t* key, uint32_t record_slot) {
 
 bool TIndexTree::Insert(const uint8_t* key, uint32_t record_slot, TInsertSpot& spot) {
   if (spot.leaf == 0 || spot.root != source_.Root(slot_)) return Insert(key, record_slot);
+  if (spot.at_end && spot.epoch == source_.epoch()) {
+    // The pages are still where AtEnd found them, the leaf has room and the
+    // key goes last: no search, no split, no branch key to change.
+    spot.at_end = false;
+    spot.leaf = 0;
+    TPage& leaf = *spot.pages.back();
+    leaf.InsertFixed(layout_, leaf.count(), key, record_slot, 0);
+    leaf.modified = true;
+    if (layout_.key_statistics) {
+      for (size_t i = 0; i < spot.path.size(); ++i) {
+        TPage& parent = *spot.pages[i];
+        const uint32_t index = spot.path[i].index;
+        parent.set_sub_count(layout_, index, parent.sub_count(layout_, index) + 1);
+        parent.modified = true;
+      }
+    }
+    return true;
+  }
+  spot.at_end = false;
   const uint32_t leaf = spot.leaf;
   spot.leaf = 0;
   return InsertIntoLeaf(key, record_slot, leaf, spot.path);
@@ -470,8 +489,40 @@ uint32_t TIndexTree::Find(const uint8_t* key) {
   return compare_.Compare(Bytes(found), key) == 0 ? slot : 0;
 }
 
-uint32_t TIndexTree::Find(const uint8_t* key, TInsertSpot* spot) {
+bool TIndexTree::AtEnd(const uint8_t* key, TInsertSpot* spot) {
   spot->root = source_.Root(slot_);
+  spot->leaf = 0;
+  spot->at_end = false;
+  spot->path.clear();
+  spot->pages.clear();
+  uint32_t number = spot->root;
+  if (number == 0) return false;
+  for (uint32_t level = 0;; ++level) {
+    if (level >= kMaxLevels) source_.Corrupt();
+    TPage& page = Fetch(number);
+    const uint32_t count = page.count();
+    if (count == 0) source_.Corrupt();
+    // Only the last page of its level holds the greatest keys.
+    if (page.next() != 0) return false;
+    spot->pages.push_back(&page);
+    if (page.is_leaf()) {
+      if (!page.fixed(layout_) || count >= layout_.leaf_capacity() ||
+          compare_.Compare(page.entry(layout_, count - 1), key) >= 0)
+        return false;
+      spot->leaf = number;
+      spot->at_end = true;
+      spot->epoch = source_.epoch();
+      return true;
+    }
+    if (page.type() != kPageRootBranch && page.type() != kPageBranch) source_.Corrupt();
+    if (compare_.Compare(page.entry(layout_, count - 1), key) > 0) return false;
+    spot->path.push_back({number, count - 1});
+    number = page.pointer(layout_, count - 1);
+  }
+}
+
+uint32_t TIndexTree::Find(const uint8_t* key, TInsertSpot* spot) {
+  if (AtEnd(key, spot)) return 0;
   spot->leaf = 0;
   spot->path.clear();
   if (spot->root == 0) return 0;

@@ -69,6 +69,12 @@ class TIndexTree {
     uint32_t root = 0;
     uint32_t leaf = 0;
     std::vector<Step> path;
+    // Set when the key goes after the last key of the tree into the last
+    // leaf, which has room: pages holds the path's pages and the leaf as
+    // fetched in the source's epoch.
+    bool at_end = false;
+    uint64_t epoch = 0;
+    std::vector<TPage*> pages;
   };
 
   TIndexTree(TPageSource& source, const TIndexLayout& layout, const TKeyComparator& compare,
@@ -89,6 +95,12 @@ class TIndexTree {
   uint32_t Find(const uint8_t* key);
   // The same; when the key is missing, spot receives where it belongs.
   uint32_t Find(const uint8_t* key, TInsertSpot* spot);
+  // Whether key is greater than every key of the tree and the last leaf has
+  // room for it (so it is missing, and its insert changes only that leaf
+  // and the counts above it). Follows the last entries from the root, and
+  // stops at the first branch whose last key is greater than key; fills
+  // spot for an Insert of key when it returns true.
+  bool AtEnd(const uint8_t* key, TInsertSpot* spot);
   TIndexPosition First();
   TIndexPosition Last();
   TIndexPosition Next(TIndexPosition pos);

@@ -369,5 +369,133 @@ TEST(IndexTree, DamageIsReportedAs8965) {
   }
 }
 
+// Inserts through a spot (Find or AtEnd first, as the table does) build the
+// very pages plain inserts build, whichever way the keys come: mostly
+// growing, with the last key deleted again, keys below the last, repeated
+// keys and deletes that free and merge pages. Through the index file the
+// pins go between the spot and the insert now and then, as the pool may
+// move pages then.
+struct SpotConfig {
+  bool unique;
+  uint8_t compression;
+  bool key_statistics;
+  bool through_file;
+};
+
+class SpotTest : public ::testing::TestWithParam<SpotConfig> {};
+
+TEST_P(SpotTest, BuildsTheSamePagesAsPlainInserts) {
+  const SpotConfig config = GetParam();
+  TKeyComparator cmp({RecordIdKeyField()}, config.unique, false, 0);
+  const TIndexLayout layout = LayoutFor(cmp, 1024, config.compression, config.key_statistics);
+  MemoryPages plain_pages(1024);
+  TIndexTree plain(plain_pages, layout, cmp, 0);
+  EngineSettings settings;
+  settings.set_max_table_index_buffer_count(8);
+  std::unique_ptr<MemoryPages> memory;
+  std::unique_ptr<TIndexFile> file;
+  if (config.through_file) {
+    file = std::make_unique<TIndexFile>("T", "memory\\spot_test.idx", true, settings);
+    file->Create(1024);
+  } else {
+    memory = std::make_unique<MemoryPages>(1024);
+  }
+  TPageSource& pages = file ? static_cast<TPageSource&>(*file) : *memory;
+  auto key_of = [&cmp](int32_t id) {
+    Bytes key = RecordIdKey(id);
+    key.resize(cmp.key_length());
+    if (key.size() > 5) base::PutBE32(&key[5], static_cast<uint32_t>(id));  // non-unique suffix
+    return key;
+  };
+
+  std::mt19937 rng(7 + config.compression);
+  std::set<int32_t> present;
+  int32_t top = 0;
+  TIndexTree::TInsertSpot spot;  // kept from insert to insert
+  int at_end = 0;
+  for (int step = 0; step < 3000; ++step) {
+    std::optional<TIndexFile::TPageScope> scope;
+    if (file) scope.emplace(*file);
+    TIndexTree tree(pages, layout, cmp, 0);
+    const uint32_t roll = rng() % 100;
+    int32_t id;
+    if (roll < 70 || present.empty()) {
+      id = ++top;
+    } else if (roll < 80) {
+      id = top;  // present unless just deleted
+    } else if (roll < 85) {
+      id = std::uniform_int_distribution<int32_t>(1, top)(rng);
+    } else {
+      auto it = roll < 92 ? std::prev(present.end()) : present.begin();
+      if (roll >= 92)
+        std::advance(it, std::uniform_int_distribution<size_t>(0, present.size() - 1)(rng));
+      const Bytes key = key_of(*it);
+      ASSERT_TRUE(plain.Delete(key.data()));
+      ASSERT_TRUE(tree.Delete(key.data()));
+      present.erase(it);
+      id = 0;
+    }
+    if (id != 0) {
+      const Bytes key = key_of(id);
+      const bool fresh = present.insert(id).second;
+      uint32_t found = 0;
+      if (config.unique)
+        found = tree.Find(key.data(), &spot);
+      else
+        tree.AtEnd(key.data(), &spot);
+      at_end += spot.at_end;
+      if (file && step % 3 == 0) {
+        // Let go of the pins, write, and read every page, so that the pool
+        // reuses the buffers the spot's pages were in.
+        scope.reset();
+        file->Flush();
+        for (uint32_t n = 1; n < file->next_page(); ++n) {
+          TIndexFile::TPageScope one(*file);
+          file->Page(n);
+        }
+        scope.emplace(*file);
+      }
+      ASSERT_EQ(plain.Insert(key.data(), static_cast<uint32_t>(id)), fresh) << "step " << step;
+      if (found != 0) {
+        ASSERT_FALSE(fresh);
+      } else {
+        ASSERT_EQ(tree.Insert(key.data(), static_cast<uint32_t>(id), spot), fresh)
+            << "step " << step;
+      }
+    }
+    ASSERT_EQ(pages.Root(0), plain_pages.Root(0)) << "step " << step;
+    ASSERT_EQ(file ? file->next_page() : memory->next_page(), plain_pages.next_page());
+    for (uint32_t n = 1; n < plain_pages.next_page(); ++n) {
+      ASSERT_EQ(std::memcmp(pages.Page(n).bytes(), plain_pages.Page(n).bytes(), 1024), 0)
+          << "step " << step << " page " << n;
+    }
+  }
+  std::set<uint32_t> tree_pages;
+  TIndexTree tree(pages, layout, cmp, 0);
+  std::optional<TIndexFile::TPageScope> scope;
+  if (file) scope.emplace(*file);
+  EXPECT_EQ(tree.Check(&tree_pages), "");
+  // Fixed-size leaves take most growing keys without a search.
+  if (config.compression == 0) {
+    EXPECT_GT(at_end, 1000);
+  } else {
+    EXPECT_EQ(at_end, 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Configurations, SpotTest,
+                         ::testing::Values(SpotConfig{true, 0, true, false},
+                                           SpotConfig{false, 0, false, false},
+                                           SpotConfig{true, 2, true, false},
+                                           SpotConfig{true, 0, true, true},
+                                           SpotConfig{false, 0, true, true}),
+                         [](const ::testing::TestParamInfo<SpotConfig>& info) {
+                           const SpotConfig& c = info.param;
+                           return std::string(c.unique ? "Unique" : "NonUnique") + "Compression" +
+                                  std::to_string(c.compression) +
+                                  (c.key_statistics ? "Counts" : "NoCounts") +
+                                  (c.through_file ? "IndexFile" : "");
+                         });
+
 }  // namespace
 }  // namespace downsql::storage
