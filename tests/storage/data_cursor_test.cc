@@ -640,13 +640,18 @@ TEST(CursorEncrypted, IndexAndBlobFilesUseTheTablesPassword) {
   options.settings = &settings;
   options.passwords = {"wrong", "tajne"};
   {
-    TDataCursor c(TDataTable::Open(options), TSessionSettings{});
+    // One record on its own, two appended inside a transaction (written at
+    // its commit, encrypted as well).
+    std::shared_ptr<TDataTable> t = TDataTable::Open(options);
+    TDataCursor c(t, TSessionSettings{});
     for (int n : {1, 3, 2}) {
+      if (n == 3) t->BeginTransaction();
       TRecordBuffer r = c.NewRecord();
       r.SetInteger(c.fields()[0], n);
       c.SetBlob(r, c.fields()[1], std::vector<uint8_t>(100, uint8_t(n)));
       c.Insert(r);
     }
+    t->CommitTransaction(false);
   }
   TDataCursor c(TDataTable::Open(options), TSessionSettings{});
   c.SetCurrentIndex(1);
