@@ -279,7 +279,8 @@ void TBufferedFile::ReleaseEmptySlabs() {
     }
     if (kept != i) {
       slabs_[kept] = std::move(slabs_[i]);
-      for (size_t k = 0; k < slabs_[kept]->count(); ++k) slabs_[kept]->at(k)->slab_ = uint32_t(kept);
+      for (size_t k = 0; k < slabs_[kept]->count(); ++k)
+        slabs_[kept]->at(k)->slab_ = uint32_t(kept);
     }
     ++kept;
   }
@@ -494,9 +495,7 @@ void TBufferedFile::Unpin(TBuffer* buffer) {
 }
 
 bool TBufferedFile::HasModified() const {
-  if (run_count_ > 0) return true;
-  for (const TBuffer* view : pinned_views_)
-    if (view->view_ == TBuffer::kOrphanView) return true;
+  if (run_count_ > 0 || HasOrphans()) return true;
   for (const TBuffer* b = newest_; b; b = b->older_)
     if (b->modified) return true;
   return false;
@@ -580,8 +579,7 @@ bool TBufferedFile::WriteModified(bool flush_os) {
   in_run.reserve(std::min(per_chunk, by_use.size()));
   auto write_run = [&] {
     if (in_run.empty()) return;
-    file_.Write(BlockOffset(in_run.front()->block), run_bytes.data(),
-                in_run.size() * block_size_);
+    file_.Write(BlockOffset(in_run.front()->block), run_bytes.data(), in_run.size() * block_size_);
     ++writes_;
     for (TBuffer* b : in_run) b->modified = false;
     in_run.clear();
@@ -684,8 +682,7 @@ TBuffer* TBufferedFile::AppendToRun(bool clear) {
     size_t want = run_chunks_.empty() ? kFirstChunkBytes
                                       : std::min(kMaxSlabBytes, run_chunks_.back()->size * 2);
     uint32_t blocks = uint32_t(std::max<size_t>(1, want / block_size_));
-    run_chunks_.push_back(
-        std::make_unique<TRunChunk>(size_t(blocks) * block_size_, n, blocks));
+    run_chunks_.push_back(std::make_unique<TRunChunk>(size_t(blocks) * block_size_, n, blocks));
   }
   ++run_chunks_.back()->count;
   ++run_count_;
@@ -694,16 +691,26 @@ TBuffer* TBufferedFile::AppendToRun(bool clear) {
   return PinView(n);
 }
 
-uint8_t* TBufferedFile::RunBytes(uint32_t n) {
+const TBufferedFile::TRunChunk& TBufferedFile::ChunkOf(uint32_t n) const {
   const TRunChunk* chunk = run_chunks_.back().get();
   if (n < chunk->first) {
-    auto it = std::upper_bound(run_chunks_.begin(), run_chunks_.end(), n,
-                               [](uint32_t block, const std::unique_ptr<TRunChunk>& c) {
-                                 return block < c->first;
-                               });
+    auto it = std::upper_bound(
+        run_chunks_.begin(), run_chunks_.end(), n,
+        [](uint32_t block, const std::unique_ptr<TRunChunk>& c) { return block < c->first; });
     chunk = std::prev(it)->get();
   }
-  return chunk->bytes + size_t(n - chunk->first) * block_size_;
+  return *chunk;
+}
+
+uint8_t* TBufferedFile::RunBytes(uint32_t n) {
+  const TRunChunk& chunk = ChunkOf(n);
+  return chunk.bytes + size_t(n - chunk.first) * block_size_;
+}
+
+bool TBufferedFile::HasOrphans() const {
+  for (const TBuffer* view : pinned_views_)
+    if (view->view_ == TBuffer::kOrphanView) return true;
+  return false;
 }
 
 TBuffer* TBufferedFile::FindView(uint32_t n) const {
@@ -749,14 +756,12 @@ void TBufferedFile::UnpinView(TBuffer* view) {
     // Left out of the run's write: its bytes go into the pool, still to be
     // written. The chunks it pointed into go when the last orphan does.
     const uint32_t n = view->block;
-    std::vector<uint8_t> bytes(view->data.begin(), view->data.end());
+    const uint8_t* bytes = view->data.data();  // in a retired chunk
     ReleaseView(view);
-    bool orphans = false;
-    for (const TBuffer* v : pinned_views_) orphans |= v->view_ == TBuffer::kOrphanView;
     TBuffer* b = GetBlockToOverwrite(n);
-    std::memcpy(b->data.data(), bytes.data(), block_size_);
+    std::memcpy(b->data.data(), bytes, block_size_);
     Unpin(b);
-    if (!orphans) retired_chunks_.clear();
+    if (!HasOrphans()) retired_chunks_.clear();
     return;
   }
   ReleaseView(view);
@@ -789,16 +794,15 @@ void TBufferedFile::WriteRun(std::vector<uint8_t>& scratch) {
     const uint32_t end = first + count;
     while (n < end) {
       // Within one chunk: blocks n .. up to the chunk's end or the span's.
-      const TRunChunk* chunk = nullptr;
-      for (const auto& c : run_chunks_)
-        if (n >= c->first && n < c->first + c->count) chunk = c.get();
-      const uint8_t* from = chunk->bytes + size_t(n - chunk->first) * block_size_;
-      uint32_t blocks = std::min({end - n, chunk->first + chunk->count - n, per_write});
+      const TRunChunk& chunk = ChunkOf(n);
+      const uint8_t* from = chunk.bytes + size_t(n - chunk.first) * block_size_;
+      uint32_t blocks = std::min({end - n, chunk.first + chunk.count - n, per_write});
       const size_t length = size_t(blocks) * block_size_;
       if (encode) {
         if (scratch.size() < length) scratch.resize(length);
         std::memcpy(scratch.data(), from, length);
-        for (uint32_t i = 0; i < blocks; ++i) EncodeInPlace(scratch.data() + size_t(i) * block_size_);
+        for (uint32_t i = 0; i < blocks; ++i)
+          EncodeInPlace(scratch.data() + size_t(i) * block_size_);
         from = scratch.data();
       }
       file_.Write(BlockOffset(n), from, length);
@@ -811,12 +815,9 @@ void TBufferedFile::WriteRun(std::vector<uint8_t>& scratch) {
 // After the run was written: views still pinned become orphans, and the
 // chunks they point into stay until they are let go.
 void TBufferedFile::DropRun() {
-  bool orphans = false;
-  for (TBuffer* view : pinned_views_) {
+  for (TBuffer* view : pinned_views_)
     if (view->view_ == TBuffer::kRunView) view->view_ = TBuffer::kOrphanView;
-    orphans |= view->view_ == TBuffer::kOrphanView;
-  }
-  if (orphans) {
+  if (HasOrphans()) {
     for (auto& chunk : run_chunks_) retired_chunks_.push_back(std::move(chunk));
   }
   run_chunks_.clear();

@@ -329,10 +329,13 @@ class TBufferedFile {
   bool InRun(uint32_t n) const { return n - run_first_ < run_count_; }
   bool AppendsToRun() const;
   TBuffer* AppendToRun(bool clear);
+  struct TRunChunk;
+  const TRunChunk& ChunkOf(uint32_t n) const;  // the run's chunk holding block n
   uint8_t* RunBytes(uint32_t n);
   // A pinned view of block n, which is in the run or an orphan.
   TBuffer* PinView(uint32_t n);
   TBuffer* FindView(uint32_t n) const;
+  bool HasOrphans() const;
   void ReleaseView(TBuffer* view);
   void UnpinView(TBuffer* view);
   // The run's blocks that writing takes now (none pinned), as ranges of
@@ -368,7 +371,7 @@ class TBufferedFile {
   // up to kMaxSlabBytes; a slab whose buffers are all spare again after the
   // pool shrinks is released.
   std::vector<std::unique_ptr<TBufferSlab>> slabs_;
-  size_t allocated_ = 0;  // buffers in all slabs
+  size_t allocated_ = 0;            // buffers in all slabs
   std::vector<TBuffer*> by_block_;  // in use, by block number
   size_t in_use_ = 0;
   std::vector<uint8_t> read_bytes_;  // kept from read to read

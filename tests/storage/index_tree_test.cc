@@ -125,6 +125,25 @@ TEST(IndexTree, DeletesFreeEmptyPagesAndMergeSiblings) {
   EXPECT_EQ(Check(tree, pages), "");
 }
 
+// The pages of a tree under test: in memory, or through an index file whose
+// pool holds 8 buffers (so that pages are written and read back).
+struct TestPages {
+  TestPages(bool through_file, uint32_t page_size, const char* file_name) {
+    settings.set_max_table_index_buffer_count(8);
+    if (through_file) {
+      file = std::make_unique<TIndexFile>("T", file_name, true, settings);
+      file->Create(page_size);
+    } else {
+      memory = std::make_unique<MemoryPages>(page_size);
+    }
+  }
+  TPageSource& pages() { return file ? static_cast<TPageSource&>(*file) : *memory; }
+
+  EngineSettings settings;
+  std::unique_ptr<MemoryPages> memory;
+  std::unique_ptr<TIndexFile> file;
+};
+
 struct ModelConfig {
   bool unique;
   uint8_t compression;
@@ -154,17 +173,10 @@ TEST_P(ModelTest, MatchesSortedMultimap) {
   number.null_offset = 50;
   TKeyComparator cmp({text, number}, config.unique, false, 0);
   TIndexLayout layout = LayoutFor(cmp, config.page_size, config.compression);
-  EngineSettings settings;
-  settings.set_max_table_index_buffer_count(8);
-  std::unique_ptr<MemoryPages> memory;
-  std::unique_ptr<TIndexFile> file;
-  if (config.through_file) {
-    file = std::make_unique<TIndexFile>("T", "memory\\model_test.idx", true, settings);
-    file->Create(config.page_size);
-  } else {
-    memory = std::make_unique<MemoryPages>(config.page_size);
-  }
-  TPageSource& pages = file ? static_cast<TPageSource&>(*file) : *memory;
+  TestPages source(config.through_file, config.page_size, "memory\\model_test.idx");
+  std::unique_ptr<MemoryPages>& memory = source.memory;
+  std::unique_ptr<TIndexFile>& file = source.file;
+  TPageSource& pages = source.pages();
   auto check = [&](TIndexTree& t) {
     return file ? Check(t, pages, file->free_head(), file->next_page()) : Check(t, *memory);
   };
@@ -390,17 +402,10 @@ TEST_P(SpotTest, BuildsTheSamePagesAsPlainInserts) {
   const TIndexLayout layout = LayoutFor(cmp, 1024, config.compression, config.key_statistics);
   MemoryPages plain_pages(1024);
   TIndexTree plain(plain_pages, layout, cmp, 0);
-  EngineSettings settings;
-  settings.set_max_table_index_buffer_count(8);
-  std::unique_ptr<MemoryPages> memory;
-  std::unique_ptr<TIndexFile> file;
-  if (config.through_file) {
-    file = std::make_unique<TIndexFile>("T", "memory\\spot_test.idx", true, settings);
-    file->Create(1024);
-  } else {
-    memory = std::make_unique<MemoryPages>(1024);
-  }
-  TPageSource& pages = file ? static_cast<TPageSource&>(*file) : *memory;
+  TestPages source(config.through_file, 1024, "memory\\spot_test.idx");
+  std::unique_ptr<MemoryPages>& memory = source.memory;
+  std::unique_ptr<TIndexFile>& file = source.file;
+  TPageSource& pages = source.pages();
   auto key_of = [&cmp](int32_t id) {
     Bytes key = RecordIdKey(id);
     key.resize(cmp.key_length());
